@@ -1,0 +1,236 @@
+// Stand-in for the framework utility library. Every buffer it hands out is
+// recorded with its size, so tests can check that the provider returns each
+// one once and with the right size.
+#include "kelm/kelm_util.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace {
+
+struct Accounting {
+    std::mutex lock;
+    std::unordered_map<const void *, uint32_t> live;
+    kelm_buf_stats stats{};
+    int64_t failAfter = -1; // -1: never fail
+};
+
+Accounting &accounting() {
+    static Accounting *a = new Accounting; // outlives every static destructor
+    return *a;
+}
+
+void *allocTracked(uint32_t size) {
+    Accounting &a = accounting();
+    std::lock_guard<std::mutex> g(a.lock);
+    if (a.failAfter == 0) return nullptr;
+    if (a.failAfter > 0) --a.failAfter;
+    void *p = std::calloc(1, size == 0 ? 1 : size);
+    if (p == nullptr) return nullptr;
+    a.live[p] = size;
+    ++a.stats.allocated;
+    a.stats.live = a.live.size();
+    return p;
+}
+
+void freeTracked(void *p, uint32_t size) {
+    if (p == nullptr) return;
+    Accounting &a = accounting();
+    std::lock_guard<std::mutex> g(a.lock);
+    auto it = a.live.find(p);
+    if (it == a.live.end()) {
+        ++a.stats.bad_frees; // never ours, or freed twice: leave it alone
+        return;
+    }
+    if (it->second != size) ++a.stats.size_mismatch;
+    a.live.erase(it);
+    ++a.stats.freed;
+    a.stats.live = a.live.size();
+    std::free(p);
+}
+
+wchar_t *wideCopy(const wchar_t *s) {
+    if (s == nullptr) return nullptr;
+    size_t n = std::wcslen(s) + 1;
+    auto *out = static_cast<wchar_t *>(allocTracked(static_cast<uint32_t>(n * sizeof(wchar_t))));
+    if (out != nullptr) std::wmemcpy(out, s, n);
+    return out;
+}
+
+void freeWide(wchar_t *s) {
+    if (s != nullptr) freeTracked(s, static_cast<uint32_t>((std::wcslen(s) + 1) * sizeof(wchar_t)));
+}
+
+// Narrow (UTF-8) text to a tracked wide buffer.
+wchar_t *wideFromUtf8(const std::string &text) {
+    std::wstring w;
+    w.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        uint32_t cp = c;
+        size_t n = 1;
+        if ((c & 0xF8) == 0xF0 && i + 3 < text.size()) {
+            cp = (c & 0x07u) << 18 | (text[i + 1] & 0x3Fu) << 12 | (text[i + 2] & 0x3Fu) << 6 | (text[i + 3] & 0x3Fu);
+            n = 4;
+        } else if ((c & 0xF0) == 0xE0 && i + 2 < text.size()) {
+            cp = (c & 0x0Fu) << 12 | (text[i + 1] & 0x3Fu) << 6 | (text[i + 2] & 0x3Fu);
+            n = 3;
+        } else if ((c & 0xE0) == 0xC0 && i + 1 < text.size()) {
+            cp = (c & 0x1Fu) << 6 | (text[i + 1] & 0x3Fu);
+            n = 2;
+        }
+        w.push_back(static_cast<wchar_t>(cp));
+        i += n;
+    }
+    return wideCopy(w.c_str());
+}
+
+const char *envText(const char *name) {
+    const char *v = std::getenv(name);
+    return (v != nullptr && *v != '\0') ? v : nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+void *kelm_alloc_buf(uint32_t size) { return allocTracked(size); }
+
+void kelm_free_buf(void *buf, uint32_t size) { freeTracked(buf, size); }
+
+kelm_objid *kelm_get_objid(const wchar_t *name, uint32_t name_bytes, uint32_t flags) {
+    if (name == nullptr || name_bytes < sizeof(wchar_t) || name_bytes % sizeof(wchar_t) != 0) return nullptr;
+    size_t chars = name_bytes / sizeof(wchar_t);
+    if (name[chars - 1] != L'\0' || std::wcslen(name) != chars - 1) return nullptr;
+    auto *id = static_cast<kelm_objid *>(allocTracked(sizeof(kelm_objid)));
+    if (id == nullptr) return nullptr;
+    id->name = wideCopy(name);
+    if (id->name == nullptr) {
+        freeTracked(id, sizeof(kelm_objid));
+        return nullptr;
+    }
+    id->name_bytes = name_bytes;
+    id->flags = flags;
+    return id;
+}
+
+void kelm_free_objid(kelm_objid *id) {
+    if (id == nullptr) return;
+    freeWide(id->name);
+    freeTracked(id, sizeof(kelm_objid));
+}
+
+kel_node_list *kelm_build_nodelist_node(const kel_node_desc *node, const wchar_t *provider) {
+    if (node == nullptr) return nullptr;
+    auto *e = static_cast<kel_node_list *>(allocTracked(sizeof(kel_node_list)));
+    if (e == nullptr) return nullptr;
+    e->node_name = wideCopy(node->node_name);
+    e->objid = node->objid; // ownership passes to the list
+    e->lead1 = node->lead1;
+    e->lead2 = node->lead2;
+    e->lead3 = node->lead3;
+    e->lead4 = node->lead4;
+    e->provider_name = wideCopy(provider);
+    e->next = nullptr;
+    return e;
+}
+
+void kelm_free_nodelist(kel_node_list *list) {
+    while (list != nullptr) {
+        kel_node_list *next = list->next;
+        freeWide(list->node_name);
+        freeWide(list->provider_name);
+        kelm_free_objid(list->objid);
+        freeTracked(list, sizeof(kel_node_list));
+        list = next;
+    }
+}
+
+kel_provider_list *kelm_build_providerlist_node(const wchar_t *provider, uint64_t value1, uint64_t value2,
+                                                kel_version *version, const wchar_t **object_types) {
+    auto *e = static_cast<kel_provider_list *>(allocTracked(sizeof(kel_provider_list)));
+    if (e == nullptr) return nullptr;
+    e->provider_name = wideCopy(provider);
+    e->value1 = value1;
+    e->value2 = value2;
+    e->version = version;
+    size_t n = 0;
+    while (object_types != nullptr && object_types[n] != nullptr) ++n;
+    e->object_types = static_cast<wchar_t **>(allocTracked(static_cast<uint32_t>((n + 1) * sizeof(wchar_t *))));
+    if (e->object_types != nullptr) {
+        for (size_t i = 0; i < n; ++i) e->object_types[i] = wideCopy(object_types[i]);
+        e->object_types[n] = nullptr;
+    }
+    e->next = nullptr;
+    return e;
+}
+
+void kelm_free_providerlist(kel_provider_list *list) {
+    while (list != nullptr) {
+        kel_provider_list *next = list->next;
+        freeWide(list->provider_name);
+        if (list->object_types != nullptr) {
+            size_t n = 0;
+            for (; list->object_types[n] != nullptr; ++n) freeWide(list->object_types[n]);
+            freeTracked(list->object_types, static_cast<uint32_t>((n + 1) * sizeof(wchar_t *)));
+        }
+        freeTracked(list, sizeof(kel_provider_list));
+        list = next;
+    }
+}
+
+void kelm_get_install_root(wchar_t **root) {
+    if (root == nullptr) return;
+    *root = nullptr;
+    const char *v = envText("KELM_INSTALL_ROOT");
+    if (v == nullptr) return;
+    std::string text(v);
+    if (text.back() != '/') text += '/';
+    *root = wideFromUtf8(text);
+}
+
+void kelm_get_consumer_name(wchar_t **name) {
+    if (name == nullptr) return;
+    *name = nullptr;
+    const char *v = envText("KELM_CONSUMER_NAME");
+    if (v != nullptr) *name = wideFromUtf8(v);
+}
+
+void kelm_get_credential_blob(wchar_t **blob) {
+    if (blob == nullptr) return;
+    *blob = nullptr;
+    const char *file = envText("KELM_CREDENTIALS_FILE");
+    if (file == nullptr) return;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    *blob = wideFromUtf8(text);
+}
+
+kelm_buf_stats kelm_get_buf_stats(void) {
+    Accounting &a = accounting();
+    std::lock_guard<std::mutex> g(a.lock);
+    return a.stats;
+}
+
+void kelm_reset_buf_stats(void) {
+    Accounting &a = accounting();
+    std::lock_guard<std::mutex> g(a.lock);
+    uint64_t live = a.live.size();
+    a.stats = kelm_buf_stats{};
+    a.stats.live = live;
+}
+
+void kelm_fail_allocations_after(int64_t n) {
+    Accounting &a = accounting();
+    std::lock_guard<std::mutex> g(a.lock);
+    a.failAfter = n < 0 ? -1 : n;
+}
+
+} // extern "C"
