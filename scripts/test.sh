@@ -19,4 +19,4 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== thread sanitizer (concurrency tests)"
 "$top/scripts/build.sh" build-tsan -DCMAKE_BUILD_TYPE=Debug -DRENDO_SANITIZE=thread -DRENDO_BENCH=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir "$top/build-tsan" -j"$jobs" --output-on-failure -L concurrency
+  ctest --test-dir "$top/build-tsan" -j"$jobs" --output-on-failure -R Concurrency
