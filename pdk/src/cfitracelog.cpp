@@ -106,7 +106,10 @@ struct CFiTraceLog::Impl {
 
     // REQUIRES: lock held.
     void rebuildPathLocked() {
-        tracePath = traceDirectory + WString(kSep) + traceFileName + WString(L".") + currentDate;
+        tracePath = traceDirectory;
+        // The default directory already ends with a separator.
+        if (tracePath.empty() || tracePath[tracePath.length() - 1] != kSep[0]) tracePath += WString(kSep);
+        tracePath += traceFileName + WString(L".") + currentDate;
     }
 };
 
