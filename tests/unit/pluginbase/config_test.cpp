@@ -18,7 +18,8 @@ namespace {
 
 using PluginPtr = CFiSmartPtr<CFiPluginBase, CFiNullAllocator>;
 
-// A framework node with its object record.
+// A framework node with its object record. Like the framework, it
+// de-initialises the node (freeing its private-data cell) when it goes.
 struct Node {
     explicit Node(const wchar_t *n) : name(n) {
         obj.name = const_cast<wchar_t *>(name.c_str());
@@ -26,9 +27,15 @@ struct Node {
         domain.obj = &obj;
         domain.name = obj.name;
     }
+    ~Node() {
+        if (owner != nullptr) owner->deInitNode(&domain);
+    }
+    Node(const Node &) = delete;
+    Node &operator=(const Node &) = delete;
     std::wstring name;
     kelm_objid obj{};
     kel_domain domain{};
+    CFiPluginBase *owner = nullptr;
 };
 
 class ConfigTest : public ::testing::Test {
@@ -58,7 +65,10 @@ protected:
         rendo_test::removeTree(root_);
     }
 
-    CFiPrivateDataPtr privateData(Node &n) { return manager_->getFactory()->getOrCreate(&n.domain, false); }
+    CFiPrivateDataPtr privateData(Node &n) {
+        n.owner = plugin_.get();
+        return manager_->getFactory()->getOrCreate(&n.domain, false);
+    }
     std::string traced() { return rendo_test::readFile(CFiStringTool::toNarrow(log_->tracePath())); }
 
     // Runs config and takes the text handed back (freeing the framework's copy).
