@@ -173,7 +173,9 @@ TEST(BaseDefaults, AccessBitIsSetAndClearedOnEveryElementOnly) {
 TEST(BaseDefaults, ProviderStateResetZeroesTheBlobOtherOperationsDoNot) {
     TestPluginPtr p = makePlugin();
     int a = 0, b = 0;
-    kel_blob blob{&a, &b};
+    kel_blob blob{};
+    blob.data = &a;
+    blob.size = &b;
     EXPECT_EQ(p->processProviderState(nullptr, &blob, KEL_PSTATE_SAVE), 0);
     EXPECT_EQ(blob.data, &a);
     EXPECT_EQ(p->processProviderState(nullptr, &blob, KEL_PSTATE_RESET), 0);
