@@ -8,6 +8,7 @@
 #include <ace/SString.h>
 #include <ace/Thread_Mutex.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -103,29 +104,45 @@ private:
 // Process-wide singleton holder: one static pointer and one mutex per type.
 //   instance(false): the object, created on first use.
 //   instance(true):  drops the holder's reference and returns an empty pointer.
+// The released object is deleted after the holder's mutex is let go, so a
+// destructor that asks for a singleton (its own type included) cannot
+// deadlock. After the holder itself is destroyed at process exit, instance()
+// returns an empty pointer instead of touching the destroyed mutex.
 template <class T>
 class CFiSingleton {
 public:
     using Ptr = CFiSmartPtr<T, CFiContextSingletonAllocator>;
     static Ptr instance(bool release = false) {
+        if (holderGone().load(std::memory_order_acquire)) return Ptr();
         State &s = state();
-        ACE_Guard<ACE_Thread_Mutex> g(s.mutex);
-        if (release) {
-            s.ptr.reset();
-        } else if (s.ptr.isNull()) {
-            s.ptr = Ptr(CFiContextSingletonAllocator::create<T>());
+        Ptr dropped; // destroyed after the guard below is released
+        Ptr result;
+        {
+            ACE_Guard<ACE_Thread_Mutex> g(s.mutex);
+            if (release) {
+                dropped = std::move(s.ptr);
+            } else {
+                if (s.ptr.isNull()) s.ptr = Ptr(CFiContextSingletonAllocator::create<T>());
+                result = s.ptr;
+            }
         }
-        return s.ptr;
+        return result;
     }
 
 private:
     struct State {
         ACE_Thread_Mutex mutex;
         Ptr ptr;
+        ~State() { holderGone().store(true, std::memory_order_release); }
     };
     static State &state() {
         static State s;
         return s;
+    }
+    // Trivially destructible, so it stays readable during static destruction.
+    static std::atomic<bool> &holderGone() {
+        static std::atomic<bool> gone{false};
+        return gone;
     }
 };
 

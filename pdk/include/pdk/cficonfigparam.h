@@ -26,6 +26,17 @@ public:
                        const std::string &messageId, bool isList, bool isShared);
     CFiConfigParamInfo(const std::string &key, const WString &defaultValue, int usageType,
                        const std::string &messageId, bool isList, bool isShared);
+    // Literal defaults: without these a string literal would pick the boolean
+    // constructor (pointer-to-bool beats the conversion to a string class).
+    CFiConfigParamInfo(const std::string &key, const char *defaultValue, int usageType,
+                       const std::string &messageId, bool isList, bool isShared);
+    CFiConfigParamInfo(const std::string &key, const wchar_t *defaultValue, int usageType,
+                       const std::string &messageId, bool isList, bool isShared);
+
+    // Texts of the XML dialect: "SELECT", "int", ... ("UNKNOWN"/"unknown" for
+    // numbers out of range).
+    static const char *usageTypeName(int32_t usageType);
+    static const char *dataTypeName(int32_t dataType);
 
     std::string toXML() const;
     bool operator==(const CFiConfigParamInfo &o) const;
@@ -67,11 +78,18 @@ public:
 
 class CFiConfigParamDataList;
 
+// Decimal value of a text as the lists read numbers: optional blanks and sign,
+// then the leading digits; 0 when there are none. Saturates at the 32-bit
+// limits instead of overflowing.
+int32_t configDecimalValue(const std::string &text);
+
 class CFiConfigParamInfoList {
 public:
     CFiConfigParamInfoList();
     explicit CFiConfigParamInfoList(const WString &xml);
-    int parse(const WString &xml); // 0, or 3 for malformed XML
+    // 0, or 3 for malformed XML. A failed parse changes nothing: the map and
+    // its XML text stay as they were.
+    int parse(const WString &xml);
     void addParamInfo(const CFiConfigParamInfo &info);
     const CFiConfigParamInfo *getParamInfo(const std::string &key) const;
     void updateXML();
@@ -86,25 +104,35 @@ private:
 };
 
 // Value lists and format option lists differ only in their element names.
+// The XML text of an empty list (new or cleared) is empty; any other list
+// has the full text written by updateXML.
 template <class Element>
 class CFiValueListBase {
 public:
-    int parse(const WString &xml); // 0, or 3 for malformed XML
+    // 0, or 3 for malformed XML. A failed parse changes nothing: the map and
+    // its XML text stay as they were.
+    int parse(const WString &xml);
     void addParamData(const Element &e);
+    // Sets the single value of key, adding the element when it is absent.
     void setValue(const std::string &key, const std::string &value);
     const Element *getParamData(const std::string &key) const;
     std::vector<std::string> getKeys() const;
+    // 3 when key is absent or its value empty; else 0 and the decimal value.
     int getValue(const std::string &key, int &out) const;
+    // 3 when key is absent; else 0 and the single value / the value list.
     int getValue(const std::string &key, std::string &out) const;
     int getValue(const std::string &key, std::list<std::string> &out) const;
+    // The single value, empty when key is absent.
     std::string getValue(const std::string &key) const;
     void updateXML();
+    // Empties the map and the XML text.
     void clear();
     const WString &getXML() const { return m_xml; }
     const std::map<std::string, Element> &items() const { return m_items; }
     bool empty() const { return m_items.empty(); }
 
 protected:
+    friend class CFiConfigParamInfoList; // fills default lists in one pass
     CFiValueListBase(const char *listTag, const char *itemTag) : m_listTag(listTag), m_itemTag(itemTag) {}
     std::map<std::string, Element> m_items;
     WString m_xml;

@@ -76,6 +76,10 @@ public:
     const WString &path() const { return m_path; }
 
 private:
+    // directory + fileName, with a separator between them when the directory
+    // does not already end with one.
+    static WString joinPath(const WString &directory, const WString &fileName);
+
     ACE_Configuration_Heap m_heap;
     WString m_name;
     WString m_directory;

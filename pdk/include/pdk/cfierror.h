@@ -10,6 +10,7 @@
 #include <unicode/fmtable.h>
 
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -70,14 +71,28 @@ public:
     explicit CFiIcuMessage(const kel_msg_info *info);
     ~CFiIcuMessage() override;
 
+    // The record and its text stay valid while the message lives; a later
+    // call that produces the same text keeps them in place.
     const kel_msg_info *serialize() override;
+    // Reads at most info->length bytes, stopping at a terminator. Malformed
+    // text gives an empty or partial message, never an error.
     void deserialize(const kel_msg_info *info) override;
+    kel_eseverity severity() const override;
+    std::string messageId() const override;
     WString formatMessage(const WString &pattern) override;
 
     // The arguments, in order.
     std::vector<icu::Formattable> arguments() const;
 
+    // Longest message identifier the reader keeps.
+    static const size_t kMaxIdLength = 1024;
+
 private:
+    void readSerialized(const char *text, size_t length);
+
+    // Guards the arguments and the serialised text: a message may be
+    // serialised and formatted by several threads (handlers, last error).
+    mutable std::mutex m_lock;
     icu::Formattable m_args; // an array of Formattables
     kel_msg_info m_info{};
     std::string m_serialized;
@@ -114,7 +129,11 @@ public:
     ~CFiErrorManager() override;
 
     // Handlers are not owned; they must outlive the manager or be removed.
+    // Handlers are called without the manager's lock held, so a handler may
+    // trace or push errors itself.
     void registerHandler(CFiErrorHandlerBase *handler);
+    // Returns once no other thread is still inside a call of the handler, so
+    // the caller may delete it afterwards.
     void unregisterHandler(CFiErrorHandlerBase *handler);
     void pushError(const std::string &text, kel_eseverity severity);
     void pushError(const CFiMessagePtr &message);
@@ -130,6 +149,8 @@ private:
 using CFiErrorManagerPtr = CFiSmartPtr<CFiErrorManager, CFiContextSingletonAllocator>;
 
 // Builds a CFiIcuMessage from an identifier and arguments and pushes it.
+// Never throws (it runs inside exception handlers); an empty manager does
+// nothing.
 void pushMessage(const CFiErrorManagerPtr &errors, const std::string &id,
                  const std::vector<icu::Formattable> &args, kel_eseverity severity, const std::string &file,
                  int32_t line);

@@ -1,6 +1,12 @@
 // Base class of a snapshot provider: one virtual operation per framework
 // request with its default, and what every provider holds (name, mutex,
 // registered managers, global parameter descriptions, delayed-init flag).
+//
+// Every default except delayedInit and globalConfigInfoList opens a trace
+// scope "kelm_pdk_4_4::CFiPluginBase::<operation>". Defaults that write
+// through an out-pointer skip a null one; defaults that need a manager that
+// was never registered act as if it had nothing to give (no last error, no
+// private data).
 #ifndef PDK_CFIPLUGINBASE_H
 #define PDK_CFIPLUGINBASE_H
 
@@ -27,6 +33,8 @@ public:
 
     // ---- virtual operations, in the order of the operation table ----
     virtual int delayedInit();
+    // The alternate-node list when alternate is true, else the global list.
+    // Any non-zero index selects list 1.
     virtual CFiConfigParamInfoList &globalConfigInfoList(int index, bool alternate);
     virtual int init();
     virtual void fini();
@@ -35,6 +43,11 @@ public:
     virtual int deportTree(kel_domain *domain, kel_domain *alt, kel_accessnode *access);
     virtual int importTreeNode(kel_domain *domain, kelm_objid **a, kelm_objid **b, int n, kelm_objid **c);
     virtual int initNode(kel_domain *domain, kel_domain **alt, int flags, kelm_objid *id);
+    // Modes: 1 get values, 2 and 5 set values, 3 clear values, 4 get parameter
+    // descriptions. 3 when the node has no private data. Texts handed back
+    // are CFiStringTool::tstrdup copies that the framework frees; 5 when such
+    // a copy cannot be allocated. A text that fails to parse leaves the
+    // node's values as they were.
     virtual int config(kel_domain *domain, int mode, char *sessionId, kel_confspec *spec);
     virtual int initAltNode(kel_domain *a, kel_domain *b, kel_domain *c, bool remote);
     virtual int reAccessTmpObj(kel_domain *domain, kelm_objid *id, char *splitType, kel_domain *tmp,
@@ -45,6 +58,9 @@ public:
     virtual int dispose(kel_domain *a, kel_domain *b, kel_splitnode *split, kel_disposition disp);
     virtual int online(kel_domain *a, kel_domain *b, int n, kel_disposition disp);
     virtual int subobjList(kel_domain *domain, kelm_objid ***list, int *count);
+    // *text is owned by the catalog manager's localized-text store and stays
+    // valid until deleted there. 3 (and *text null) when no catalog manager is
+    // registered or text is null.
     virtual int errMsg(int code, const wchar_t **text);
     virtual int buildAltTree(kel_domain *domain, char *type, kelm_objid **a, kelm_objid **b, int n,
                              kelm_objid **c);
@@ -117,7 +133,11 @@ public:
     void registerPrivateDataManager(const CFiPrivateDataManagerPtr &p);
     void registerSessionManager(const CFiSessionManagerPtr &p);
     ACE_Recursive_Thread_Mutex &getMutex() { return m_mutex; }
+    // Runs delayedInit once per object under the plug-in mutex; the flag is
+    // set before the call, so a failure is never retried (later calls get 0).
     int invokeDelayedInit();
+    bool isDelayedInitDone();
+    // Sets the process-wide flag when set is true; returns the flag.
     static bool isShuttingDown(bool set);
     void addDefaultConfigInfoParam(CFiConfigParamInfo &info, int index, bool alternate);
     int setOwnerIds(const std::string &owner, long a, long b);
@@ -137,7 +157,11 @@ protected:
     CFiConfigParamInfoList m_globalLists[2];
     CFiConfigParamInfoList m_altLists[2];
     long m_messageIndexOffset = 6000;
-    bool m_delayedInitDone = false;
+    bool m_delayedInitDone = false; // guarded by m_mutex
+    // Serialises config and addDefaultConfigInfoParam: the parameter lists
+    // and a private data shared by same-named nodes are reached by several
+    // framework threads.
+    ACE_Recursive_Thread_Mutex m_configMutex;
 };
 
 } // namespace kelm_pdk_4_4

@@ -56,6 +56,17 @@ public:
     static wchar_t *tstrdup(const WString &s);
     // Frees a tstrdup result (the framework's job; used by tools and tests).
     static void tstrfree(wchar_t *s);
+
+    // ---- XML text functions (configuration parameter lists) ----
+    // "<" ["/"] name ">" ["\n"]: an opening tag unless opening is false,
+    // followed by a line feed when newline is set.
+    static std::string xmlBracket(const std::string &name, bool opening, bool newline);
+    // "\t<name>" escaped value "</name>\n".
+    static std::string xmlBracketValue(const std::string &name, const std::string &value);
+    // Escapes & < > " ' (in that order, so no escape is escaped twice).
+    static std::string convertToXmlSpecialCharacters(const std::string &s);
+    // Undoes the five escapes, "&amp;" last, so "&amp;lt;" yields "&lt;".
+    static std::string convertFromXmlSpecialCharacters(const std::string &s);
 };
 
 } // namespace kelm_pdk_4_4

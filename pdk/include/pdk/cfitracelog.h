@@ -5,6 +5,8 @@
 #include "pdk/cfibase.h"
 #include "pdk/cfierror.h"
 
+#include <cstdarg>
+#include <ctime>
 #include <string>
 
 namespace kelm_pdk_4_4 {
@@ -28,6 +30,10 @@ public:
     // Read-only views for tools and tests.
     WString tracePath() const;
     WString name() const;
+
+    // Test hook: the clock used for the file's date suffix; 0 restores the
+    // real clock. Timestamps inside lines always come from the real clock.
+    void setNowForTesting(time_t now);
 
 private:
     struct Impl;

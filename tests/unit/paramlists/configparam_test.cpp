@@ -1,0 +1,336 @@
+// Parameter description, value and format option lists: their XML text, the
+// SAX readers and the string helpers they rest on.
+#include "pdk/cficonfigparam.h"
+#include "pdk/cfisaxparser.h"
+#include "pdk/cfistringtool.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace kelm_pdk_4_4;
+
+namespace {
+
+std::string narrow(const WString &w) { return CFiStringTool::toNarrow(w); }
+WString wide(const std::string &s) { return CFiStringTool::toWide(s); }
+
+const char kHeader[] = "<?xml version=\"1.0\" standalone=\"yes\" ?>\n";
+
+} // namespace
+
+TEST(XmlText, BracketsAndValueLines) {
+    EXPECT_EQ(CFiStringTool::xmlBracket("a", true, false), "<a>");
+    EXPECT_EQ(CFiStringTool::xmlBracket("a", false, true), "</a>\n");
+    EXPECT_EQ(CFiStringTool::xmlBracketValue("k", "x<y & z"), "\t<k>x&lt;y &amp; z</k>\n");
+}
+
+TEST(XmlText, EscapingOrderNeverDoubleEscapes) {
+    EXPECT_EQ(CFiStringTool::convertToXmlSpecialCharacters("&<>\"'"), "&amp;&lt;&gt;&quot;&#39;");
+    // Text that already looks escaped is escaped once more, not left alone.
+    EXPECT_EQ(CFiStringTool::convertToXmlSpecialCharacters("&lt;"), "&amp;lt;");
+    // "&amp;" is undone last, so one decode removes exactly one level.
+    EXPECT_EQ(CFiStringTool::convertFromXmlSpecialCharacters("&amp;lt;&#39;&quot;&gt;&lt;&amp;"), "&lt;'\"><&");
+    std::string all = "a&b<c>d\"e'f&amp;g";
+    EXPECT_EQ(CFiStringTool::convertFromXmlSpecialCharacters(CFiStringTool::convertToXmlSpecialCharacters(all)),
+              all);
+    EXPECT_EQ(CFiStringTool::convertToXmlSpecialCharacters(""), "");
+}
+
+TEST(ConfigParamInfo, ConstructorsFixDataType) {
+    CFiConfigParamInfo i("n", 42, CFiConfigParamInfo::AUTO, 1, 99, "MSG_N", false, true);
+    EXPECT_EQ(i.dataType, CFiConfigParamInfo::INT);
+    EXPECT_EQ(i.defaultValue, "42");
+    EXPECT_TRUE(i.isSharedParam);
+    EXPECT_EQ(CFiConfigParamInfo("n", -7, 0, -1, -1, "", true, false).dataType, CFiConfigParamInfo::INT_LIST);
+    EXPECT_EQ(CFiConfigParamInfo("b", true, 0, "", false, false).defaultValue, "true");
+    EXPECT_EQ(CFiConfigParamInfo("b", false, 0, "", true, false).dataType, CFiConfigParamInfo::BOOLEAN_LIST);
+    // A literal default must not fall into the boolean constructor.
+    CFiConfigParamInfo s("s", "abc", 0, "", false, false);
+    EXPECT_EQ(s.dataType, CFiConfigParamInfo::STRING);
+    EXPECT_EQ(s.defaultValue, "abc");
+    EXPECT_EQ(CFiConfigParamInfo("s", std::string("x"), 0, "", true, false).dataType,
+              CFiConfigParamInfo::STRING_LIST);
+    CFiConfigParamInfo w("w", L"\u00e9t\u00e9", 0, "", true, false);
+    EXPECT_EQ(w.dataType, CFiConfigParamInfo::STRING); // the wide form is always a plain string
+    EXPECT_EQ(w.defaultValue, "\xc3\xa9t\xc3\xa9");
+}
+
+TEST(ConfigParamInfoList, WritesTheDialectExactly) {
+    CFiConfigParamInfoList list;
+    CFiConfigParamInfo choice("mode", std::string("fast"), CFiConfigParamInfo::SELECT, "MSG_MODE", true, false);
+    choice.selectionItems = {"fast", "a<b"};
+    list.addParamInfo(choice);
+    list.addParamInfo(CFiConfigParamInfo("count", 3, CFiConfigParamInfo::NO_MODIFY, 0, -1, "MSG_COUNT", false, true));
+    std::string expected = std::string(kHeader) +
+                           "<ConfigParamList>\n"
+                           "<ConfigParam>\n"
+                           "\t<key>count</key>\n"
+                           "\t<usageType>NO_MODIFY</usageType>\n"
+                           "\t<messageId>MSG_COUNT</messageId>\n"
+                           "\t<isSharedParam>true</isSharedParam>\n"
+                           "\t<dataType>int</dataType>\n"
+                           "<dataRange>\n"
+                           "\t<rangeMin>0</rangeMin>\n"
+                           "\t<rangeMax>-1</rangeMax>\n"
+                           "</dataRange>\n"
+                           "\t<defaultValue>3</defaultValue>\n"
+                           "</ConfigParam>\n"
+                           "<ConfigParam>\n"
+                           "\t<key>mode</key>\n"
+                           "\t<usageType>SELECT</usageType>\n"
+                           "\t<messageId>MSG_MODE</messageId>\n"
+                           "\t<isSharedParam>false</isSharedParam>\n"
+                           "\t<dataType>string_list</dataType>\n"
+                           "<selectionList>\n"
+                           "\t<selectionItem>fast</selectionItem>\n"
+                           "\t<selectionItem>a&lt;b</selectionItem>\n"
+                           "</selectionList>\n"
+                           "\t<defaultValue>fast</defaultValue>\n"
+                           "</ConfigParam>\n"
+                           "</ConfigParamList>\n";
+    EXPECT_EQ(narrow(list.getXML()), expected);
+}
+
+TEST(ConfigParamInfoList, RangeIsOmittedOnlyWhenBothAreMinusOne) {
+    CFiConfigParamInfo both("a", 1, 0, -1, -1, "", false, false);
+    EXPECT_EQ(both.toXML().find("dataRange"), std::string::npos);
+    EXPECT_NE(CFiConfigParamInfo("a", 1, 0, -1, 0, "", true, false).toXML().find("<rangeMin>-1</rangeMin>"),
+              std::string::npos);
+    // Range fields mean nothing for other types and are never written.
+    CFiConfigParamInfo text("t", std::string("x"), 0, "", false, false);
+    text.rangeMin = 5;
+    EXPECT_EQ(text.toXML().find("dataRange"), std::string::npos);
+    CFiConfigParamInfo odd;
+    odd.usageType = 17;
+    odd.dataType = -2;
+    EXPECT_NE(odd.toXML().find("<usageType>UNKNOWN</usageType>"), std::string::npos);
+    EXPECT_NE(odd.toXML().find("<dataType>unknown</dataType>"), std::string::npos);
+}
+
+TEST(ConfigParamInfoList, RoundTripAndDefaults) {
+    CFiConfigParamInfoList list;
+    CFiConfigParamInfo sel("z\"q'", std::string("1 & 2"), CFiConfigParamInfo::AUTO, "M<1>", true, true);
+    sel.selectionItems = {"b", "a", "b"};
+    list.addParamInfo(sel);
+    list.addParamInfo(CFiConfigParamInfo("n", -5, 0, -100, 100, "M2", true, false));
+    list.addParamInfo(CFiConfigParamInfo("f", false, 2, "M3", false, false));
+    CFiConfigParamInfoList back(list.getXML());
+    EXPECT_EQ(back.items(), list.items());
+    EXPECT_EQ(back.getXML(), list.getXML());
+
+    CFiConfigParamDataList defaults = list.getDefaultDataList();
+    EXPECT_EQ(defaults.getKeys(), (std::vector<std::string>{"f", "n", "z\"q'"}));
+    EXPECT_EQ(defaults.getValue("z\"q'"), "1 & 2");
+    int n = 0;
+    EXPECT_EQ(defaults.getValue("n", n), 0);
+    EXPECT_EQ(n, -5);
+    EXPECT_TRUE(CFiConfigParamInfoList().getDefaultDataList().getXML().empty());
+}
+
+TEST(ConfigParamInfoList, ReaderMapsUnknownTexts) {
+    std::string xml = std::string(kHeader) +
+                      "<ConfigParamList><ConfigParam><key>k</key><usageType>auto</usageType>"
+                      "<dataType>float</dataType><isSharedParam>yes</isSharedParam>"
+                      "<dataRange><rangeMin>12abc</rangeMin><rangeMax>x</rangeMax></dataRange>"
+                      "<extra>ignored</extra></ConfigParam></ConfigParamList>";
+    CFiConfigParamInfoList list;
+    ASSERT_EQ(list.parse(wide(xml)), 0);
+    const CFiConfigParamInfo *k = list.getParamInfo("k");
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->usageType, CFiConfigParamInfo::UNKNOWN_USAGE); // names are case-sensitive
+    EXPECT_EQ(k->dataType, CFiConfigParamInfo::UNKNOWN_TYPE);
+    EXPECT_TRUE(k->isSharedParam);
+    EXPECT_EQ(k->rangeMin, 12);
+    EXPECT_EQ(k->rangeMax, 0);
+    EXPECT_EQ(list.getParamInfo("absent"), nullptr);
+}
+
+TEST(ConfigParamDataList, KeysInOrderAndExactText) {
+    CFiConfigParamDataList list;
+    list.addParamData(CFiConfigParamData("b", "2"));
+    CFiConfigParamData a("a", "");
+    a.addValue("x<y & z");
+    a.addValue("w");
+    list.addParamData(a);
+    std::string expected = std::string(kHeader) +
+                           "<ConfigValueList>\n"
+                           "<ConfigValue>\n"
+                           "\t<dataType></dataType>\n"
+                           "\t<key>a</key>\n"
+                           "<valueList>\n"
+                           "\t<value>x&lt;y &amp; z</value>\n"
+                           "\t<value>w</value>\n"
+                           "</valueList>\n"
+                           "</ConfigValue>\n"
+                           "<ConfigValue>\n"
+                           "\t<dataType></dataType>\n"
+                           "\t<key>b</key>\n"
+                           "\t<value>2</value>\n"
+                           "</ConfigValue>\n"
+                           "</ConfigValueList>\n";
+    EXPECT_EQ(narrow(list.getXML()), expected);
+    CFiConfigParamDataList back(list.getXML());
+    EXPECT_EQ(back.items(), list.items());
+
+    CFiFormatOptionList options;
+    options.setValue("o", "v");
+    std::string opt = narrow(options.getXML());
+    EXPECT_NE(opt.find("<FormatOptionValueList>\n<FormatOptionValue>\n"), std::string::npos);
+    EXPECT_EQ(opt.find("ConfigValue"), std::string::npos);
+    EXPECT_EQ(CFiFormatOptionList(options.getXML()).items(), options.items());
+}
+
+TEST(ConfigParamDataList, SingleValueAndListTogether) {
+    std::string xml = "<ConfigValueList><ConfigValue><key>k</key><value>one</value>"
+                      "<valueList><value>l1</value><value>l2</value></valueList></ConfigValue></ConfigValueList>";
+    CFiConfigParamDataList list(wide(xml));
+    const CFiConfigParamData *k = list.getParamData("k");
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->getValue(), "one");
+    EXPECT_EQ(k->getValueList(), (std::list<std::string>{"l1", "l2"}));
+    std::string out = narrow(list.getXML());
+    EXPECT_EQ(out.find("<value>one</value>"), std::string::npos); // only the list is written back
+    EXPECT_NE(out.find("\t<value>l2</value>\n</valueList>\n"), std::string::npos);
+}
+
+TEST(ConfigParamDataList, Getters) {
+    CFiConfigParamDataList list;
+    list.setValue("num", "  -12abc");
+    list.setValue("empty", "");
+    list.setValue("text", "none");
+    list.setValue("huge", "99999999999999");
+    int v = 77;
+    EXPECT_EQ(list.getValue("num", v), 0);
+    EXPECT_EQ(v, -12);
+    EXPECT_EQ(list.getValue("text", v), 0);
+    EXPECT_EQ(v, 0);
+    EXPECT_EQ(list.getValue("huge", v), 0);
+    EXPECT_EQ(v, INT32_MAX);
+    v = 77;
+    EXPECT_EQ(list.getValue("empty", v), 3);
+    EXPECT_EQ(list.getValue("absent", v), 3);
+    EXPECT_EQ(v, 77);
+    std::string s = "keep";
+    EXPECT_EQ(list.getValue("empty", s), 0);
+    EXPECT_EQ(s, "");
+    EXPECT_EQ(list.getValue("absent", s), 3);
+    std::list<std::string> l{"keep"};
+    EXPECT_EQ(list.getValue("absent", l), 3);
+    EXPECT_EQ(list.getValue("num", l), 0);
+    EXPECT_TRUE(l.empty());
+    EXPECT_EQ(list.getValue("absent"), "");
+    list.clear();
+    EXPECT_TRUE(list.empty());
+    EXPECT_TRUE(list.getXML().empty());
+}
+
+// Malformed or hostile input: 3, and the list is exactly as before.
+TEST(ConfigParamDataList, FailedParseChangesNothing) {
+    CFiConfigParamDataList list;
+    list.setValue("keep", "me");
+    const WString before = list.getXML();
+    const char *bad[] = {
+        "",
+        "<ConfigValueList><ConfigValue><key>k</key>",
+        "<ConfigValueList><ConfigValue></ConfigValueList>",
+        "not xml at all",
+        "<a>&undefined;</a>",
+        "<ConfigValueList><ConfigValue><key>k</key><value>\x01</value></ConfigValue></ConfigValueList>",
+        "<ConfigValueList></ConfigValueList><second/>",
+    };
+    for (const char *text : bad) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(list.parse(wide(text)), 3);
+        EXPECT_EQ(list.getValue("keep"), "me");
+        EXPECT_EQ(list.items().size(), 1u);
+        EXPECT_EQ(list.getXML(), before);
+    }
+    CFiConfigParamInfoList info;
+    info.addParamInfo(CFiConfigParamInfo("k", 1, 0, -1, -1, "", false, false));
+    const WString infoBefore = info.getXML();
+    EXPECT_EQ(info.parse(wide("<ConfigParamList><ConfigParam>")), 3);
+    EXPECT_EQ(info.getXML(), infoBefore);
+    EXPECT_NE(info.getParamInfo("k"), nullptr);
+}
+
+TEST(ConfigParamDataList, OddButWellFormedInput) {
+    // Unknown elements are ignored; a ConfigValue without key lands under "".
+    CFiConfigParamDataList list(wide("<ConfigValueList><Foo><bar>1</bar></Foo><ConfigValue><value>v</value>"
+                                     "</ConfigValue><ConfigValue><key>k</key><valueList><valueList><value>a</value>"
+                                     "</valueList><value>b</value></valueList></ConfigValue></ConfigValueList>"));
+    EXPECT_EQ(list.getKeys(), (std::vector<std::string>{"", "k"}));
+    EXPECT_EQ(list.getValue(""), "v");
+    // Nested lists: the inner end closes the list, so "b" is the single value.
+    const CFiConfigParamData *k = list.getParamData("k");
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->getValueList(), std::list<std::string>{"a"});
+    EXPECT_EQ(k->getValue(), "b");
+    // A later element with the same key replaces the earlier one.
+    CFiConfigParamDataList dup(wide("<ConfigValueList><ConfigValue><key>d</key><value>1</value></ConfigValue>"
+                                    "<ConfigValue><key>d</key><value>2</value></ConfigValue></ConfigValueList>"));
+    EXPECT_EQ(dup.getValue("d"), "2");
+}
+
+TEST(ConfigParamDataList, EveryEscapeAndLargeValues) {
+    std::string nasty = "&<>\"'&amp;&#39;]]>\t \xc3\xa9\xf0\x9f\x98\x80";
+    CFiConfigParamDataList list;
+    list.setValue(nasty, nasty);
+    std::string big(1 << 20, 'v');
+    // Thousands of escapes: the predefined entities do not count against the
+    // entity expansion limit.
+    for (size_t i = 0; i < big.size(); i += 97) big[i] = "&<>\"'"[i % 5];
+    list.setValue("big", big);
+    CFiConfigParamDataList back;
+    ASSERT_EQ(back.parse(list.getXML()), 0);
+    EXPECT_EQ(back.getValue(nasty), nasty);
+    EXPECT_EQ(back.getValue("big"), big);
+    // Character references and CDATA are read as text.
+    CFiConfigParamDataList refs(wide("<ConfigValueList><ConfigValue><key>r</key><value>&#65;&#x42;<![CDATA[<&>]]>"
+                                     "</value></ConfigValue></ConfigValueList>"));
+    EXPECT_EQ(refs.getValue("r"), "AB<&>");
+}
+
+TEST(SaxParser, HostileDocumentsReadNothingFromOutside) {
+    // External entities and DTDs must not be fetched.
+    std::string xxe = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/hostname\">]>"
+                      "<ConfigValueList><ConfigValue><key>k</key><value>&x;</value></ConfigValue></ConfigValueList>";
+    CFiConfigParamDataList list;
+    EXPECT_EQ(list.parse(wide(xxe)), 0);
+    EXPECT_EQ(list.getValue("k"), ""); // the entity resolves to nothing
+    std::string dtd = "<?xml version=\"1.0\"?><!DOCTYPE r SYSTEM \"file:///nonexistent/x.dtd\"><r/>";
+    EXPECT_EQ(CFiConfigParamDataList().parse(wide(dtd)), 0);
+
+    // Exponential entity expansion stops at the expansion limit.
+    std::string laughs = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY a \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\">";
+    char prev = 'a';
+    for (char c = 'b'; c <= 'k'; ++c) {
+        laughs += std::string("<!ENTITY ") + c + " \"";
+        for (int i = 0; i < 10; ++i) laughs += std::string("&") + prev + ";";
+        laughs += "\">";
+        prev = c;
+    }
+    laughs += "]><ConfigValueList><ConfigValue><key>k</key><value>&k;</value></ConfigValue></ConfigValueList>";
+    EXPECT_EQ(CFiConfigParamDataList().parse(wide(laughs)), 3);
+}
+
+TEST(SaxParser, HandlerRecordsTheError) {
+    CFiConfigParamDataListHandler handler;
+    {
+        CFiSaxParser parser(handler, "");
+        EXPECT_EQ(parser.parse("<a><b></a>"), 3);
+    }
+    ASSERT_TRUE(handler.hasError());
+    ASSERT_NE(handler.lastError(), nullptr);
+    EXPECT_EQ(handler.lastError()->systemId(), "kelm_sax_parser");
+    EXPECT_EQ(handler.lastError()->line(), 1u);
+    EXPECT_THROW(handler.getList(), CFiSaxParseError);
+
+    CFiFormatOptionListHandler ok;
+    CFiSaxParser parser(ok, "");
+    EXPECT_EQ(parser.parse("<FormatOptionValueList><FormatOptionValue><key>x</key></FormatOptionValue>"
+                           "</FormatOptionValueList>"),
+              0);
+    EXPECT_TRUE(ok.isComplete());
+    EXPECT_EQ(ok.getList().count("x"), 1u);
+}

@@ -1,0 +1,166 @@
+// Reference counts, smart pointers and the singleton holders.
+#include "pdk/cfibase.h"
+
+#include <gtest/gtest.h>
+
+using namespace kelm_pdk_4_4;
+
+namespace {
+
+// Counts live objects so a test can see exactly when one is deleted.
+struct Tracked : public virtual CFiRefCount {
+    static int live;
+    Tracked() { ++live; }
+    ~Tracked() override { --live; }
+    int value = 0;
+};
+int Tracked::live = 0;
+
+struct DerivedTracked : public Tracked {};
+
+using TrackedPtr = CFiSmartPtr<Tracked, CFiNullAllocator>;
+
+TEST(SmartPtr, CopiesShareOneCountAndTheLastDropDeletes) {
+    ASSERT_EQ(Tracked::live, 0);
+    {
+        TrackedPtr a(new Tracked);
+        EXPECT_EQ(a->getCount(), 1);
+        {
+            TrackedPtr b = a;
+            TrackedPtr c;
+            c = b;
+            EXPECT_EQ(a->getCount(), 3);
+            EXPECT_EQ(b.get(), c.get());
+        }
+        EXPECT_EQ(a->getCount(), 1);
+        EXPECT_EQ(Tracked::live, 1);
+    }
+    EXPECT_EQ(Tracked::live, 0);
+}
+
+TEST(SmartPtr, AssignmentAndMoveKeepCountsRight) {
+    TrackedPtr a(new Tracked);
+    TrackedPtr b(new Tracked);
+    EXPECT_EQ(Tracked::live, 2);
+    b = a; // b's old object goes
+    EXPECT_EQ(Tracked::live, 1);
+    EXPECT_EQ(a->getCount(), 2);
+    b = b; // self-assignment changes nothing
+    EXPECT_EQ(a->getCount(), 2);
+
+    TrackedPtr m(std::move(b));
+    EXPECT_TRUE(b.isNull());
+    EXPECT_EQ(a->getCount(), 2);
+    TrackedPtr n;
+    n = std::move(m);
+    EXPECT_TRUE(m.isNull());
+    EXPECT_EQ(a->getCount(), 2);
+
+    n.reset();
+    a.reset();
+    EXPECT_TRUE(a.isNull());
+    EXPECT_EQ(Tracked::live, 0);
+}
+
+TEST(SmartPtr, AssigningFromAPointerHeldOnlyByTheOldObjectIsSafe) {
+    // The new value lives inside the object being dropped: the reference must
+    // be taken before the old one is released.
+    struct Holder : public virtual CFiRefCount {
+        TrackedPtr inner;
+    };
+    using HolderPtr = CFiSmartPtr<Holder, CFiNullAllocator>;
+    HolderPtr h(new Holder);
+    h->inner = TrackedPtr(new Tracked);
+    h->inner->value = 42;
+    TrackedPtr p = h->inner;
+    h.reset();
+    ASSERT_FALSE(p.isNull());
+    EXPECT_EQ(p->value, 42);
+    EXPECT_EQ(p->getCount(), 1);
+    p.reset();
+    EXPECT_EQ(Tracked::live, 0);
+}
+
+TEST(SmartPtr, ConvertsToABaseAndDeletesThroughTheVirtualDestructor) {
+    {
+        CFiSmartPtr<DerivedTracked, CFiNullAllocator> d(new DerivedTracked);
+        TrackedPtr base(d);
+        EXPECT_EQ(base->getCount(), 2);
+        d.reset();
+        EXPECT_EQ(Tracked::live, 1);
+    }
+    EXPECT_EQ(Tracked::live, 0);
+}
+
+TEST(RefCount, CopyingAnObjectStartsAFreshCount) {
+    Tracked a;
+    a.addRef();
+    a.addRef();
+    Tracked b(a);
+    EXPECT_EQ(b.getCount(), 0);
+    EXPECT_EQ(a.releaseRef(), 1);
+    EXPECT_EQ(a.releaseRef(), 0);
+}
+
+// ---- singleton holders ----
+
+struct SingletonThing : public virtual CFiRefCount {
+    static int created;
+    static int destroyed;
+    SingletonThing() { ++created; }
+    ~SingletonThing() override { ++destroyed; }
+};
+int SingletonThing::created = 0;
+int SingletonThing::destroyed = 0;
+
+TEST(Singleton, SameObjectUntilReleasedThenAFreshOne) {
+    auto first = CFiSingleton<SingletonThing>::instance();
+    auto again = CFiSingleton<SingletonThing>::instance();
+    ASSERT_FALSE(first.isNull());
+    EXPECT_EQ(first.get(), again.get());
+    EXPECT_EQ(SingletonThing::created, 1);
+    EXPECT_EQ(first->getCount(), 3); // holder + two copies
+
+    auto released = CFiSingleton<SingletonThing>::instance(true);
+    EXPECT_TRUE(released.isNull());
+    EXPECT_EQ(SingletonThing::destroyed, 0) << "still held by the test";
+    EXPECT_EQ(first->getCount(), 2);
+    first.reset();
+    again.reset();
+    EXPECT_EQ(SingletonThing::destroyed, 1);
+
+    auto fresh = CFiSingleton<SingletonThing>::instance();
+    ASSERT_FALSE(fresh.isNull());
+    EXPECT_EQ(SingletonThing::created, 2);
+    CFiSingleton<SingletonThing>::instance(true);
+    fresh.reset();
+    EXPECT_EQ(SingletonThing::destroyed, 2);
+    // Releasing an empty holder is harmless.
+    EXPECT_TRUE(CFiSingleton<SingletonThing>::instance(true).isNull());
+}
+
+// A singleton whose destructor asks for singletons, its own type included,
+// as kit objects do when they trace on the way out.
+struct ReentrantThing : public virtual CFiRefCount {
+    ~ReentrantThing() override {
+        auto other = CFiSingleton<SingletonThing>::instance();
+        CFiSingleton<SingletonThing>::instance(true);
+        (void)other;
+    }
+};
+
+TEST(Singleton, ReleaseDeletesOutsideTheHoldersLock) {
+    auto p = CFiSingleton<ReentrantThing>::instance();
+    p.reset();
+    // Would deadlock if the object were deleted while the holder's
+    // non-recursive mutex is held and the destructor used the holder.
+    struct SelfUser : public virtual CFiRefCount {
+        ~SelfUser() override { CFiSingleton<SelfUser>::instance(true); }
+    };
+    CFiSingleton<SelfUser>::instance();
+    EXPECT_TRUE(CFiSingleton<SelfUser>::instance(true).isNull());
+    CFiSingleton<ReentrantThing>::instance(true);
+    EXPECT_EQ(SingletonThing::destroyed, SingletonThing::created);
+}
+
+} // namespace
