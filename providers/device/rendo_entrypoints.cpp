@@ -112,16 +112,15 @@ void atBoundaryVoid(const char *name, Body &&body) noexcept {
 // The error manager only points at its handlers, so the handler must outlive
 // every use the manager makes of it, including the exit line of
 // rendo_fi_pgn_fini, which is written after the manager was released. The slot
-// therefore keeps the manager the handler is registered with; the handler is
-// deleted only when the slot holds the last reference to that manager (nobody
-// can reach the handler any more), otherwise it is unregistered and retired,
-// i.e. kept for the life of the process. The slot itself is never destroyed,
-// so no static destructor can pull a handler from under a late trace line.
+// therefore keeps a reference to the manager the handler is registered with,
+// and the handler goes only after it has been unregistered from exactly that
+// manager (which waits for calls still under way). The slot itself is never
+// destroyed, so no static destructor can pull the handler from under a late
+// trace line.
 struct HandlerSlot {
     std::mutex lock;
     CFiErrorHandler *handler = nullptr;
     CFiErrorManagerPtr manager;
-    std::vector<CFiErrorHandler *> retired;
 };
 
 HandlerSlot &handlerSlot() {
@@ -132,13 +131,8 @@ HandlerSlot &handlerSlot() {
 // Caller holds slot.lock.
 void detachHandler(HandlerSlot &slot) {
     if (slot.handler == nullptr) return;
-    bool lastReference = slot.manager.isNull() || slot.manager->getCount() == 1;
     if (!slot.manager.isNull()) slot.manager->unregisterHandler(slot.handler);
-    if (lastReference) {
-        delete slot.handler;
-    } else {
-        slot.retired.push_back(slot.handler);
-    }
+    delete slot.handler;
     slot.handler = nullptr;
     slot.manager.reset();
 }

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <sys/stat.h>
 
 namespace kelm_host {
 
@@ -66,11 +65,6 @@ std::string configValue(const std::string &file, const std::string &section, con
     return std::string();
 }
 
-bool isFile(const std::string &path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 } // namespace
 
 std::string narrow(const wchar_t *text) {
@@ -98,12 +92,8 @@ std::string traceFilePath() {
     std::tm local{};
     localtime_r(&now, &local);
     std::strftime(date, sizeof date, "%m%d%y", &local);
-    std::string base = file + "." + date;
-    // The log joins directory and file with a separator of its own; a
-    // directory that already ends with one gives a doubled separator.
-    std::string joined = dir + "/" + base;
-    if (!dir.empty() && dir.back() == '/' && !isFile(joined)) joined = dir + base;
-    return joined;
+    if (dir.back() != '/') dir += '/';
+    return dir + file + "." + date;
 }
 
 ProviderHost::ProviderHost(std::string libraryPath, CallbackVerbosity verbosity)
