@@ -126,9 +126,13 @@ typedef struct kel_confspec {
     wchar_t *text;       /* in/out configuration text */
 } kel_confspec;
 
+/* Provider state handed to the framework (the node state text). Both
+ * pointer-sized fields are zeroed by a reset. */
 typedef struct kel_blob {
-    void *data;
-    void *size;
+    void *size;    /* 1: byte count of data, including the terminator (a number) */
+    void *data;    /* 2: buffer from kelm_alloc_buf; the framework frees it */
+    uint32_t kind; /* 3: 1 for the node state text */
+    uint32_t reserved;
 } kel_blob;
 
 typedef struct kel_version {
@@ -221,6 +225,8 @@ static_assert(offsetof(kel_node_subobj_list, subobj_count) == KEL_PTR_FIELD(3), 
 static_assert(offsetof(kel_node_subobj_list, next) == KEL_PTR_FIELD(4), "subobj next");
 static_assert(offsetof(kel_msg_info, length) == KEL_PTR_FIELD(2), "message length");
 static_assert(offsetof(kel_confspec, text) == 8, "confspec text after two ints");
+static_assert(offsetof(kel_blob, data) == KEL_PTR_FIELD(2), "blob data second");
+static_assert(offsetof(kel_blob, kind) == KEL_PTR_FIELD(3), "blob kind third");
 static_assert(sizeof(kel_version) == 8, "four 16-bit words");
 static_assert(offsetof(kel_pgn_init, native_language) == KEL_PTR_FIELD(4), "native language");
 static_assert(offsetof(kel_provider_list, next) == KEL_PTR_FIELD(6), "provider list link");
