@@ -85,6 +85,10 @@ void showTraceFile() {
     std::string line;
     while (std::getline(in, line)) ++lines;
     std::printf("  %s (%ld lines)\n", path.c_str(), lines);
+    if (lines == 0) {
+        std::printf("  Only lines up to TRACELEVEL in ConfigFiles/rendo.conf reach the file (1: errors);\n"
+                    "  6 adds every entry and exit.\n");
+    }
 }
 
 int runDemo(ProviderHost &host, const std::vector<std::string> &args) {
