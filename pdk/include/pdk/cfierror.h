@@ -85,7 +85,7 @@ public:
     std::vector<icu::Formattable> arguments() const;
 
     // Longest message identifier the reader keeps.
-    static const size_t kMaxIdLength = 1024;
+    static constexpr size_t kMaxIdLength = 1024;
 
 private:
     void readSerialized(const char *text, size_t length);
