@@ -2,6 +2,8 @@
 // the thread sanitizer by CI: the suite name carries "Concurrency").
 #include "pdk/cfipluginbase.h"
 
+#include "wide.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +13,7 @@
 #include <vector>
 
 using namespace kelm_pdk_4_4;
+using pbtest::W;
 
 namespace {
 
@@ -77,7 +80,7 @@ TEST(PluginBaseConcurrency, SessionManagerGivesEveryThreadTheSameSessionPerName)
             for (int round = 0; round < 200; ++round) {
                 std::string name = "ctx-" + std::to_string(round % 10);
                 CFiSessionPtr s = mgr.getSession(name.c_str());
-                s->addNode(WString(L"node"), "k" + std::to_string(i));
+                s->addNode(W(L"node"), "k" + std::to_string(i));
                 s->getNode("node-" + std::to_string(i));
                 if (round < 10) seen[i].push_back(s.get());
             }

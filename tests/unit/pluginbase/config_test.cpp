@@ -5,11 +5,14 @@
 #include "pdk/cfistringtool.h"
 #include "test_env.h"
 
+#include "wide.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 using namespace kelm_pdk_4_4;
+using pbtest::W;
 
 namespace {
 
@@ -33,10 +36,12 @@ protected:
     void SetUp() override {
         root_ = rendo_test::makeInstallRoot("pbconfig");
         log_ = CFiTraceLogPtr(new CFiTraceLog);
-        log_->initialize(WString(L"rendo"), WString(), WString(), 6, false);
+        // An explicit directory and file name put level 6 into the trace settings.
+        log_->initialize(W(L"rendo"), CFiStringTool::toWide(root_ + "Logs"), W(L"pbtest"), 6, false);
+        ASSERT_TRUE(log_->isInitialized());
         manager_ = CFiPrivateDataManagerPtr(new CFiPrivateDataManager);
         plugin_ = PluginPtr(new CFiPluginBase);
-        plugin_->setProviderName(WString(L"rendo"));
+        plugin_->setProviderName(W(L"rendo"));
         plugin_->setTraceLog(log_);
         plugin_->registerPrivateDataManager(manager_);
         CFiConfigParamInfo speed("speed", 5, CFiConfigParamInfo::AUTO, 0, 10, "MSG_SPEED", false, false);
@@ -108,7 +113,7 @@ TEST_F(ConfigTest, GetWithoutValuesGivesTheGlobalDefaultsOrNull) {
     bool isNull = false;
     ASSERT_EQ(run(n, 1, 1, nullptr, &out, &isNull), 0);
     ASSERT_FALSE(isNull);
-    CFiConfigParamDataList got{WString(out.c_str())};
+    CFiConfigParamDataList got{W(out.c_str())};
     EXPECT_EQ(got.getValue("speed"), "5");
     EXPECT_EQ(pd->getSessionId(), "session-7");
     EXPECT_FALSE(pd->hasConfigDataList(1)) << "defaults of the global list are not stored";
@@ -126,7 +131,7 @@ TEST_F(ConfigTest, GetWithTheNodesOwnDescriptionsStoresTheirDefaults) {
         CFiConfigParamInfo("own", true, CFiConfigParamInfo::AUTO, "MSG_OWN", false, false));
     std::wstring out;
     ASSERT_EQ(run(n, 1, 0, nullptr, &out), 0);
-    EXPECT_EQ(CFiConfigParamDataList(WString(out.c_str())).getValue("own"), "true");
+    EXPECT_EQ(CFiConfigParamDataList(W(out.c_str())).getValue("own"), "true");
     ASSERT_TRUE(pd->hasConfigDataList(0));
     EXPECT_EQ(pd->configDataList(0).getValue("own"), "true");
 
@@ -144,7 +149,7 @@ TEST_F(ConfigTest, SetParsesCompletesWithDefaultsAndGetReturnsIt) {
     std::wstring in = valuesXml({{"colour", "blue"}});
     std::wstring out;
     ASSERT_EQ(run(n, 2, 1, in.c_str(), &out), 0);
-    CFiConfigParamDataList set{WString(out.c_str())};
+    CFiConfigParamDataList set{W(out.c_str())};
     EXPECT_EQ(set.getValue("colour"), "blue");
     EXPECT_EQ(set.getValue("speed"), "5") << "completed from the global descriptions";
 
@@ -155,7 +160,7 @@ TEST_F(ConfigTest, SetParsesCompletesWithDefaultsAndGetReturnsIt) {
     // Mode 5 is a set as well and replaces the values.
     std::wstring in5 = valuesXml({{"speed", "9"}});
     ASSERT_EQ(run(n, 5, 1, in5.c_str(), &out), 0);
-    EXPECT_EQ(CFiConfigParamDataList(WString(out.c_str())).getValue("speed"), "9");
+    EXPECT_EQ(CFiConfigParamDataList(W(out.c_str())).getValue("speed"), "9");
     EXPECT_EQ(pd->configDataList(1).getParamData("colour"), nullptr);
 }
 
@@ -209,7 +214,7 @@ TEST_F(ConfigTest, GetParamsPicksTheAlternateListForAnAlternateNode) {
     privateData(n);
     std::wstring out;
     ASSERT_EQ(run(n, 4, 1, nullptr, &out), 0);
-    CFiConfigParamInfoList plain{WString(out.c_str())};
+    CFiConfigParamInfoList plain{W(out.c_str())};
     EXPECT_NE(plain.getParamInfo("speed"), nullptr);
     EXPECT_EQ(plain.getParamInfo("mode"), nullptr);
 
@@ -217,7 +222,7 @@ TEST_F(ConfigTest, GetParamsPicksTheAlternateListForAnAlternateNode) {
     kel_altlink link{1, 0, &back};
     n.domain.altlink = &link;
     ASSERT_EQ(run(n, 4, 1, nullptr, &out), 0);
-    CFiConfigParamInfoList alt{WString(out.c_str())};
+    CFiConfigParamInfoList alt{W(out.c_str())};
     EXPECT_NE(alt.getParamInfo("mode"), nullptr);
     EXPECT_NE(traced().find("GETPARAM: Mode[4]: "), std::string::npos);
 
@@ -226,12 +231,12 @@ TEST_F(ConfigTest, GetParamsPicksTheAlternateListForAnAlternateNode) {
     for (kel_altlink l : {kel_altlink{0, 0, &back}, kel_altlink{1, 0, nullptr}}) {
         link = l;
         ASSERT_EQ(run(n, 4, 1, nullptr, &out), 0);
-        EXPECT_NE(CFiConfigParamInfoList(WString(out.c_str())).getParamInfo("speed"), nullptr);
+        EXPECT_NE(CFiConfigParamInfoList(W(out.c_str())).getParamInfo("speed"), nullptr);
     }
     back.node = &other.domain;
     link = kel_altlink{1, 0, &back};
     ASSERT_EQ(run(n, 4, 1, nullptr, &out), 0);
-    EXPECT_NE(CFiConfigParamInfoList(WString(out.c_str())).getParamInfo("speed"), nullptr);
+    EXPECT_NE(CFiConfigParamInfoList(W(out.c_str())).getParamInfo("speed"), nullptr);
 
     // Nothing described for list 0: null text.
     bool isNull = false;

@@ -6,12 +6,15 @@
 #include "pdk/cfistringtool.h"
 #include "test_env.h"
 
+#include "wide.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 using namespace kelm_pdk_4_4;
+using pbtest::W;
 
 namespace {
 
@@ -21,7 +24,9 @@ class TestPlugin : public CFiPluginBase {
 public:
     int delayedInit() override {
         ++delayedInitCalls;
-        if (reenter) EXPECT_EQ(invokeDelayedInit(), 0);
+        if (reenter) {
+            EXPECT_EQ(invokeDelayedInit(), 0);
+        }
         return delayedInitResult;
     }
     int delayedInitCalls = 0;
@@ -32,7 +37,7 @@ using TestPluginPtr = CFiSmartPtr<TestPlugin, CFiNullAllocator>;
 
 TestPluginPtr makePlugin() {
     TestPluginPtr p(new TestPlugin);
-    p->setProviderName(WString(L"rendo"));
+    p->setProviderName(W(L"rendo"));
     return p;
 }
 
@@ -176,11 +181,13 @@ TEST(BaseDefaults, ProviderStateResetZeroesTheBlobOtherOperationsDoNot) {
     kel_blob blob{};
     blob.data = &a;
     blob.size = &b;
+    blob.kind = 1;
     EXPECT_EQ(p->processProviderState(nullptr, &blob, KEL_PSTATE_SAVE), 0);
     EXPECT_EQ(blob.data, &a);
     EXPECT_EQ(p->processProviderState(nullptr, &blob, KEL_PSTATE_RESET), 0);
     EXPECT_EQ(blob.data, nullptr);
     EXPECT_EQ(blob.size, nullptr);
+    EXPECT_EQ(blob.kind, 1u) << "only the two pointer-sized fields";
     EXPECT_EQ(p->processProviderState(nullptr, nullptr, KEL_PSTATE_RESET), 0);
 }
 
@@ -199,7 +206,7 @@ TEST(BaseDefaults, SupportsFiTypeWritesZeroThroughTheFourthField) {
 TEST(BaseDefaults, ObjctlLeavesTheArgumentsAlone) {
     TestPluginPtr p = makePlugin();
     CFiObjctlArgs args(L"<OBJCTL_ARG_LIST> <I arg=a value=b type=c /> </OBJCTL_ARG_LIST>");
-    EXPECT_EQ(p->objctl(WString(L"cmd"), args), 0);
+    EXPECT_EQ(p->objctl(W(L"cmd"), args), 0);
     EXPECT_EQ(args.inputs.size(), 1u);
     EXPECT_TRUE(args.outputs.empty());
 }
@@ -280,11 +287,11 @@ TEST(ErrMsg, TextsComeFromTheBundleOfTheNativeLanguage) {
     {
         TestPluginPtr p = makePlugin();
         CFiMessageCatalogManagerPtr catalogs(new CFiMessageCatalogManager);
-        catalogs->registerFactory(new CFiIcuMessageCatalogFactory("root", WString(L"rendo")));
+        catalogs->registerFactory(new CFiIcuMessageCatalogFactory("root", W(L"rendo")));
         p->registerCatalogManager(catalogs);
 
         const wchar_t *ok = nullptr;
-        ASSERT_EQ(p->errMsg(6000, &ok), 0);
+        ASSERT_EQ(p->errMsg(0, &ok), 0);
         EXPECT_EQ(w(ok), L"rendo: The operation completed successfully.");
         const wchar_t *missing = nullptr;
         ASSERT_EQ(p->errMsg(29, &missing), 0);
@@ -320,7 +327,9 @@ protected:
     void SetUp() override {
         root_ = rendo_test::makeInstallRoot("pbtrace");
         log_ = CFiTraceLogPtr(new CFiTraceLog);
-        log_->initialize(WString(L"rendo"), WString(), WString(), 6, false);
+        // An explicit directory and file name put level 6 into the trace settings.
+        log_->initialize(W(L"rendo"), CFiStringTool::toWide(root_ + "Logs"), W(L"pbtest"), 6, false);
+        ASSERT_TRUE(log_->isInitialized());
         plugin_ = makePlugin();
         plugin_->setTraceLog(log_);
     }

@@ -1,15 +1,19 @@
 // Sessions, the session registry and the objctl argument text.
 #include "pdk/cfisession.h"
 
+#include "wide.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 using namespace kelm_pdk_4_4;
+using pbtest::W;
 
 namespace {
 
-std::wstring w(const WString &s) { return std::wstring(s.c_str(), s.length()); }
+using pbtest::str;
+std::wstring w(const WString &s) { return str(s); }
 
 // ---- sessions ----
 
@@ -34,7 +38,7 @@ TEST(SessionManager, NullNameGivesEmptyAndEqualNamesShareOneSession) {
 
 TEST(Session, RecordsNodesByNarrowNameAndCreatesMissingOnesEmpty) {
     CFiSession s("ctx");
-    s.addNode(WString(L"disk1"), "key1");
+    s.addNode(W(L"disk1"), "key1");
     ASSERT_TRUE(s.hasNode("disk1"));
     CFiSessionNode &rec = s.getNode("disk1");
     EXPECT_EQ(w(rec.name), L"disk1");
@@ -42,7 +46,7 @@ TEST(Session, RecordsNodesByNarrowNameAndCreatesMissingOnesEmpty) {
     EXPECT_EQ(rec.targetName.length(), 0u);
     EXPECT_EQ(rec.value, 0);
 
-    rec.targetName = WString(L"snap1");
+    rec.targetName = W(L"snap1");
     EXPECT_EQ(w(s.getNode("disk1").targetName), L"snap1");
 
     EXPECT_FALSE(s.hasNode("disk2"));
@@ -51,7 +55,7 @@ TEST(Session, RecordsNodesByNarrowNameAndCreatesMissingOnesEmpty) {
     EXPECT_TRUE(s.hasNode("disk2"));
 
     // Recording again starts the record afresh.
-    s.addNode(WString(L"disk1"), "key9");
+    s.addNode(W(L"disk1"), "key9");
     EXPECT_EQ(s.getNode("disk1").key, "key9");
     EXPECT_EQ(s.getNode("disk1").targetName.length(), 0u);
     EXPECT_EQ(s.nodes().size(), 2u);
@@ -59,7 +63,7 @@ TEST(Session, RecordsNodesByNarrowNameAndCreatesMissingOnesEmpty) {
 
 TEST(Session, NonAsciiNodeNamesAreKeyedByTheirUtf8Form) {
     CFiSession s("ctx");
-    s.addNode(WString(L"d\u00e9v"), "k");
+    s.addNode(W(L"d\u00e9v"), "k");
     EXPECT_TRUE(s.hasNode("d\xc3\xa9v"));
 }
 
@@ -125,8 +129,8 @@ TEST(ObjctlArgs, SerialisesOutputsOnlyInTheFrameworksForm) {
     CFiObjctlArgs args(L"<OBJCTL_ARG_LIST> <I arg=in value=1 type=int /> </OBJCTL_ARG_LIST>");
     EXPECT_EQ(w(args.toXML()), L"<OBJCTL_ARG_LIST> </OBJCTL_ARG_LIST> ");
 
-    args.outputs.push_back({WString(L"a"), WString(L"b"), WString(L"c")});
-    args.outputs.push_back({WString(L"status"), WString(L"0"), WString(L"int")});
+    args.outputs.push_back({W(L"a"), W(L"b"), W(L"c")});
+    args.outputs.push_back({W(L"status"), W(L"0"), W(L"int")});
     EXPECT_EQ(w(args.toXML()), L"<OBJCTL_ARG_LIST> <OBJCTL_OUTPUT arg=a value=b type=c />"
                                L" <OBJCTL_OUTPUT arg=status value=0 type=int /> </OBJCTL_ARG_LIST> ");
 
