@@ -38,15 +38,27 @@ TableRegistry &registry() {
     return *r;
 }
 
-struct ThreadKey {
-    uint64_t id = g_nextThreadKey.fetch_add(1);
-    ~ThreadKey() {
+// Trivially destructible, so a trace from another thread-local destructor
+// late in a thread's exit still finds it.
+thread_local uint64_t t_threadKey = 0;
+
+uint64_t currentThreadKey() {
+    if (t_threadKey == 0) t_threadKey = g_nextThreadKey.fetch_add(1);
+    return t_threadKey;
+}
+
+// Drops the thread's last errors when it ends. Armed by the thread's first
+// stored message only.
+struct ThreadExitCleanup {
+    bool armed = false;
+    ~ThreadExitCleanup() {
+        if (!armed) return;
         std::vector<CFiMessagePtr> dropped;
         TableRegistry &r = registry();
         std::lock_guard<std::mutex> g(r.lock);
         for (LastErrorTable *t : r.tables) {
             std::lock_guard<std::mutex> tg(t->lock);
-            auto it = t->entries.find(id);
+            auto it = t->entries.find(t_threadKey);
             if (it != t->entries.end()) {
                 dropped.push_back(std::move(it->second));
                 t->entries.erase(it);
@@ -55,12 +67,17 @@ struct ThreadKey {
     }
 };
 
-thread_local ThreadKey t_threadKey;
+thread_local ThreadExitCleanup t_exitCleanup;
 
-uint64_t currentThreadKey() { return t_threadKey.id; }
-
-// Dispatches this thread is inside, by manager and epoch (see below).
-thread_local std::vector<std::pair<const void *, uint64_t>> t_dispatching;
+// Dispatches this thread is inside, by manager and epoch (see below). Plain
+// data for the same reason as the key; deeper nesting than this is runaway
+// recursion of handlers and is not recorded.
+struct DispatchStack {
+    static const int kDepth = 16;
+    std::pair<const void *, uint64_t> entries[kDepth];
+    int depth = 0;
+};
+thread_local DispatchStack t_dispatching;
 
 } // namespace
 
@@ -84,15 +101,12 @@ struct CFiErrorManager::Impl {
             handlers = impl.handlers;
             m_epoch = impl.epoch;
             ++impl.inFlight[m_epoch];
-            t_dispatching.emplace_back(&impl, m_epoch);
+            DispatchStack &st = t_dispatching;
+            if (st.depth < DispatchStack::kDepth) st.entries[st.depth] = std::make_pair(&impl, m_epoch);
+            ++st.depth;
         }
         ~Dispatch() {
-            for (auto it = t_dispatching.rbegin(); it != t_dispatching.rend(); ++it) {
-                if (it->first == &m_impl && it->second == m_epoch) {
-                    t_dispatching.erase(std::next(it).base());
-                    break;
-                }
-            }
+            --t_dispatching.depth;
             std::lock_guard<std::mutex> g(m_impl.handlerLock);
             auto it = m_impl.inFlight.find(m_epoch);
             if (--it->second == 0) m_impl.inFlight.erase(it);
@@ -136,8 +150,9 @@ void CFiErrorManager::unregisterHandler(CFiErrorHandlerBase *handler) {
     const uint64_t before = m_impl->epoch++;
     auto own = [&] {
         int n = 0;
-        for (const auto &d : t_dispatching)
-            if (d.first == m_impl && d.second <= before) ++n;
+        const DispatchStack &st = t_dispatching;
+        for (int i = 0; i < st.depth && i < DispatchStack::kDepth; ++i)
+            if (st.entries[i].first == m_impl && st.entries[i].second <= before) ++n;
         return n;
     };
     const int mine = own();
@@ -158,6 +173,7 @@ void CFiErrorManager::pushError(const CFiMessagePtr &message) {
     if (message.isNull()) return;
     CFiMessagePtr previous;
     {
+        t_exitCleanup.armed = true;
         std::lock_guard<std::mutex> g(m_impl->table.lock);
         CFiMessagePtr &slot = m_impl->table.entries[currentThreadKey()];
         previous = std::move(slot);

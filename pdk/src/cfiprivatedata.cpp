@@ -13,7 +13,7 @@ namespace kelm_pdk_4_4 {
 using Guard = ACE_Guard<ACE_Thread_Mutex>;
 
 CFiPrivateData::CFiPrivateData(kelm_objid *object, bool isAltNode)
-    : m_object(object), m_name(object != nullptr && object->name != nullptr ? WString(object->name) : WString()),
+    : m_name(object != nullptr && object->name != nullptr ? WString(object->name) : WString()),
       m_isAltNode(isAltNode) {}
 
 CFiPrivateData::~CFiPrivateData() = default;

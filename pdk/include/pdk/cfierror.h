@@ -47,7 +47,7 @@ public:
     CFiMessage(const std::string &id, kel_eseverity severity, const std::string &file, int32_t line);
     ~CFiMessage() override;
 
-    // Valid while the message lives; rebuilt at every call.
+    // The record is valid while the message lives.
     virtual const kel_msg_info *serialize() = 0;
     virtual void deserialize(const kel_msg_info *info) = 0;
     virtual kel_eseverity severity() const { return m_severity; }
@@ -85,7 +85,7 @@ public:
     std::vector<icu::Formattable> arguments() const;
 
     // Longest message identifier the reader keeps.
-    static const size_t kMaxIdLength = 1024;
+    static constexpr size_t kMaxIdLength = 1024;
 
 private:
     void readSerialized(const char *text, size_t length);

@@ -77,7 +77,8 @@ private:
     int selectTarget(const CFiUdid &udid, const std::string &udidText, const std::string &spec);
 
     mutable ACE_Thread_Mutex m_lock;
-    kelm_objid *m_object;
+    // The name of the node's object record, copied: the record belongs to the
+    // node that created this private data, which may go before the others.
     WString m_name;
     std::vector<kelm_objid *> m_subObjects;
     bool m_isAltNode;

@@ -1,0 +1,148 @@
+#include "ep_fixture.h"
+
+#include "test_env.h"
+
+#include "kelm/kelm_util.h"
+
+#include <dlfcn.h>
+
+#include <ctime>
+#include <filesystem>
+#include <sstream>
+
+namespace ep_test {
+
+namespace {
+std::mutex g_forwardedLock;
+std::vector<Forwarded> g_forwarded;
+} // namespace
+
+ProviderLibrary::ProviderLibrary(const char *path) {
+    m_handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (m_handle == nullptr) {
+        ADD_FAILURE() << "cannot load " << path << ": " << dlerror();
+        return;
+    }
+#define EP_TEST_RESOLVE_(ret, name, params)                                                                   \
+    m_ep.name = reinterpret_cast<rendo_fi_pgn_##name##_fn>(dlsym(m_handle, "rendo_fi_pgn_" #name));
+    RENDO_FI_PGN_ENTRY_POINTS(EP_TEST_RESOLVE_)
+#undef EP_TEST_RESOLVE_
+    if (auto fn = reinterpret_cast<rendo_testpgn_control_fn>(dlsym(m_handle, "rendo_testpgn_control"))) {
+        m_control = fn();
+    }
+}
+
+ProviderLibrary &ProviderLibrary::rendo() {
+    static ProviderLibrary *lib = new ProviderLibrary(RENDO_LIBRARY);
+    return *lib;
+}
+
+ProviderLibrary &ProviderLibrary::testpgn() {
+    static ProviderLibrary *lib = new ProviderLibrary(RENDO_TESTPGN_LIBRARY);
+    return *lib;
+}
+
+void CallbackRecorder::callback(kel_pgn_init *init, const wchar_t *nativeText, const wchar_t *defaultText,
+                                int severity) {
+    std::lock_guard<std::mutex> g(g_forwardedLock);
+    g_forwarded.push_back({init, narrow(nativeText), narrow(defaultText), severity});
+}
+
+std::vector<Forwarded> CallbackRecorder::all() {
+    std::lock_guard<std::mutex> g(g_forwardedLock);
+    return g_forwarded;
+}
+
+void CallbackRecorder::clear() {
+    std::lock_guard<std::mutex> g(g_forwardedLock);
+    g_forwarded.clear();
+}
+
+InitRecord::InitRecord(const char *nativeLanguage) {
+    m_record.callback = &CallbackRecorder::callback;
+    if (nativeLanguage != nullptr) {
+        m_language = nativeLanguage;
+        m_languagePtr = m_language.data();
+        m_record.native_language = &m_languagePtr;
+    }
+}
+
+std::string narrow(const wchar_t *text) {
+    std::string out;
+    for (; text != nullptr && *text != L'\0'; ++text) {
+        auto c = static_cast<uint32_t>(*text);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xE0 | ((c >> 12) & 0x0F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+void EntryPointTest::SetUp() {
+    m_root = rendo_test::makeInstallRoot("ep");
+    ASSERT_FALSE(m_root.empty());
+    CallbackRecorder::clear();
+    if (RendoTestPgnControl *c = ProviderLibrary::testpgn().control()) c->reset();
+}
+
+void EntryPointTest::TearDown() {
+    stop();
+    kelm_fail_allocations_after(-1);
+    rendo_test::removeTree(m_root);
+}
+
+void EntryPointTest::traceAtLevel(int level) {
+    std::string dir = m_root + "ConfigFiles";
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    std::filesystem::create_directories(m_root + "Logs", ec);
+    char dword[16];
+    std::snprintf(dword, sizeof dword, "%08x", level);
+    rendo_test::writeFile(dir + "/rendo.conf", "[DEBUG_TRACE_INFO]\n"
+                                               "\"TRACEDIR\"=\"" + m_root + "Logs/\"\n"
+                                               "\"TRACEFILE\"=\"rendo.log\"\n"
+                                               "\"TRACELEVEL\"=dword:" + dword + "\n"
+                                               "\"TRACESTDOUT\"=dword:00000000\n"
+                                               "\"TRACERUNTIMEUPDATE\"=dword:00000000\n");
+}
+
+int EntryPointTest::start(ProviderLibrary &lib, const char *nativeLanguage) {
+    stop();
+    m_init = new InitRecord(nativeLanguage);
+    kel_version version{};
+    int rc = lib.ep().init(m_init->get(), &version);
+    m_started = &lib;
+    return rc;
+}
+
+void EntryPointTest::stop() {
+    if (m_started != nullptr) m_started->ep().fini();
+    m_started = nullptr;
+    delete m_init; // the provider no longer forwards to it
+    m_init = nullptr;
+}
+
+std::vector<std::string> EntryPointTest::traceLines() const {
+    char date[16] = {};
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(date, sizeof date, "%m%d%y", &local);
+    return lines(rendo_test::readFile(m_root + "Logs/rendo.log." + date));
+}
+
+} // namespace ep_test

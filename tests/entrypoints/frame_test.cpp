@@ -1,0 +1,201 @@
+// The frame around each entry point: argument guards, delayed initialisation
+// per entry point, the single-node convention, objctl and interpose.
+#include "ep_fixture.h"
+
+#include <cstdlib>
+#include <cwchar>
+#include <set>
+#include <type_traits>
+
+namespace {
+
+using ep_test::EntryPointTest;
+using ep_test::ProviderLibrary;
+
+using Frame = EntryPointTest;
+
+// Calls an entry point with every argument zero or null; its status, or -1
+// for one that returns nothing.
+template <class R, class... A>
+int callWithNulls(R (*fn)(A...)) {
+    if constexpr (std::is_void_v<R>) {
+        fn(A{}...);
+        return -1;
+    } else {
+        return static_cast<int>(fn(A{}...));
+    }
+}
+
+TEST_F(Frame, ClaimWithAMissingArgumentAnswersNoClaimWithoutThePlugin) {
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(lib));
+    kelm_objid object{};
+    kelm_objid **claimed = nullptr;
+    int level = 9;
+    EXPECT_EQ(KEL_CLAIM_NONE, lib.ep().claim(nullptr, &claimed, &level));
+    EXPECT_EQ(KEL_CLAIM_NONE, lib.ep().claim(&object, nullptr, &level));
+    EXPECT_EQ(KEL_CLAIM_NONE, lib.ep().claim(&object, &claimed, nullptr));
+    EXPECT_EQ(0, lib.control()->claimCalls.load());
+    EXPECT_EQ(KEL_CLAIM_SECONDARY, lib.ep().claim(&object, &claimed, &level));
+    EXPECT_EQ(1, lib.control()->claimCalls.load());
+    EXPECT_EQ(0, lib.control()->delayedInitCalls.load()); // claim needs no disks
+}
+
+TEST_F(Frame, ConfigChecksItsArgumentsOnlyAfterDelayedInit) {
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(lib));
+    kel_domain node{};
+    kel_confspec spec{};
+    char session[] = "s1";
+    EXPECT_EQ(KEL_EINVAL, lib.ep().config(nullptr, 1, session, &spec));
+    EXPECT_EQ(1, lib.control()->delayedInitCalls.load());
+    EXPECT_EQ(KEL_EINVAL, lib.ep().config(&node, 1, session, nullptr));
+    EXPECT_EQ(0, lib.control()->configCalls.load());
+    // With both: the plug-in answers (this node has no private data: 3 too).
+    lib.ep().config(&node, 1, session, &spec);
+    EXPECT_EQ(1, lib.control()->configCalls.load());
+}
+
+TEST_F(Frame, ListGuards) {
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(lib));
+    RendoTestPgnControl &c = *lib.control();
+    kel_domain node{};
+    kelm_objid **objs = nullptr;
+    int count = 0;
+    EXPECT_EQ(KEL_EINVAL, lib.ep().subobj_list(nullptr, &objs, &count));
+    EXPECT_EQ(KEL_EINVAL, lib.ep().subobj_list(&node, nullptr, &count));
+    EXPECT_EQ(KEL_EINVAL, lib.ep().subobj_list(&node, &objs, nullptr));
+    EXPECT_EQ(0, c.subobjCalls.load());
+    EXPECT_EQ(0, lib.ep().subobj_list(&node, &objs, &count));
+    EXPECT_EQ(1, c.subobjCalls.load());
+
+    EXPECT_EQ(KEL_EINVAL, lib.ep().get_provider_info(nullptr));
+    EXPECT_EQ(0, c.providerInfoCalls.load());
+    auto *stale = reinterpret_cast<kel_provider_list *>(&node); // whatever the framework left there
+    kel_provider_list *list = stale;
+    EXPECT_EQ(0, lib.ep().get_provider_info(&list));
+    EXPECT_TRUE(c.providerListWasNull.load());
+    EXPECT_EQ(nullptr, list);
+
+    EXPECT_EQ(KEL_EINVAL, lib.ep().enumerate_nodes(nullptr, &count, 0, nullptr));
+    EXPECT_EQ(0, c.enumerateNodesCalls.load());
+    kel_node_list *nodes = nullptr;
+    EXPECT_EQ(0, lib.ep().enumerate_nodes(&nodes, &count, 0, nullptr));
+    EXPECT_EQ(1, c.enumerateNodesCalls.load());
+}
+
+TEST_F(Frame, TranslateResourceNamesNeedsBothArraysAndACountOfZero) {
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(lib));
+    wchar_t name[] = L"disk";
+    wchar_t *names[] = {name};
+    wchar_t *out[1] = {nullptr};
+    EXPECT_EQ(KEL_EINVAL, lib.ep().translate_resource_names(names, 1, out));
+    EXPECT_EQ(KEL_EINVAL, lib.ep().translate_resource_names(nullptr, 0, out));
+    EXPECT_EQ(KEL_EINVAL, lib.ep().translate_resource_names(names, 0, nullptr));
+    EXPECT_EQ(KEL_EINVAL, lib.ep().translate_resource_names(names, -1, out));
+    EXPECT_EQ(0, lib.control()->translateCalls.load());
+    EXPECT_EQ(0, lib.ep().translate_resource_names(names, 0, out));
+    EXPECT_EQ(1, lib.control()->translateCalls.load());
+}
+
+TEST_F(Frame, SingleNodeConvention) {
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(lib));
+    RendoTestPgnControl &c = *lib.control();
+    kel_quiescenode lone{};
+    kel_quiescenode other{};
+    char ctx[] = "q";
+
+    ASSERT_EQ(0, lib.ep().quiesce(&lone, nullptr, 0, ctx));
+    EXPECT_NE(nullptr, c.quiesceNodes.load());
+    EXPECT_EQ(1, c.quiesceCount.load());
+    EXPECT_EQ(&lone, c.quiesceFirst.load());
+
+    ASSERT_EQ(0, lib.ep().quiesce(&lone, nullptr, 2, ctx)); // passed unchanged
+    EXPECT_EQ(nullptr, c.quiesceNodes.load());
+    EXPECT_EQ(2, c.quiesceCount.load());
+
+    kel_quiescenode *array[] = {&other};
+    ASSERT_EQ(0, lib.ep().quiesce(&lone, array, 1, ctx)); // the lone node is ignored
+    EXPECT_EQ(static_cast<void *>(array), c.quiesceNodes.load());
+    EXPECT_EQ(&other, c.quiesceFirst.load());
+
+    ASSERT_EQ(0, lib.ep().quiesce(nullptr, nullptr, 0, ctx));
+    EXPECT_EQ(nullptr, c.quiesceNodes.load());
+    EXPECT_EQ(0, c.quiesceCount.load());
+}
+
+// Entry points that run delayed initialisation, by operation name.
+const std::set<std::string> kDelayedInitEntryPoints = {
+    "init_node", "init_altnode", "init_remnode", "deport_tree", "import_tree", "pre_prepare",
+    "reaccess_altnode", "config", "dispose", "online", "subobj_list", "build_alttree", "quiesce", "make",
+    "prepare", "select", "isready", "cache_disable", "interpose", "getattr", "process_providerstate",
+    "enumerate_group_nodes", "enumerate_associations", "isvalid_node_association", "get_associated_nodes",
+    "check_node_existence", "objctl", "enable_access", "disable_access", "restore", "resync", "get_status",
+    "query_valid_secondaries", "res_status", "verify_qscombos", "set_import_options", "start_build_alttree",
+    "translate_resource_names", "import_resource", "format", "online_resource", "deport_resource",
+    "is_parent_pgn", "unformat", "pre_deport_resource", "refresh_tree", "get_backupset", "get_app_status",
+    "set_op_status", "set_comp_status", "set_restorepaths"};
+
+// With a failing delayed initialisation, an entry point that needs it answers
+// 1 before looking at its arguments (all null here); one that does not need it
+// reaches its operation, which copes with null arguments.
+TEST_F(Frame, EachEntryPointRunsDelayedInitExactlyWhenItNeedsTheDisks) {
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    RendoTestPgnControl &c = *lib.control();
+    const ep_test::EntryPoints &ep = lib.ep();
+    int checked = 0;
+    auto fresh = [&] {
+        ASSERT_EQ(0, start(lib));
+        c.delayedInitMode = kDelayedInitReturn;
+        c.delayedInitResult = 29;
+        c.delayedInitCalls = 0;
+    };
+#define EP_TEST_DI_(ret, name, params)                                                                         \
+    if (std::string(#name) != "init" && std::string(#name) != "fini") {                                      \
+        fresh();                                                                                              \
+        bool needs = kDelayedInitEntryPoints.count(#name) != 0;                                               \
+        int rc = callWithNulls(ep.name);                                                                      \
+        if (needs) {                                                                                          \
+            EXPECT_EQ(KEL_EDELAYEDINIT, rc) << #name;                                                         \
+        }                                                                                                     \
+        EXPECT_EQ(needs ? 1 : 0, c.delayedInitCalls.load()) << #name;                                         \
+        ++checked;                                                                                            \
+    }
+    RENDO_FI_PGN_ENTRY_POINTS(EP_TEST_DI_)
+#undef EP_TEST_DI_
+    EXPECT_EQ(68, checked);
+}
+
+TEST_F(Frame, ObjctlParsesInputCallsThePluginAndHandsBackAHeapCopy) {
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(lib));
+    wchar_t *out = nullptr;
+    uint32_t result = 0;
+    ASSERT_EQ(0, lib.ep().objctl(L"-x", L"<OBJCTL_ARG_LIST> <OBJCTL_INPUT arg=a value=b type=c /> </OBJCTL_ARG_LIST>",
+                                 &out, &result));
+    EXPECT_EQ(4242u, result);
+    EXPECT_EQ(1, lib.control()->objctlInputs.load());
+    ASSERT_NE(nullptr, out);
+    EXPECT_EQ(std::wstring(L"<OBJCTL_ARG_LIST> <OBJCTL_OUTPUT arg=a value=b-x type=c /> </OBJCTL_ARG_LIST> "),
+              std::wstring(out));
+    std::free(out); // as the framework does
+
+    out = nullptr;
+    ASSERT_EQ(0, lib.ep().objctl(nullptr, nullptr, &out, nullptr));
+    EXPECT_EQ(0, lib.control()->objctlInputs.load());
+    ASSERT_NE(nullptr, out);
+    EXPECT_EQ(std::wstring(L"<OBJCTL_ARG_LIST> </OBJCTL_ARG_LIST> "), std::wstring(out));
+    std::free(out);
+}
+
+TEST_F(Frame, InterposeRunsUnderThePluginMutex) {
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(lib));
+    ASSERT_EQ(0, lib.ep().interpose(nullptr, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(lib.control()->interposeMutexHeld.load());
+}
+
+} // namespace

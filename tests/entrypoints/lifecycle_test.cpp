@@ -1,0 +1,199 @@
+// Start and stop: the init record and result-version record, the order of
+// rendo_fi_pgn_fini, the error handler across restarts, delayed initialisation.
+#include "ep_fixture.h"
+
+#include "test_env.h"
+
+#include "kelm/kelm_util.h"
+
+#include <algorithm>
+
+namespace {
+
+using ep_test::CallbackRecorder;
+using ep_test::EntryPointTest;
+using ep_test::Forwarded;
+using ep_test::InitRecord;
+using ep_test::ProviderLibrary;
+
+bool endsWith(const std::string &s, const std::string &tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+size_t indexOfLineEndingWith(const std::vector<std::string> &lines, const std::string &tail) {
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (endsWith(lines[i], tail)) return i;
+    return lines.size();
+}
+
+using Lifecycle = EntryPointTest;
+
+TEST_F(Lifecycle, InitFillsTheResultVersionRecord) {
+    kel_version version{{0xffff, 0xffff, 0xffff, 0xffff}};
+    InitRecord record;
+    ASSERT_EQ(0, ProviderLibrary::rendo().ep().init(record.get(), &version));
+    m_started = &ProviderLibrary::rendo();
+    EXPECT_EQ(7, version.word[0]);
+    EXPECT_EQ(0, version.word[1]);
+    EXPECT_EQ(0, version.word[2]);
+    EXPECT_EQ(0, version.word[3]);
+}
+
+TEST_F(Lifecycle, InitWithoutVersionRecordReturns7AndDoesNothing) {
+    InitRecord record;
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    EXPECT_EQ(7, lib.ep().init(record.get(), nullptr));
+    EXPECT_EQ(0, lib.control()->initCalls.load());
+    // The trace log was not initialised: it would have written its settings.
+    EXPECT_FALSE(rendo_test::fileExists(m_root + "ConfigFiles/rendo.conf"));
+}
+
+TEST_F(Lifecycle, InitWithoutInitRecordWorksAndForwardsNothing) {
+    traceAtLevel(6);
+    kel_version version{};
+    ProviderLibrary &lib = ProviderLibrary::rendo();
+    ASSERT_EQ(0, lib.ep().init(nullptr, &version));
+    m_started = &lib;
+    const wchar_t *text = nullptr;
+    ASSERT_EQ(0, lib.ep().errmsg(29, &text));
+    // No native language: the default catalog answers.
+    EXPECT_EQ(ep_test::narrow(text),
+              "rendo: The initialisation of the provider failed. See the trace file for the cause.");
+    EXPECT_TRUE(CallbackRecorder::all().empty());
+}
+
+TEST_F(Lifecycle, InitTracesTheTuningSettingsAndForwardsTraceLines) {
+    traceAtLevel(6);
+    ASSERT_EQ(0, start(ProviderLibrary::rendo()));
+    std::vector<std::string> lines = traceLines();
+    EXPECT_NE(lines.size(),
+              indexOfLineEndingWith(lines, "> Device provider tuning params: importRetryDelayInSec(10) "
+                                           "importRetryAttempts(4) scsiRetryDelayInSec(0) scsiRetryAttempts(1) "
+                                           "importInitialDelayInSec(5) "));
+    bool forwarded = false;
+    for (const Forwarded &f : CallbackRecorder::all()) {
+        if (f.nativeText.empty() && f.severity == KEL_SEV_INFO &&
+            f.defaultText.find("Device provider tuning params:") != std::string::npos)
+            forwarded = true;
+    }
+    EXPECT_TRUE(forwarded);
+}
+
+TEST_F(Lifecycle, FiniReleasesThePluginAndWritesItsExitLineLast) {
+    traceAtLevel(6);
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(lib));
+    CallbackRecorder::clear();
+    stop();
+    EXPECT_EQ(1, lib.control()->finiCalls.load());
+    EXPECT_TRUE(lib.control()->shuttingDownAtFini.load());
+    EXPECT_EQ(1, lib.control()->destroyed.load());
+
+    std::vector<std::string> lines = traceLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(endsWith(lines.back(), "> Exiting Function rendo_fi_pgn_fini")) << lines.back();
+    size_t enter = indexOfLineEndingWith(lines, "> Entering Function rendo_fi_pgn_fini");
+    size_t pluginFini = indexOfLineEndingWith(lines, "> Exiting Function CDevicePlugin::fini");
+    EXPECT_LT(enter, pluginFini);
+    EXPECT_LT(pluginFini, lines.size() - 1);
+
+    // The exit line still reached the framework's callback.
+    std::vector<Forwarded> forwarded = CallbackRecorder::all();
+    ASSERT_FALSE(forwarded.empty());
+    EXPECT_NE(std::string::npos, forwarded.back().defaultText.find("Exiting Function rendo_fi_pgn_fini"));
+}
+
+TEST_F(Lifecycle, RestartForwardsOnlyToTheNewInitRecord) {
+    traceAtLevel(6);
+    ProviderLibrary &lib = ProviderLibrary::rendo();
+    ASSERT_EQ(0, start(lib));
+    kel_pgn_init *first = m_init->get();
+    stop(); // the first record is gone now
+    ASSERT_EQ(0, start(lib));
+    kel_pgn_init *second = m_init->get();
+    CallbackRecorder::clear();
+    const wchar_t *text = nullptr;
+    ASSERT_EQ(0, lib.ep().errmsg(0, &text));
+    std::vector<Forwarded> forwarded = CallbackRecorder::all();
+    ASSERT_FALSE(forwarded.empty());
+    for (const Forwarded &f : forwarded) EXPECT_EQ(second, f.init);
+    (void)first;
+}
+
+TEST_F(Lifecycle, RepeatedInitReplacesTheHandlerInsteadOfAddingOne) {
+    traceAtLevel(6);
+    ProviderLibrary &lib = ProviderLibrary::rendo();
+    InitRecord other;
+    kel_version version{};
+    ASSERT_EQ(0, lib.ep().init(other.get(), &version));
+    m_started = &lib;
+    ASSERT_EQ(0, start(lib)); // stop() first: a full cycle
+    InitRecord third;
+    ASSERT_EQ(0, lib.ep().init(third.get(), &version)); // again, without fini
+    CallbackRecorder::clear();
+    const wchar_t *text = nullptr;
+    ASSERT_EQ(0, lib.ep().errmsg(0, &text));
+    std::vector<Forwarded> forwarded = CallbackRecorder::all();
+    long entering = 0;
+    for (const Forwarded &f : forwarded) {
+        EXPECT_EQ(third.get(), f.init);
+        if (f.defaultText.find("Entering Function rendo_fi_pgn_errmsg") != std::string::npos) ++entering;
+    }
+    EXPECT_EQ(1, entering);
+    stop();
+}
+
+TEST_F(Lifecycle, EntryPointBeforeInitFindsNoRegisteredManagers) {
+    ProviderLibrary &lib = ProviderLibrary::rendo();
+    const wchar_t *text = reinterpret_cast<const wchar_t *>(L"x");
+    EXPECT_EQ(KEL_EINVAL, lib.ep().errmsg(29, &text));
+    EXPECT_EQ(nullptr, text);
+    lib.ep().fini();
+}
+
+TEST_F(Lifecycle, FailedDelayedInitReturns1OnceAndIsNotRetried) {
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(lib));
+    lib.control()->delayedInitMode = kDelayedInitReturn;
+    lib.control()->delayedInitResult = 5; // any non-zero code becomes 1
+    kel_domain node{};
+    EXPECT_EQ(KEL_EDELAYEDINIT, lib.ep().init_node(&node, nullptr, 0, nullptr));
+    EXPECT_EQ(0, lib.ep().init_node(&node, nullptr, 0, nullptr));
+    EXPECT_EQ(0, lib.ep().pre_prepare(&node));
+    EXPECT_EQ(1, lib.control()->delayedInitCalls.load());
+}
+
+TEST_F(Lifecycle, ExceptionInDelayedInitBecomesLastErrorAndStatus1) {
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(lib));
+    lib.control()->delayedInitMode = kDelayedInitThrow;
+    kel_domain node{};
+    EXPECT_EQ(KEL_EDELAYEDINIT, lib.ep().init_node(&node, nullptr, 0, nullptr));
+
+    kel_msg_info *last = nullptr;
+    ASSERT_EQ(0, lib.ep().get_last_error(&last));
+    ASSERT_NE(nullptr, last);
+    EXPECT_EQ(0u, std::string(last->text).find(
+                      "<SERIALIZED_MESSAGE MSGID=MSG_ERROR_INITIALIZATION_FAILED SEVERITY=2>"));
+
+    // Both messages went to the framework: the guard's, then the follow-up.
+    std::vector<std::string> messages;
+    for (const Forwarded &f : CallbackRecorder::all())
+        if (!f.nativeText.empty()) messages.push_back(f.defaultText);
+    ASSERT_EQ(2u, messages.size());
+    EXPECT_EQ("rendo: Unexpected error code 7 (source providers\\device\\device_plugin, line 112).", messages[0]);
+    EXPECT_EQ("rendo: The initialisation of the rendo provider failed.", messages[1]);
+}
+
+TEST_F(Lifecycle, DelayedInitRunsAgainOnAFreshPluginAfterFini) {
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    kel_domain node{};
+    ASSERT_EQ(0, start(lib));
+    EXPECT_EQ(0, lib.ep().init_node(&node, nullptr, 0, nullptr));
+    ASSERT_EQ(0, start(lib));
+    EXPECT_EQ(0, lib.ep().init_node(&node, nullptr, 0, nullptr));
+    EXPECT_EQ(2, lib.control()->delayedInitCalls.load());
+    EXPECT_EQ(1, lib.control()->destroyed.load());
+}
+
+} // namespace

@@ -1,0 +1,101 @@
+// Status texts and last errors through the entry points, in two languages.
+#include "ep_fixture.h"
+
+#include <cstring>
+
+namespace {
+
+using ep_test::CallbackRecorder;
+using ep_test::EntryPointTest;
+using ep_test::Forwarded;
+using ep_test::ProviderLibrary;
+using ep_test::narrow;
+
+using Messages = EntryPointTest;
+
+std::string errmsgText(ProviderLibrary &lib, int code) {
+    const wchar_t *text = nullptr;
+    EXPECT_EQ(0, lib.ep().errmsg(code, &text));
+    return narrow(text);
+}
+
+TEST_F(Messages, ErrmsgAnswersInTheNativeLanguageOfTheInitRecord) {
+    ProviderLibrary &lib = ProviderLibrary::rendo();
+    ASSERT_EQ(0, start(lib, "de"));
+    std::string german = errmsgText(lib, 29);
+    EXPECT_EQ(german, errmsgText(lib, 6029)); // the offset folds onto the same identifier
+    ASSERT_EQ(0, start(lib));
+    std::string english = errmsgText(lib, 29);
+    EXPECT_EQ("rendo: The initialisation of the provider failed. See the trace file for the cause.", english);
+    EXPECT_EQ(0u, german.find("rendo: "));
+    EXPECT_EQ(std::string::npos, german.find("<MSG_"));
+    EXPECT_NE(english, german);
+}
+
+TEST_F(Messages, GuardedFailureIsTheLastErrorInBothLanguages) {
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(lib, "de"));
+    lib.control()->claimThrows = 5; // the int 42
+    kelm_objid object{};
+    kelm_objid **claimed = nullptr;
+    int level = 0;
+    EXPECT_EQ(KEL_CLAIM_NONE, lib.ep().claim(&object, &claimed, &level));
+
+    kel_msg_info *last = nullptr;
+    ASSERT_EQ(0, lib.ep().get_last_error(&last));
+    ASSERT_NE(nullptr, last);
+    std::string serialised(last->text, last->length);
+    EXPECT_EQ("<SERIALIZED_MESSAGE MSGID=MSG_ERROR_UNHANDLED_INT_EXCEPTION SEVERITY=3>\n"
+              "\t<ARGVALUE INDEX=0 TYPE=2>42</ARGVALUE>\n"
+              "\t<ARGVALUE INDEX=1 TYPE=3>providers\\device\\device_plugin</ARGVALUE>\n"
+              "\t<ARGVALUE INDEX=2 TYPE=2>200</ARGVALUE>\n"
+              "</SERIALIZED_MESSAGE>\n",
+              serialised);
+
+    int code = 0;
+    wchar_t *german = nullptr;
+    wchar_t *english = nullptr;
+    ASSERT_EQ(0, lib.ep().get_locale_message(&code, last, "de", &german));
+    ASSERT_EQ(0, lib.ep().get_locale_message(&code, last, "root", &english));
+    ASSERT_NE(nullptr, german);
+    ASSERT_NE(nullptr, english);
+    EXPECT_EQ("rendo: Unexpected error code 42 (source providers\\device\\device_plugin, line 200).", narrow(english));
+    EXPECT_NE(narrow(english), narrow(german));
+    EXPECT_NE(std::string::npos, narrow(german).find("42"));
+
+    // The same message reached the callback, native text first.
+    bool forwarded = false;
+    for (const Forwarded &f : CallbackRecorder::all())
+        if (f.severity == KEL_SEV_ERROR && f.nativeText == narrow(german) && f.defaultText == narrow(english))
+            forwarded = true;
+    EXPECT_TRUE(forwarded);
+
+    EXPECT_EQ(0, lib.ep().del_locale_message(&german));
+    EXPECT_EQ(0, lib.ep().del_locale_message(&english));
+    EXPECT_EQ(0, lib.ep().del_last_error(&last));
+    kel_msg_info *again = nullptr;
+    ASSERT_EQ(0, lib.ep().get_last_error(&again));
+    EXPECT_EQ(nullptr, again);
+}
+
+TEST_F(Messages, EachGuardHandlerNamesItsMessage) {
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(lib));
+    const char *ids[] = {"MSG_ERROR_UNHANDLED_EXEC_PIPE_EXCEPTION", "MSG_ERROR_UNHANDLED_FIERROR_EXCEPTION",
+                         "MSG_ERROR_UDID_PARSING_EXCEPTION", "MSG_ERROR_UNHANDLED_RUNTIME_EXCEPTION",
+                         "MSG_ERROR_UNHANDLED_INT_EXCEPTION"};
+    for (int kind = 1; kind <= 5; ++kind) {
+        lib.control()->claimThrows = kind;
+        kelm_objid object{};
+        kelm_objid **claimed = nullptr;
+        int level = 0;
+        EXPECT_EQ(KEL_CLAIM_NONE, lib.ep().claim(&object, &claimed, &level));
+        kel_msg_info *last = nullptr;
+        ASSERT_EQ(0, lib.ep().get_last_error(&last));
+        ASSERT_NE(nullptr, last);
+        std::string header = std::string("<SERIALIZED_MESSAGE MSGID=") + ids[kind - 1] + " SEVERITY=3>";
+        EXPECT_EQ(0u, std::string(last->text).find(header)) << last->text;
+    }
+}
+
+} // namespace

@@ -1,0 +1,166 @@
+// The plug-in behind the entry points of librendo_testpgn.so: the device
+// provider with scripted answers and counted calls, so the tests can drive
+// the frame's paths that the real provider does not take (make answering 4,
+// a failing delayed initialisation, exceptions in a guarded operation).
+#include "rendo_plugin.h"
+#include "test_plugin_control.h"
+
+#include "device_guard.h"
+#include "device_plugin.h"
+
+#include "pdk/cfiexecpipe.h"
+#include "pdk/cfiudid.h"
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+using namespace kelm_pdk_4_4;
+
+namespace {
+
+RendoTestPgnControl &control() {
+    static RendoTestPgnControl *c = new RendoTestPgnControl; // outlives every static destructor
+    return *c;
+}
+
+void noteSession(const CFiSessionPtr &session) {
+    control().lastSession = reinterpret_cast<uintptr_t>(session.get());
+    control().lastSessionNodes = session.isNull() ? 0 : static_cast<int>(session->nodes().size());
+}
+
+constexpr int32_t kClaimGuardLine = 200;
+
+class CTestPlugin : public CDevicePlugin {
+public:
+    ~CTestPlugin() override { ++control().destroyed; }
+
+    int init() override {
+        ++control().initCalls;
+        return CDevicePlugin::init();
+    }
+
+    int delayedInit() override {
+        ++control().delayedInitCalls;
+        if (int ms = control().delayedInitSleepMs.load(); ms > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        }
+        switch (control().delayedInitMode.load()) {
+        case kDelayedInitReturn: return control().delayedInitResult.load();
+        case kDelayedInitThrow:
+            return guardedInitCall(m_errorManager, kDelayedInitGuardLine, kDelayedInitFailedLine,
+                                   []() -> int { throw 7; });
+        default: return CDevicePlugin::delayedInit();
+        }
+    }
+
+    void fini() override {
+        ++control().finiCalls;
+        control().shuttingDownAtFini = CFiPluginBase::isShuttingDown(false);
+        CDevicePlugin::fini();
+    }
+
+    int claim(kelm_objid *, kelm_objid ***, int *level) override {
+        ++control().claimCalls;
+        *level = 0;
+        return guardedCall(m_errorManager, kClaimGuardLine, [] {
+            switch (control().claimThrows.load()) {
+            case 1: throw EFiExecPipe("cmd.exe /c ver", KEL_EXEC_PIPE_READ_TIMEOUT);
+            case 2: throw CFiError(6, WString(L"claim failed"), WString(L"claim.cpp"), 12, WString(L"claim"));
+            case 3: throw CFiUdidException("UDID##X", CFiUdidException::NO_VENDOR_END);
+            case 4: throw std::runtime_error("no claim today");
+            case 5: throw 42;
+            default: return KEL_CLAIM_SECONDARY;
+            }
+        }, KEL_CLAIM_NONE);
+    }
+
+    int config(kel_domain *domain, int mode, char *sessionId, kel_confspec *spec) override {
+        ++control().configCalls;
+        return CDevicePlugin::config(domain, mode, sessionId, spec);
+    }
+
+    int subobjList(kel_domain *domain, kelm_objid ***list, int *count) override {
+        ++control().subobjCalls;
+        return CDevicePlugin::subobjList(domain, list, count);
+    }
+
+    int translateResourceNames(wchar_t **names, int count, wchar_t **out) override {
+        ++control().translateCalls;
+        return CDevicePlugin::translateResourceNames(names, count, out);
+    }
+
+    int enumerateNodes(kel_node_list **list, int *count, int selection, wchar_t *text) override {
+        ++control().enumerateNodesCalls;
+        return CDevicePlugin::enumerateNodes(list, count, selection, text);
+    }
+
+    int getProviderInfo(kel_provider_list **list) override {
+        ++control().providerInfoCalls;
+        control().providerListWasNull = (*list == nullptr);
+        return 0;
+    }
+
+    int quiesce(kel_quiescenode **nodes, int count, char *) override {
+        control().quiesceNodes = nodes;
+        control().quiesceCount = count;
+        control().quiesceFirst = (nodes != nullptr && count > 0) ? nodes[0] : nullptr;
+        return 0;
+    }
+
+    int select(char *, kel_splitnode **, int) override { return control().selectResult.load(); }
+
+    int selectSnapshots(CFiSessionPtr session) override {
+        ++control().selectSnapshotsCalls;
+        noteSession(session);
+        return 0;
+    }
+
+    int prepareSnapshots(CFiSessionPtr session) override {
+        ++control().prepareSnapshotsCalls;
+        noteSession(session);
+        return 0;
+    }
+
+    // Every node the session knows gets a target named after it.
+    int makeSnapshots(CFiSessionPtr session) override {
+        ++control().makeSnapshotsCalls;
+        noteSession(session);
+        std::vector<std::string> names;
+        for (const auto &entry : session->nodes()) names.push_back(entry.first);
+        for (const std::string &name : names) {
+            CFiSessionNode &node = session->getNode(name);
+            node.targetName = node.name + WString(L"-snap");
+        }
+        return control().makeSnapshotsResult.load();
+    }
+
+    int interpose(kel_domain *, kelm_objid **, kelm_objid ***, int *) override {
+        // Held by the entry point: another thread must not get it now.
+        bool held = false;
+        std::thread probe([&] {
+            if (getMutex().tryacquire() == 0) {
+                getMutex().release();
+            } else {
+                held = true;
+            }
+        });
+        probe.join();
+        control().interposeMutexHeld = held;
+        return 0;
+    }
+
+    long objctl(const WString &command, CFiObjctlArgs &args) override {
+        control().objctlInputs = static_cast<int>(args.inputs.size());
+        for (const CFiObjctlItem &in : args.inputs) args.outputs.push_back({in.arg, in.value + command, in.type});
+        return 4242;
+    }
+};
+
+} // namespace
+
+RendoPluginPtr rendoPlugin(bool release) { return CFiSingleton<CTestPlugin>::instance(release); }
+
+extern "C" __attribute__((visibility("default"))) RendoTestPgnControl *rendo_testpgn_control(void) {
+    return &control();
+}

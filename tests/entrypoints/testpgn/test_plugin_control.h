@@ -1,0 +1,77 @@
+// The script and the observations of the test-only provider library
+// (librendo_testpgn.so). A test finds them with
+// dlsym(handle, "rendo_testpgn_control") and sets the script before calling
+// the entry points.
+#ifndef TESTS_ENTRYPOINTS_TESTPGN_TEST_PLUGIN_CONTROL_H
+#define TESTS_ENTRYPOINTS_TESTPGN_TEST_PLUGIN_CONTROL_H
+
+#include <atomic>
+#include <cstdint>
+
+// What delayedInit does.
+enum TestDelayedInit : int {
+    kDelayedInitReal = 0,   // the device provider's own
+    kDelayedInitReturn = 1, // return delayedInitResult
+    kDelayedInitThrow = 2,  // throw an int inside the device provider's init guard
+};
+
+struct RendoTestPgnControl {
+    // ---- script ----
+    std::atomic<int> delayedInitMode{kDelayedInitReal};
+    std::atomic<int> delayedInitResult{0};
+    std::atomic<int> delayedInitSleepMs{0};
+    std::atomic<int> selectResult{4};        // 4: use the session-based variant
+    std::atomic<int> makeSnapshotsResult{0};
+    std::atomic<int> claimThrows{0};         // 1..5: claim throws handler n's type
+
+    // ---- observations ----
+    std::atomic<int> delayedInitCalls{0};
+    std::atomic<int> initCalls{0};
+    std::atomic<int> finiCalls{0};
+    std::atomic<int> destroyed{0};
+    std::atomic<bool> shuttingDownAtFini{false};
+    std::atomic<int> claimCalls{0};
+    std::atomic<int> configCalls{0};
+    std::atomic<int> subobjCalls{0};
+    std::atomic<int> translateCalls{0};
+    std::atomic<int> enumerateNodesCalls{0};
+    std::atomic<int> providerInfoCalls{0};
+    std::atomic<bool> providerListWasNull{false};
+    std::atomic<int> makeSnapshotsCalls{0};
+    std::atomic<int> prepareSnapshotsCalls{0};
+    std::atomic<int> selectSnapshotsCalls{0};
+    std::atomic<uintptr_t> lastSession{0};     // identity of the last session seen
+    std::atomic<int> lastSessionNodes{0};      // its node count at that time
+    std::atomic<void *> quiesceNodes{nullptr}; // array and count quiesce received
+    std::atomic<int> quiesceCount{-1};
+    std::atomic<void *> quiesceFirst{nullptr};
+    std::atomic<bool> interposeMutexHeld{false}; // another thread found the plug-in mutex taken
+    std::atomic<int> objctlInputs{-1};
+
+    void reset() {
+        delayedInitMode = kDelayedInitReal;
+        delayedInitResult = 0;
+        delayedInitSleepMs = 0;
+        selectResult = 4;
+        makeSnapshotsResult = 0;
+        claimThrows = 0;
+        delayedInitCalls = initCalls = finiCalls = destroyed = 0;
+        shuttingDownAtFini = false;
+        claimCalls = configCalls = subobjCalls = translateCalls = enumerateNodesCalls = providerInfoCalls = 0;
+        providerListWasNull = false;
+        makeSnapshotsCalls = prepareSnapshotsCalls = selectSnapshotsCalls = 0;
+        lastSession = 0;
+        lastSessionNodes = 0;
+        quiesceNodes = nullptr;
+        quiesceCount = -1;
+        quiesceFirst = nullptr;
+        interposeMutexHeld = false;
+        objctlInputs = -1;
+    }
+};
+
+extern "C" {
+typedef RendoTestPgnControl *(*rendo_testpgn_control_fn)(void);
+}
+
+#endif // TESTS_ENTRYPOINTS_TESTPGN_TEST_PLUGIN_CONTROL_H

@@ -1,0 +1,231 @@
+// Message catalogs over the installed ICU bundles: activation and fallback,
+// the native language, and the store of texts handed to the framework.
+#include "pdk/cfierror.h"
+#include "pdk/cfimessagecatalog.h"
+#include "pdk/cfistringtool.h"
+#include "test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+#include <filesystem>
+
+using namespace kelm_pdk_4_4;
+
+// Wide text from UTF-8.
+static WString W(const char *s) { return CFiStringTool::toWide(s); }
+using icu::Formattable;
+using icu::UnicodeString;
+
+namespace {
+
+std::string narrow(const WString &s) { return CFiStringTool::toNarrow(s); }
+std::string narrow(const wchar_t *s) { return CFiStringTool::toNarrow(s); }
+
+const char kEnglish5[] = "rendo: Memory allocation failed.";
+const char kGerman5[] = "rendo: Die Speicherzuweisung ist fehlgeschlagen.";
+
+class Catalogs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = rendo_test::makeInstallRoot("errors-cat");
+        ASSERT_FALSE(root.empty());
+        ASSERT_TRUE(rendo_test::fileExists(root + "Messages/librendo/root.res"));
+    }
+    void TearDown() override { rendo_test::removeTree(root); }
+
+    void withFactory() { manager.registerFactory(new CFiIcuMessageCatalogFactory("root", W("rendo"))); }
+    std::string message(const std::string &id, const std::string &language, const wchar_t *fallback = nullptr) {
+        return narrow(manager.getMessage(id, fallback, language));
+    }
+
+    std::string root;
+    CFiMessageCatalogManager manager;
+};
+
+} // namespace
+
+TEST_F(Catalogs, WithoutFactoryTheFallbackOrTheBracketedIdentifier) {
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", ""), "<MSG_ERROR_RENDO_0005>");
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "de", L"given"), "given");
+}
+
+TEST_F(Catalogs, RootAndGermanBundles) {
+    withFactory();
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", ""), kEnglish5);
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "root"), kEnglish5);
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "de"), kGerman5);
+    WString umlaut = manager.getMessage("MSG_ERROR_RENDO_0004", nullptr, "de");
+    EXPECT_NE(umlaut.find(L"unterst\u00FCtzt"), WString::npos) << "bundle text decoded as UTF-8";
+}
+
+TEST_F(Catalogs, MissingIdentifierAnswersWithProviderAndBracketedId) {
+    withFactory();
+    std::string id = CFiError::messageIdFor(9999, W("rendo"), 6000);
+    EXPECT_EQ(id, "MSG_ERROR_RENDO_3999");
+    EXPECT_EQ(message(id, ""), "rendo: <MSG_ERROR_RENDO_3999>");
+    EXPECT_EQ(message(id, "de"), "rendo: <MSG_ERROR_RENDO_3999>");
+    EXPECT_EQ(message(id, "de", L"fallback"), "fallback");
+}
+
+TEST_F(Catalogs, LocalesThatAreNotInstalled) {
+    withFactory();
+    // Only root stands in for an unknown language: accepted, root texts.
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "fr"), kEnglish5);
+    // A parent locale standing in (de for de_AT) is refused by the catalog;
+    // the manager then answers from the default catalog.
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "de_AT"), kEnglish5);
+}
+
+TEST_F(Catalogs, WithoutBundlesEveryLanguageFallsBack) {
+    rendo_test::removeTree(root + "Messages/librendo");
+    withFactory();
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", ""), "<MSG_ERROR_RENDO_0005>");
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "de", L"fb"), "fb");
+
+}
+
+namespace {
+
+// A catalog that fails its first initialisations, counting the attempts.
+class FlakyCatalog : public CFiMessageCatalog {
+public:
+    explicit FlakyCatalog(int &attempts) : m_attempts(attempts) {}
+    int init() override { return ++m_attempts < 3 ? 3 : 0; }
+    WString getMessage(const std::string &id, const wchar_t *) override { return W(("flaky " + id).c_str()); }
+
+private:
+    int &m_attempts;
+};
+
+class FlakyFactory : public CFiMessageCatalogFactory {
+public:
+    explicit FlakyFactory(int &attempts) : CFiMessageCatalogFactory("root", W("rendo")), m_attempts(attempts) {}
+    CFiMessageCatalogPtr createCatalog(const char *) override {
+        return CFiMessageCatalogPtr(new FlakyCatalog(m_attempts));
+    }
+    CFiMessagePtr createMessage(const kel_msg_info *info) override { return CFiMessagePtr(new CFiIcuMessage(info)); }
+
+private:
+    int &m_attempts;
+};
+
+} // namespace
+
+TEST_F(Catalogs, FailedActivationIsTriedAgainAndThenKept) {
+    int attempts = 0;
+    manager.registerFactory(new FlakyFactory(attempts)); // attempt 1 activates "root"
+    EXPECT_EQ(attempts, 1);
+    EXPECT_EQ(message("ID", ""), "<ID>");   // attempt 2 fails too
+    EXPECT_EQ(message("ID", ""), "flaky ID"); // attempt 3 succeeds and is kept
+    EXPECT_EQ(message("ID", ""), "flaky ID");
+    EXPECT_EQ(attempts, 3);
+}
+
+TEST_F(Catalogs, CatalogInitReportsAMissingBundle) {
+    CFiIcuMessageCatalog de("de", W("rendo"));
+    EXPECT_EQ(de.init(), 0);
+    EXPECT_EQ(narrow(de.getMessage("MSG_ERROR_RENDO_0005", nullptr)), kGerman5);
+    CFiIcuMessageCatalog other("root", W("otherprovider"));
+    EXPECT_EQ(other.init(), 3);
+    EXPECT_EQ(narrow(other.getMessage("MSG_X", nullptr)), "otherprovider: <MSG_X>");
+    EXPECT_EQ(narrow(other.getMessage("MSG_X", L"fb")), "fb");
+}
+
+TEST_F(Catalogs, NativeLanguageRule) {
+    withFactory();
+    EXPECT_STREQ(manager.getNativeLanguage(), "");
+    wchar_t *text = nullptr;
+    manager.getLocalizedMessage("MSG_ERROR_RENDO_0005", "native", &text);
+    EXPECT_EQ(narrow(text), kEnglish5) << "no native language yet: the default catalog";
+    manager.setNativeLanguage("de");
+    EXPECT_STREQ(manager.getNativeLanguage(), "de");
+    manager.getLocalizedMessage("MSG_ERROR_RENDO_0005", "native", &text);
+    EXPECT_EQ(narrow(text), kGerman5);
+    manager.getLocalizedMessage("MSG_ERROR_RENDO_0005", nullptr, &text);
+    EXPECT_EQ(narrow(text), kEnglish5) << "a null language is the default";
+}
+
+TEST_F(Catalogs, ErrMsgStyleLookupOfStatusCodes) {
+    withFactory();
+    manager.setNativeLanguage("de");
+    const int codes[] = {0, 1, 3, 4, 5, 6, 7, 20, 26, 29, 1096, 1097, 1098, 1099, 1100};
+    for (int code : codes) {
+        for (int shifted : {code, code + 6000}) {
+            if (code == 0 && shifted == 6000) continue; // 6000 is not above the offset
+            std::string id = CFiError::messageIdFor(shifted, W("rendo"), 6000);
+            wchar_t *text = nullptr;
+            manager.getLocalizedMessage(id.c_str(), "native", &text);
+            ASSERT_NE(text, nullptr);
+            EXPECT_EQ(std::wstring(text).find(L"<"), std::wstring::npos) << id << " has a German text";
+            manager.getLocalizedMessage(id.c_str(), "root", &text);
+            EXPECT_EQ(std::wstring(text).find(L"<"), std::wstring::npos) << id << " has an English text";
+        }
+    }
+}
+
+TEST_F(Catalogs, LocalizedTextOfASerialisedMessage) {
+    withFactory();
+    Formattable args[] = {Formattable(UnicodeString("KEL_EXEC_PIPE_CMD_FAILED")), Formattable(UnicodeString("exit 1")),
+                          Formattable(UnicodeString("providers\\device\\device_plugin")),
+                          Formattable(static_cast<int32_t>(41))};
+    CFiIcuMessage m("MSG_ERROR_UNHANDLED_EXEC_PIPE_EXCEPTION", args, 4, KEL_SEV_ERROR, "f", 41);
+    wchar_t *text = nullptr;
+    manager.getLocalizedMessage(m.serialize(), "de", &text);
+    EXPECT_EQ(narrow(text), "rendo: Ein externer Befehl ist mit dem Status KEL_EXEC_PIPE_CMD_FAILED fehlgeschlagen: "
+                            "exit 1 (Quelle providers\\device\\device_plugin, Zeile 41).");
+    manager.getLocalizedMessage(static_cast<const kel_msg_info *>(nullptr), "de", &text);
+    EXPECT_EQ(narrow(text), "rendo: <>");
+}
+
+TEST_F(Catalogs, StoredTextsLiveUntilDeleted) {
+    withFactory();
+    wchar_t *english = nullptr;
+    wchar_t *german = nullptr;
+    wchar_t *again = nullptr;
+    manager.getLocalizedMessage("MSG_ERROR_RENDO_0005", "", &english);
+    manager.getLocalizedMessage("MSG_ERROR_RENDO_0005", "de", &german);
+    EXPECT_EQ(narrow(english), kEnglish5) << "a second language under the same key leaves the first text intact";
+    manager.getLocalizedMessage("MSG_ERROR_RENDO_0005", "", &again);
+    EXPECT_EQ(again, english) << "the same text is handed out again";
+
+    wchar_t unknown[] = L"never handed out";
+    wchar_t *unknownPtr = unknown;
+    manager.deleteLocalizedMessage(&unknownPtr);
+    manager.deleteLocalizedMessage(nullptr);
+    wchar_t *nullText = nullptr;
+    manager.deleteLocalizedMessage(&nullText);
+    EXPECT_EQ(narrow(english), kEnglish5);
+
+    manager.deleteLocalizedMessage(&english); // one of two hand-outs
+    EXPECT_EQ(narrow(again), kEnglish5);
+    manager.deleteLocalizedMessage(&german);
+    EXPECT_EQ(narrow(again), kEnglish5);
+
+    // An equal copy deletes by content.
+    std::wstring copy = again;
+    wchar_t *copyPtr = &copy[0];
+    manager.deleteLocalizedMessage(&copyPtr);
+    wchar_t *fresh = nullptr;
+    manager.getLocalizedMessage("MSG_ERROR_RENDO_0005", "", &fresh);
+    EXPECT_EQ(narrow(fresh), kEnglish5);
+}
+
+namespace {
+
+// ICU falls back through the process's default locale before root, and
+// formats numbers for it: pin it so results do not depend on the machine.
+class IcuDefaultLocale : public ::testing::Environment {
+public:
+    void SetUp() override {
+        UErrorCode status = U_ZERO_ERROR;
+        icu::Locale::setDefault(icu::Locale("en_US"), status);
+        ASSERT_TRUE(U_SUCCESS(status));
+    }
+};
+
+const ::testing::Environment *const g_icuLocale = ::testing::AddGlobalTestEnvironment(new IcuDefaultLocale);
+
+} // namespace

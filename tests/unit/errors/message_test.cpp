@@ -1,0 +1,235 @@
+// Serialised messages: exact text, round trips and hostile input; status
+// code message identifiers.
+#include "pdk/cfierror.h"
+#include "pdk/cfistringtool.h"
+
+#include <gtest/gtest.h>
+
+#include <unicode/unistr.h>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+using namespace kelm_pdk_4_4;
+
+// Wide text from UTF-8.
+static WString W(const char *s) { return CFiStringTool::toWide(s); }
+using icu::Formattable;
+using icu::UnicodeString;
+
+namespace {
+
+std::string utf8(const Formattable &f) {
+    std::string out;
+    UnicodeString s;
+    f.getString(s).toUTF8String(out);
+    return out;
+}
+
+std::string textOf(const kel_msg_info *info) { return std::string(info->text, info->length); }
+
+// Reads a text from an exact-size heap copy, without terminator, so that
+// any read past the given length is caught by the address sanitizer.
+std::unique_ptr<CFiIcuMessage> readExact(const std::string &text) {
+    std::vector<char> exact(text.begin(), text.end());
+    kel_msg_info info{exact.data(), static_cast<uint32_t>(exact.size())};
+    return std::unique_ptr<CFiIcuMessage>(new CFiIcuMessage(&info));
+}
+
+const char kTwoArgs[] =
+    "<SERIALIZED_MESSAGE MSGID=MSG_ERROR_UDID_PARSING_EXCEPTION SEVERITY=3>\n"
+    "\t<ARGVALUE INDEX=0 TYPE=3>abc</ARGVALUE>\n"
+    "\t<ARGVALUE INDEX=1 TYPE=2>7</ARGVALUE>\n"
+    "</SERIALIZED_MESSAGE>\n";
+
+} // namespace
+
+TEST(SerializedMessage, TwoArgumentsSerialiseExactlyAndComeBack) {
+    Formattable args[] = {Formattable(UnicodeString("abc")), Formattable(static_cast<int32_t>(7))};
+    CFiIcuMessage m("MSG_ERROR_UDID_PARSING_EXCEPTION", args, 2, KEL_SEV_ERROR, "providers\\device\\device_plugin", 12);
+    const kel_msg_info *info = m.serialize();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(textOf(info), kTwoArgs);
+    EXPECT_EQ(info->length, std::strlen(kTwoArgs));
+    EXPECT_EQ(m.serialize(), info) << "a second call keeps the record in place";
+
+    CFiIcuMessage back(info);
+    EXPECT_EQ(back.messageId(), "MSG_ERROR_UDID_PARSING_EXCEPTION");
+    EXPECT_EQ(back.severity(), KEL_SEV_ERROR);
+    std::vector<Formattable> a = back.arguments();
+    ASSERT_EQ(a.size(), 2u);
+    EXPECT_EQ(a[0].getType(), Formattable::kString);
+    EXPECT_EQ(utf8(a[0]), "abc");
+    EXPECT_EQ(a[1].getType(), Formattable::kLong);
+    EXPECT_EQ(a[1].getLong(), 7);
+    EXPECT_EQ(textOf(back.serialize()), kTwoArgs);
+}
+
+TEST(SerializedMessage, NoArgumentsIsHeaderThenClosingLine) {
+    CFiIcuMessage m("MSG_ERROR_INITIALIZATION_FAILED", nullptr, 0, KEL_SEV_WARNING, "f", 100);
+    EXPECT_EQ(textOf(m.serialize()),
+              "<SERIALIZED_MESSAGE MSGID=MSG_ERROR_INITIALIZATION_FAILED SEVERITY=2>\n</SERIALIZED_MESSAGE>\n");
+    CFiIcuMessage back(m.serialize());
+    EXPECT_EQ(back.messageId(), "MSG_ERROR_INITIALIZATION_FAILED");
+    EXPECT_EQ(back.severity(), KEL_SEV_WARNING);
+    EXPECT_TRUE(back.arguments().empty());
+}
+
+TEST(SerializedMessage, EveryArgumentTypeRoundTrips) {
+    Formattable arrayArg(static_cast<int32_t>(1));
+    Formattable inner[] = {Formattable(static_cast<int32_t>(1))};
+    arrayArg = Formattable(inner, 1);
+    Formattable args[] = {
+        Formattable(1.5e300),
+        Formattable(static_cast<UDate>(1234567890123.0), Formattable::kIsDate),
+        Formattable(static_cast<int32_t>(INT32_MIN)),
+        Formattable(static_cast<int64_t>(1) << 40),
+        Formattable(UnicodeString::fromUTF8("Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x92\xBE <tag> & &lt;")),
+        arrayArg,
+        Formattable(UnicodeString("")),
+    };
+    CFiIcuMessage m("ID", args, 7, KEL_SEV_INFO, "f", 1);
+    std::string text = textOf(m.serialize());
+    EXPECT_NE(text.find("<ARGVALUE INDEX=1 TYPE=0>1234567890123</ARGVALUE>"), std::string::npos) << text;
+    EXPECT_NE(text.find("<ARGVALUE INDEX=5 TYPE=4></ARGVALUE>"), std::string::npos) << text;
+
+    std::vector<Formattable> a = readExact(text)->arguments();
+    ASSERT_EQ(a.size(), 6u) << "the array argument is dropped";
+    EXPECT_EQ(a[0].getDouble(), 1.5e300);
+    EXPECT_EQ(a[1].getType(), Formattable::kDouble) << "a date comes back as a double";
+    EXPECT_EQ(a[1].getDouble(), 1234567890123.0);
+    EXPECT_EQ(a[2].getLong(), INT32_MIN);
+    EXPECT_EQ(a[3].getType(), Formattable::kInt64);
+    EXPECT_EQ(a[3].getInt64(), static_cast<int64_t>(1) << 40);
+    EXPECT_EQ(utf8(a[4]), "Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x92\xBE <tag> & &lt;");
+    EXPECT_EQ(utf8(a[5]), "");
+}
+
+TEST(SerializedMessage, AStringCannotInjectArguments) {
+    Formattable args[] = {Formattable(UnicodeString("x</ARGVALUE>\n\t<ARGVALUE INDEX=1 TYPE=2>666</ARGVALUE>"))};
+    CFiIcuMessage m("ID", args, 1, KEL_SEV_ERROR, "f", 1);
+    std::vector<Formattable> a = CFiIcuMessage(m.serialize()).arguments();
+    ASSERT_EQ(a.size(), 1u);
+    EXPECT_EQ(utf8(a[0]), "x</ARGVALUE>\n\t<ARGVALUE INDEX=1 TYPE=2>666</ARGVALUE>");
+}
+
+TEST(SerializedMessage, LongIdentifierStaysWithinOnePiece) {
+    std::string id(2000, 'I');
+    CFiIcuMessage m(id, nullptr, 0, KEL_SEV_ERROR, "f", 1);
+    std::string text = textOf(m.serialize());
+    EXPECT_EQ(text.find("</SERIALIZED_MESSAGE>\n"), 1023u) << "the header piece is cut at 1023 characters";
+    CFiIcuMessage back(m.serialize());
+    EXPECT_LE(back.messageId().size(), CFiIcuMessage::kMaxIdLength);
+}
+
+TEST(SerializedMessage, ReaderKeepsDocumentOrderAndSkipsWhatItCannotRead) {
+    auto m = readExact(
+        "noise <SERIALIZED_MESSAGE MSGID=X SEVERITY=4>\n"
+        "\t<ARGVALUE INDEX=5 TYPE=2>1</ARGVALUE>\n"
+        "\t<ARGVALUE INDEX=0 TYPE=9>dropped</ARGVALUE>\n"
+        "\t<ARGVALUE INDEX=x TYPE=2>bad tag</ARGVALUE>\n"
+        "\t<ARGVALUE INDEX=1 TYPE=2>abc</ARGVALUE>\n"
+        "\t<ARGVALUE INDEX=2 TYPE=2>99999999999999</ARGVALUE>\n"
+        "\t<ARGVALUE INDEX=3 TYPE=1>2.5</ARGVALUE>\n"
+        "</SERIALIZED_MESSAGE>\n");
+    EXPECT_EQ(m->messageId(), "X");
+    EXPECT_EQ(m->severity(), KEL_SEV_DEBUG);
+    std::vector<Formattable> a = m->arguments();
+    ASSERT_EQ(a.size(), 4u);
+    EXPECT_EQ(a[0].getLong(), 1);
+    EXPECT_EQ(a[1].getLong(), 0) << "non-numeric text reads as 0";
+    EXPECT_EQ(a[2].getLong(), INT32_MAX) << "out of range saturates";
+    EXPECT_EQ(a[3].getDouble(), 2.5);
+}
+
+TEST(SerializedMessage, HostileTextsGiveEmptyOrPartialMessages) {
+    auto none = readExact("MSGID=X SEVERITY=3> <ARGVALUE INDEX=0 TYPE=2>1</ARGVALUE>");
+    EXPECT_EQ(none->messageId(), "");
+    EXPECT_EQ(none->severity(), KEL_SEV_NONE);
+    EXPECT_TRUE(none->arguments().empty());
+
+    auto huge = readExact("<SERIALIZED_MESSAGE MSGID=" + std::string(5000, 'A') + " SEVERITY=3>\n");
+    EXPECT_EQ(huge->messageId(), std::string(CFiIcuMessage::kMaxIdLength, 'A'));
+    EXPECT_EQ(huge->severity(), KEL_SEV_NONE) << "the rest of the identifier is not a severity";
+
+    auto badSeverity = readExact("<SERIALIZED_MESSAGE MSGID=X SEVERITY=99>\n");
+    EXPECT_EQ(badSeverity->severity(), KEL_SEV_NONE);
+    EXPECT_EQ(readExact("<SERIALIZED_MESSAGE MSGID=X SEVERITY=-99999999999>")->severity(), KEL_SEV_NONE);
+
+    auto noLt = readExact("<SERIALIZED_MESSAGE MSGID=X SEVERITY=3>\n\t<ARGVALUE INDEX=0 TYPE=3>unterminated");
+    EXPECT_EQ(noLt->messageId(), "X");
+    EXPECT_TRUE(noLt->arguments().empty());
+
+    auto noGt = readExact("<SERIALIZED_MESSAGE MSGID=X SEVERITY=3>\n\t<ARGVALUE INDEX=0 TYPE=3");
+    EXPECT_TRUE(noGt->arguments().empty());
+
+    CFiIcuMessage fromNull(static_cast<const kel_msg_info *>(nullptr));
+    EXPECT_EQ(fromNull.messageId(), "");
+    kel_msg_info nullText{nullptr, 100};
+    EXPECT_TRUE(CFiIcuMessage(&nullText).arguments().empty());
+
+    // The record's length bounds the read even when the text goes on.
+    std::string full = kTwoArgs;
+    kel_msg_info shortInfo{full.c_str(), static_cast<uint32_t>(full.find("\t<ARGVALUE INDEX=1"))};
+    EXPECT_EQ(CFiIcuMessage(&shortInfo).arguments().size(), 1u);
+    // And a terminator bounds it when the length claims more.
+    std::string withNul = std::string(kTwoArgs, full.find("\t<ARGVALUE INDEX=1")) + '\0' + "\t<ARGVALUE INDEX=1 TYPE=2>7<";
+    kel_msg_info longInfo{withNul.c_str(), 100000};
+    EXPECT_EQ(CFiIcuMessage(&longInfo).arguments().size(), 1u);
+}
+
+TEST(SerializedMessage, EveryTruncationReadsSafely) {
+    Formattable args[] = {Formattable(UnicodeString("abc")), Formattable(static_cast<int32_t>(7)),
+                          Formattable(3.25)};
+    CFiIcuMessage m("MSG_ERROR_UNHANDLED_INT_EXCEPTION", args, 3, KEL_SEV_ERROR, "f", 1);
+    std::string text = textOf(m.serialize());
+    size_t previous = 0;
+    for (size_t n = 0; n <= text.size(); ++n) {
+        auto back = readExact(text.substr(0, n));
+        size_t count = back->arguments().size();
+        EXPECT_GE(count, previous) << "prefix " << n;
+        previous = count;
+    }
+    EXPECT_EQ(previous, 3u);
+}
+
+TEST(SerializedMessage, DeserializeReplacesTheContent) {
+    Formattable one[] = {Formattable(static_cast<int32_t>(1))};
+    CFiIcuMessage m("OLD", one, 1, KEL_SEV_ERROR, "f", 1);
+    kel_msg_info info{kTwoArgs, static_cast<uint32_t>(std::strlen(kTwoArgs))};
+    m.deserialize(&info);
+    EXPECT_EQ(m.messageId(), "MSG_ERROR_UDID_PARSING_EXCEPTION");
+    EXPECT_EQ(m.arguments().size(), 2u);
+    EXPECT_EQ(textOf(m.serialize()), kTwoArgs);
+}
+
+TEST(SerializedMessage, FormatMessagePlacesArguments) {
+    Formattable args[] = {Formattable(UnicodeString("UDID##A##B##C##1")), Formattable(static_cast<int32_t>(42))};
+    CFiIcuMessage m("ID", args, 2, KEL_SEV_ERROR, "f", 1);
+    EXPECT_EQ(CFiStringTool::toNarrow(m.formatMessage(W("disk {0} code {1}"))), "disk UDID##A##B##C##1 code 42");
+    EXPECT_EQ(CFiStringTool::toNarrow(m.formatMessage(W("rendo: <ID>"))), "rendo: <ID>");
+    EXPECT_EQ(m.formatMessage(W("broken {0")).length(), 0u) << "an ICU failure gives an empty text";
+    EXPECT_EQ(CFiStringTool::toNarrow(m.formatMessage(W("Gr\xC3\xBC" "\xC3\x9F" "e {1}"))), "Gr\xC3\xBC\xC3\x9F" "e 42");
+}
+
+TEST(StatusMessageId, CodesAboveTheOffsetShareTheCommonRange) {
+    const WString rendo = W("rendo");
+    EXPECT_EQ(CFiError::messageIdFor(5, rendo, 6000), "MSG_ERROR_RENDO_0005");
+    EXPECT_EQ(CFiError::messageIdFor(6005, rendo, 6000), "MSG_ERROR_RENDO_0005");
+    EXPECT_EQ(CFiError::messageIdFor(6001, rendo, 6000), "MSG_ERROR_RENDO_0001");
+    EXPECT_EQ(CFiError::messageIdFor(6000, rendo, 6000), "MSG_ERROR_RENDO_6000");
+    EXPECT_EQ(CFiError::messageIdFor(1098, rendo, 6000), "MSG_ERROR_RENDO_1098");
+    EXPECT_EQ(CFiError::messageIdFor(12345, W("MiXed"), 6000), "MSG_ERROR_MIXED_6345");
+
+    try {
+        throw CFiError(29, W("boom"), W("pdk\\src\\x"), 17, W("ns::f"));
+    } catch (const CFiError &e) {
+        EXPECT_EQ(e.messageId(rendo, 6000), "MSG_ERROR_RENDO_0029");
+        EXPECT_EQ(CFiStringTool::toNarrow(e.text()), "boom");
+        EXPECT_EQ(e.code(), 29);
+        EXPECT_EQ(e.line(), 17);
+        EXPECT_EQ(CFiStringTool::toNarrow(e.function()), "ns::f");
+    }
+}

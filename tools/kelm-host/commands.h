@@ -1,0 +1,41 @@
+// kelm-host's commands. Each command lives in a source file of its own and
+// registers itself with a static CommandRegistration:
+//
+//     static const kelm_host::CommandRegistration reg{
+//         {"disks", "list the disks the provider sees", "disks", &runDisks}};
+//
+// The library is loaded only for commands that ask for it.
+#ifndef KELM_HOST_COMMANDS_H
+#define KELM_HOST_COMMANDS_H
+
+#include "provider_host.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kelm_host {
+
+struct Command {
+    const char *name;
+    const char *summary; // one line for "help"
+    const char *usage;   // arguments after the name
+    // Runs the command with the arguments after its name; the process exit
+    // status. host is loaded when needsLibrary is set.
+    int (*run)(ProviderHost &host, const std::vector<std::string> &args);
+    bool needsLibrary = true;
+};
+
+// Commands by name.
+const std::map<std::string, Command> &commands();
+
+struct CommandRegistration {
+    explicit CommandRegistration(const Command &command);
+};
+
+// Options of the whole tool, shown by "help".
+extern const char *const kGlobalOptionsHelp;
+
+} // namespace kelm_host
+
+#endif // KELM_HOST_COMMANDS_H
