@@ -294,8 +294,12 @@ TEST(ErrMsg, TextsComeFromTheBundleOfTheNativeLanguage) {
         ASSERT_EQ(p->errMsg(0, &ok), 0);
         EXPECT_EQ(w(ok), L"rendo: The operation completed successfully.");
         const wchar_t *missing = nullptr;
-        ASSERT_EQ(p->errMsg(29, &missing), 0);
-        EXPECT_EQ(w(missing), L"rendo: <MSG_ERROR_RENDO_0029>");
+        // A code the bundle has no text for shows its identifier.
+        ASSERT_EQ(p->errMsg(28, &missing), 0);
+        EXPECT_EQ(w(missing), L"rendo: <MSG_ERROR_RENDO_0028>");
+        const wchar_t *known = nullptr;
+        ASSERT_EQ(p->errMsg(29, &known), 0);
+        EXPECT_EQ(w(known), L"rendo: The initialisation of the provider failed. See the trace file for the cause.");
     }
     rendo_test::removeTree(root);
 }
