@@ -249,8 +249,8 @@ TEST(BaseManagers, WithoutManagersTheOperationsAnswerSafely) {
     EXPECT_EQ(p->delLocaleMessage(nullptr), 0);
 
     kel_domain d{};
-    kel_confspec spec{1, 1, nullptr};
-    EXPECT_EQ(p->config(&d, 1, nullptr, &spec), KEL_EINVAL);
+    kel_confspec confspec{1, 1, nullptr};
+    EXPECT_EQ(p->config(&d, 1, nullptr, &confspec), KEL_EINVAL);
     EXPECT_EQ(p->reAccessTmpObj(&d, nullptr, nullptr, nullptr, nullptr, KEL_INTENT_READ), 0);
     p->deInitNode(&d);
 }
