@@ -110,7 +110,7 @@ TEST_F(PgrToolTest, MalformedKeysGiveUnknownHostAndLeaveTheAddressAlone) {
         EXPECT_EQ("untouched", ip) << bad;
         EXPECT_EQ(1, count(lines(), KEL_SEV_WARNING, std::string("Invaild key format [") + bad + "].")) << bad;
     }
-    std::string withNul("7f00\0001", 8);
+    std::string withNul("7f00\0" "001", 8);
     std::string ip = "untouched";
     EXPECT_EQ("UnknownHost", tool->getHostForKey(withNul, ip));
     EXPECT_EQ("untouched", ip);
