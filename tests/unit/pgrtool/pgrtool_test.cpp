@@ -1,272 +1,238 @@
 // Reservation keys: derivation from this host's address, the reverse
-// lookup, the numeric form, padding, the device path test and the
-// provider's choice between the caller's key and the derived one.
+// lookup, the numeric form, padding, the device path test, the provider's
+// choice of key, and the shared tool under threads. The computer name is
+// set to numeric addresses, which resolve without a name server.
 #include "device_plugin.h"
-#include "pgrtool_fixture.h"
+#include "pdk/cfistringtool.h"
+#include "test_env.h"
 
-#include "pdk/cfinetwork.h"
+#include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <vector>
 
-namespace pgrtool_test {
 namespace {
 
 using namespace kelm_pdk_4_4;
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStdout;
 
-// Numeric host names resolve locally, without a name server, so each case
-// below pins the address that the key is derived from.
-struct KeyCase {
-    const char *computerName;
-    const char *key;
+// Records forwarded trace lines as "<severity>|<message>".
+class Recorder : public CFiErrorHandlerBase {
+public:
+    int handleText(const std::string &text, kel_eseverity severity) override {
+        size_t mark = text.find("> ");
+        std::string message = text.substr(mark == std::string::npos ? 0 : mark + 2);
+        if (!message.empty() && message.back() == '\n') message.pop_back();
+        std::lock_guard<std::mutex> g(m_lock);
+        m_lines.push_back(std::to_string(severity) + "|" + message);
+        return 0;
+    }
+    int handleMessage(const CFiMessagePtr &) override { return 0; }
+    // How often a line was traced since the last call; clears the record.
+    int count(kel_eseverity severity, const std::string &message) {
+        std::lock_guard<std::mutex> g(m_lock);
+        int n = 0;
+        for (const std::string &l : m_lines) n += l == std::to_string(severity) + "|" + message;
+        m_lines.clear();
+        return n;
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> m_lines;
 };
 
-TEST_F(PgrToolTest, KeyIsTheLowerCaseHexOfTheOctetsInAddressOrder) {
-    const KeyCase cases[] = {
-        {"10.0.0.1", "0a000001"},        {"192.168.1.254", "c0a801fe"}, {"255.255.255.255", "ffffffff"},
-        {"1.2.3.4", "01020304"},         {"172.16.15.160", "ac100fa0"}, {"localhost", "7f000001"},
-        {"001.002.003.004", "01020304"}, // the resolver reads the octets; the key is of the address found
+class PgrTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = rendo_test::makeInstallRoot("pgrtool");
+        mkdir((root + "ConfigFiles").c_str(), 0755);
+        mkdir((root + "Logs").c_str(), 0755);
+        rendo_test::writeFile(root + "ConfigFiles/rendo.conf",
+                              "[DEBUG_TRACE_INFO]\n\"TRACEDIR\"=\"" + root +
+                                  "Logs/\"\n\"TRACEFILE\"=\"rendo.log\"\n\"TRACELEVEL\"=dword:00000001\n");
+        errors->registerHandler(&rec);
+        log->initialize(CFiStringTool::toWide("rendo"), WString(), WString(), 1, false);
+        ASSERT_TRUE(log->isInitialized());
+        log->registerErrorManager(errors);
+        tool->setTraceLog(log);
+    }
+    void TearDown() override {
+        errors->unregisterHandler(&rec);
+        rendo_test::removeTree(root);
+        unsetenv("KELM_COMPUTER_NAME");
+    }
+    static void computerName(const char *name) { setenv("KELM_COMPUTER_NAME", name, 1); }
+
+    std::string root;
+    Recorder rec;
+    CFiErrorManagerPtr errors{new CFiErrorManager};
+    CFiTraceLogPtr log{new CFiTraceLog};
+    CPGRToolPtr tool{new CPGRTool};
+};
+
+TEST_F(PgrTool, KeyIsTheLowerCaseHexOfTheOctetsInAddressOrder) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"10.0.0.1", "0a000001"}, {"192.168.1.254", "c0a801fe"}, {"255.255.255.255", "ffffffff"},
+        {"172.16.15.160", "ac100fa0"}, {"0.0.0.0", "00000000"}, // indistinguishable from the failure value
     };
-    for (const KeyCase &c : cases) {
-        setComputerName(c.computerName);
-        lines();
-        EXPECT_EQ(c.key, tool->getKeyForHost()) << c.computerName;
-        std::vector<TraceLine> seen = lines();
-        std::string host = CFiNetwork::getComputerName();
-        std::string address;
-        ASSERT_EQ(0, CFiNetwork::getHostbyName(host.c_str(), address));
-        EXPECT_EQ(1, count(seen, KEL_SEV_INFO,
-                           "Generated Key [" + std::string(c.key) + "] from IP[" + address + "] for host [" + host +
-                               "]."))
-            << c.computerName;
-        EXPECT_EQ(1, count(seen, KEL_SEV_DEBUG, "Entering Function CPGRTool::getKeyForHost"));
-        EXPECT_EQ(1, count(seen, KEL_SEV_DEBUG, "Exiting Function CPGRTool::getKeyForHost"));
+    for (const auto &c : cases) {
+        computerName(c.first);
+        EXPECT_EQ(c.second, tool->getKeyForHost());
+        EXPECT_EQ(1, rec.count(KEL_SEV_INFO, std::string("Generated Key [") + c.second + "] from IP[" + c.first +
+                                                 "] for host [" + c.first + "]."));
     }
-}
-
-TEST_F(PgrToolTest, AllZeroAddressGivesTheFailureValueButIsTracedAsGenerated) {
-    setComputerName("0.0.0.0");
-    lines();
-    EXPECT_EQ("00000000", tool->getKeyForHost());
-    std::vector<TraceLine> seen = lines();
-    EXPECT_EQ(1, count(seen, KEL_SEV_INFO, "Generated Key [00000000] from IP[0.0.0.0] for host [0.0.0.0]."));
-    EXPECT_EQ(0, count(seen, KEL_SEV_WARNING, "Invaild IP address [0.0.0.0] found for host '0.0.0.0'."));
-}
-
-TEST_F(PgrToolTest, UnresolvableHostGetsZeroKeyAndOneWarning) {
-    // Names the C library rejects without asking a name server.
-    for (const char *name : {"999.1.1.1", "1.2.3.4.5", "A..B"}) {
-        setComputerName(name);
-        lines();
-        EXPECT_EQ("00000000", tool->getKeyForHost()) << name;
-        std::vector<TraceLine> seen = lines();
-        EXPECT_EQ(1, count(seen, KEL_SEV_WARNING, std::string("Invaild IP address [] found for host '") + name + "'."))
-            << name;
-        for (const TraceLine &l : seen) EXPECT_NE(l.severity, KEL_SEV_INFO) << l.message;
-    }
-}
-
-TEST_F(PgrToolTest, AddressToKeyRejectsWhatCannotFillEightCharacters) {
-    std::string key = "untouched";
-    for (const char *bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.1000", "1..2.3", "1.2.3.4.", "a.b.c.d",
-                            "1.2.3.-4", " 1.2.3.4", "99999999999999999999999.1.1.1"}) {
-        EXPECT_FALSE(CPGRTool::addressToKey(bad, key)) << bad;
-        EXPECT_EQ("untouched", key) << bad;
-    }
-    ASSERT_TRUE(CPGRTool::addressToKey("0.15.16.255", key));
-    EXPECT_EQ("000f10ff", key);
-}
-
-TEST_F(PgrToolTest, HostForKeyStoresTheAddressAndReverseResolvesIt) {
-    std::string ip = "untouched";
+    computerName("localhost");
+    EXPECT_EQ("7f000001", tool->getKeyForHost());
+    // ... and the key leads back to the host.
+    std::string ip;
     EXPECT_EQ("localhost", tool->getHostForKey("7f000001", ip));
     EXPECT_EQ("127.0.0.1", ip);
-    // Upper-case hex digits are read as well.
-    ip.clear();
     EXPECT_EQ("localhost", tool->getHostForKey("7F000001", ip));
-    EXPECT_EQ("127.0.0.1", ip);
 }
 
-TEST_F(PgrToolTest, KeyOfThisHostLeadsBackToIt) {
-    setComputerName("localhost");
-    std::string key = tool->getKeyForHost();
-    std::string ip;
-    EXPECT_EQ("localhost", tool->getHostForKey(key, ip));
-    std::string expected;
-    ASSERT_EQ(0, CFiNetwork::getHostbyName("localhost", expected));
-    EXPECT_EQ(expected, ip);
+TEST_F(PgrTool, UnresolvableHostGetsZeroKeyAndOneWarning) {
+    // Names the C library rejects without a query.
+    for (const char *name : {"999.1.1.1", "A..B"}) {
+        computerName(name);
+        EXPECT_EQ("00000000", tool->getKeyForHost());
+        EXPECT_EQ(1, rec.count(KEL_SEV_WARNING, std::string("Invaild IP address [] found for host '") + name + "'."));
+    }
+    std::string key = "untouched";
+    for (const char *bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.1000", "1..2.3", "1.2.3.4.", "1.2.3.-4",
+                            "99999999999999999999999.1.1.1"})
+        EXPECT_FALSE(CPGRTool::addressToKey(bad, key)) << bad;
+    EXPECT_EQ("untouched", key);
 }
 
-TEST_F(PgrToolTest, MalformedKeysGiveUnknownHostAndLeaveTheAddressAlone) {
-    // 7 and 9 characters; a last pair that is not hex; pairs that a
-    // stop-at-first-non-digit scan would half read.
-    for (const char *bad : {"", "0a00000", "0a0000011", "0a0000zz", "0a00000g", "g0a00000", "+f000001", " f000001",
-                            "-1000001", "0x000001", "7f00 001"}) {
+TEST_F(PgrTool, MalformedKeysGiveUnknownHostAndLeaveTheAddressAlone) {
+    // 7 and 9 characters; non-hex pairs, including ones a scan that stops at
+    // the first non-digit would half read; an embedded NUL.
+    for (const std::string &bad : std::vector<std::string>{"", "0a00000", "0a0000011", "0a0000zz", "0a00000g", "+f000001", " f000001", "-1000001",
+                            "0x000001", std::string("7f00\0" "001", 8)}) {
         std::string ip = "untouched";
-        lines();
         EXPECT_EQ("UnknownHost", tool->getHostForKey(bad, ip)) << bad;
-        EXPECT_EQ("untouched", ip) << bad;
-        EXPECT_EQ(1, count(lines(), KEL_SEV_WARNING, std::string("Invaild key format [") + bad + "].")) << bad;
+        EXPECT_EQ("untouched", ip);
+        EXPECT_EQ(1, rec.count(KEL_SEV_WARNING, "Invaild key format [" + std::string(bad.c_str()) + "]."));
     }
-    std::string withNul("7f00\0" "001", 8);
-    std::string ip = "untouched";
-    EXPECT_EQ("UnknownHost", tool->getHostForKey(withNul, ip));
-    EXPECT_EQ("untouched", ip);
 }
 
-TEST_F(PgrToolTest, KeyWithoutReverseEntryGivesUnknownHost) {
-    // 192.0.2.1 is reserved for documentation: no host answers for it,
-    // whether or not a name server is reachable.
+TEST_F(PgrTool, KeysWithoutAHostStoreTheAddress) {
     std::string ip;
-    lines();
-    EXPECT_EQ("UnknownHost", tool->getHostForKey("c0000201", ip));
+    EXPECT_EQ("UnknownHost", tool->getHostForKey("c0000201", ip)); // documentation address: no host
     EXPECT_EQ("192.0.2.1", ip);
-    EXPECT_EQ(1, count(lines(), KEL_SEV_WARNING, "Could not find host for IP address [192.0.2.1]."));
-}
-
-TEST_F(PgrToolTest, AllOnesKeyReportsTheAddressTheParserRejects) {
-    std::string ip;
-    lines();
-    EXPECT_EQ("255.255.255.255", tool->getHostForKey("ffffffff", ip));
+    EXPECT_EQ(1, rec.count(KEL_SEV_WARNING, "Could not find host for IP address [192.0.2.1]."));
+    EXPECT_EQ("255.255.255.255", tool->getHostForKey("ffffffff", ip)); // the parser's rejection copies the text
     EXPECT_EQ("255.255.255.255", ip);
-    EXPECT_EQ(1, count(lines(), KEL_SEV_WARNING, "Could not find host for IP address [255.255.255.255]."));
 }
 
-TEST_F(PgrToolTest, NumericKeyTest) {
-    struct Case {
-        const char *text;
-        bool valid;
-        const char *printed;
+TEST_F(PgrTool, NumericKeys) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"", nullptr},
+        {"72,73", ""},
+        {"0,0000000255", ""},
+        {"72,256", "Invalid key format detected! '256' is not an ASCII code.\n"},
+        {"72,a", "Invalid key format detected! 'a' is not an code.\n"},
+        {"-1", "Invalid key format detected! '-1' is not an code.\n"},
+        {"72,,73", "Invalid key format detected! '' is not an code.\n"},
+        {"99999999999999999999999", "Invalid key format detected! '99999999999999999999999' is not an ASCII code.\n"},
     };
-    const Case cases[] = {
-        {"", false, ""},
-        {"72,73", true, ""},
-        {"0,255", true, ""},
-        {"72,256", false, "Invalid key format detected! '256' is not an ASCII code.\n"},
-        {"72,a", false, "Invalid key format detected! 'a' is not an code.\n"},
-        {"a,256", false, "Invalid key format detected! 'a' is not an code.\n"},
-        {"-1", false, "Invalid key format detected! '-1' is not an code.\n"},
-        {"72,,73", false, "Invalid key format detected! '' is not an code.\n"},
-        {"72,", false, "Invalid key format detected! '' is not an code.\n"},
-        {" 72", false, "Invalid key format detected! ' 72' is not an code.\n"},
-        {"99999999999999999999999", false,
-         "Invalid key format detected! '99999999999999999999999' is not an ASCII code.\n"},
-        {"0000000065", true, ""},
-    };
-    for (const Case &c : cases) {
-        lines();
-        CaptureStdout();
-        bool valid = tool->isNumericKey(c.text);
-        std::string printed = GetCapturedStdout();
-        EXPECT_EQ(c.valid, valid) << c.text;
-        EXPECT_EQ(c.printed, printed) << c.text;
-        EXPECT_EQ(1, count(lines(), KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  numericKey = ") + c.text));
+    for (const auto &c : cases) {
+        ::testing::internal::CaptureStdout();
+        bool valid = tool->isNumericKey(c.first);
+        std::string printed = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(c.second != nullptr && *c.second == '\0', valid) << c.first;
+        EXPECT_EQ(c.second != nullptr ? c.second : "", printed);
+        EXPECT_EQ(1, rec.count(KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  numericKey = ") + c.first));
+        // Text that is no numeric key converts to nothing.
+        if (!valid) {
+            EXPECT_EQ("", tool->getCharKey(c.first)) << c.first;
+        }
     }
-}
 
-TEST_F(PgrToolTest, CharacterAndNumericKeysConvertBothWays) {
-    lines();
     EXPECT_EQ("72,73", tool->getNumKey("HI"));
-    std::vector<TraceLine> seen = lines();
-    EXPECT_EQ(1, count(seen, KEL_SEV_INFO, "PGRTool::getKeyForHost -  charKey = HI"));
-    EXPECT_EQ(1, count(seen, KEL_SEV_INFO, "PGRTool::getKeyForHost -  returning numeric key  = 72,73"));
-
+    EXPECT_EQ(1, rec.count(KEL_SEV_INFO, "PGRTool::getKeyForHost -  returning numeric key  = 72,73"));
     EXPECT_EQ("HI", tool->getCharKey("72,73"));
-    seen = lines();
-    EXPECT_EQ(1, count(seen, KEL_SEV_INFO, "PGRTool::getKeyForHost -  numericKey = 72,73"));
-    EXPECT_EQ(1, count(seen, KEL_SEV_INFO, "PGRTool::getKeyForHost -  returning character key  = HI"));
-
-    // A derived key as the SCSI field carries it: ASCII codes of the digits.
-    EXPECT_EQ("48,97,48,48,48,48,48,49", tool->getNumKey("0a000001"));
-    EXPECT_EQ("0a000001", tool->getCharKey("48,97,48,48,48,48,48,49"));
-
-    // Every byte value survives the round trip; bytes above 127 are codes
-    // 128..255, never negative.
+    EXPECT_EQ(1, rec.count(KEL_SEV_INFO, "PGRTool::getKeyForHost -  returning character key  = HI"));
+    EXPECT_EQ("48,97,48,48,48,48,48,49", tool->getNumKey("0a000001")); // ASCII, as the SCSI field carries it
+    // Every byte survives the round trip; bytes above 127 are 128..255.
     std::string all;
     for (int c = 1; c < 256; ++c) all.push_back(static_cast<char>(c));
     std::string numeric = tool->getNumKey(all);
-    EXPECT_EQ(0u, numeric.find("1,2,3,"));
     EXPECT_EQ(numeric.size() - 7, numeric.find("254,255"));
     EXPECT_EQ(all, tool->getCharKey(numeric));
-    EXPECT_EQ("", tool->getNumKey(""));
 }
 
-TEST_F(PgrToolTest, CharKeyOfTextThatIsNoNumericKeyIsEmpty) {
-    for (const char *bad : {"", "300", "72,x", "72,,73", "99999999999999999999999", "-1"}) {
-        EXPECT_EQ("", tool->getCharKey(bad)) << bad;
-    }
-}
-
-TEST_F(PgrToolTest, FormatKeyPadsToEightWithDashes) {
-    const std::pair<const char *, const char *> cases[] = {
-        {"abc", "abc-----"}, {"", "--------"}, {"abcdefgh", "abcdefgh"}, {"abcdefghij", "abcdefghij"}};
-    for (const auto &c : cases) {
+TEST_F(PgrTool, PaddingAndDevicePaths) {
+    const std::pair<const char *, const char *> pads[] = {{"abc", "abc-----"}, {"", "--------"}, {"abcdefghij", "abcdefghij"}};
+    for (const auto &c : pads) {
         std::string key = c.first;
-        lines();
         EXPECT_EQ(0, tool->formatKey(key));
         EXPECT_EQ(c.second, key);
-        std::vector<TraceLine> seen = lines();
-        EXPECT_EQ(1, count(seen, KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  key = ") + c.first));
-        EXPECT_EQ(1, count(seen, KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  Returning modified key = ") +
-                                                   c.second));
+        EXPECT_EQ(1, rec.count(KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  Returning modified key = ") +
+                                                 c.second));
     }
-}
-
-TEST_F(PgrToolTest, OnlyPhysicalDrivePathsCarryReservations) {
     EXPECT_TRUE(tool->isValidDevice("\\\\.\\PHYSICALDRIVE3"));
-    EXPECT_TRUE(tool->isValidDevice("\\\\.\\PHYSICALDRIVE12"));
-    EXPECT_FALSE(tool->isValidDevice("\\\\.\\Scsi2:"));
-    EXPECT_FALSE(tool->isValidDevice("x\\\\.\\PHYSICALDRIVE3"));
-    EXPECT_FALSE(tool->isValidDevice("\\\\.\\PHYSICALDRIV"));
-    EXPECT_FALSE(tool->isValidDevice("\\\\.\\physicaldrive3"));
-    EXPECT_FALSE(tool->isValidDevice(""));
+    for (const char *bad : {"\\\\.\\Scsi2:", "x\\\\.\\PHYSICALDRIVE3", "\\\\.\\PHYSICALDRIV", "\\\\.\\physicaldrive3", ""})
+        EXPECT_FALSE(tool->isValidDevice(bad)) << bad;
 }
 
-TEST_F(PgrToolTest, WithoutTraceLogNothingIsTracedAndResultsStand) {
-    CPGRToolPtr bare(new CPGRTool);
-    setComputerName("10.0.0.1");
-    lines();
-    EXPECT_EQ("0a000001", bare->getKeyForHost());
-    EXPECT_TRUE(lines().empty());
-}
-
-// ---- the provider's choice of key ----
-
-TEST_F(PgrToolTest, PluginUsesTheCallersKeyUnchanged) {
+TEST_F(PgrTool, PluginTakesTheCallersKeyUnchangedOrTheSharedToolsKey) {
     CFiSmartPtr<CDevicePlugin> plugin(new CDevicePlugin);
     plugin->setTraceLog(log);
-    setComputerName("10.0.0.1");
-    // No padding, cutting or validation, whatever the length or content.
-    EXPECT_EQ("HOSTNAME", plugin->getKeyForHost(L"HOSTNAME"));
-    EXPECT_EQ("abc", plugin->getKeyForHost(L"abc"));
-    EXPECT_EQ("", plugin->getKeyForHost(L""));
-    EXPECT_EQ("a-much-longer-key", plugin->getKeyForHost(L"a-much-longer-key"));
-    EXPECT_EQ("\xc3\xa9t\xc3\xa9", plugin->getKeyForHost(L"\u00e9t\u00e9"));
-    lines();
-    EXPECT_EQ("0a000001", plugin->getKeyForHost(nullptr));
-    std::vector<TraceLine> seen = lines();
-    EXPECT_EQ(1, count(seen, KEL_SEV_DEBUG, "Entering Function CDevicePlugin::getKeyForHost"));
-}
-
-TEST_F(PgrToolTest, PluginInitGivesTheSharedToolItsTraceLog) {
-    CFiSmartPtr<CDevicePlugin> plugin(new CDevicePlugin);
-    plugin->setTraceLog(log);
-    EXPECT_TRUE(plugin->reservationTool().isNull());
     ASSERT_EQ(0, plugin->init());
     CPGRToolPtr shared = CPGRToolSingleton::instance(false);
-    ASSERT_FALSE(shared.isNull());
     EXPECT_EQ(shared.get(), plugin->reservationTool().get());
     EXPECT_EQ(log.get(), shared->traceLog().get());
 
-    setComputerName("192.168.1.254");
-    lines();
-    EXPECT_EQ("c0a801fe", plugin->getKeyForHost(nullptr));
-    EXPECT_EQ(1, count(lines(), KEL_SEV_INFO,
-                       "Generated Key [c0a801fe] from IP[192.168.1.254] for host [192.168.1.254]."));
+    computerName("10.0.0.1");
+    for (const wchar_t *k : {L"HOSTNAME", L"abc", L"", L"a-much-longer-key"})
+        EXPECT_EQ(CFiStringTool::toNarrow(k), plugin->getKeyForHost(k));
+    EXPECT_EQ("0a000001", plugin->getKeyForHost(nullptr));
+    EXPECT_EQ(1, rec.count(KEL_SEV_INFO, "Generated Key [0a000001] from IP[10.0.0.1] for host [10.0.0.1]."));
     shared->setTraceLog(CFiTraceLogPtr());
 }
 
+// Threads derive keys from the shared tool while it is handed new logs and
+// its holder is released and re-created.
+using PgrToolConcurrency = PgrTool;
+TEST_F(PgrToolConcurrency, SharedToolKeepsItsAnswers) {
+    computerName("10.20.30.40"); // before the threads: the environment is not locked
+    CPGRToolSingleton::instance(false)->setTraceLog(log);
+    CPGRTool *first = CPGRToolSingleton::instance(false).get();
+    std::atomic<int> wrong{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&wrong, first, t] {
+            if (t == 0 && CPGRToolSingleton::instance(false).get() != first) ++wrong;
+            for (int i = 0; i < 150; ++i) {
+                CPGRToolPtr tool = CPGRToolSingleton::instance(false);
+                if (tool.isNull()) continue;
+                if (tool->getKeyForHost() != "0a141e28") ++wrong;
+                if (tool->getCharKey(tool->getNumKey("0a141e28")) != "0a141e28") ++wrong;
+            }
+        });
+    }
+    CFiTraceLogPtr other(new CFiTraceLog);
+    std::thread swapper([&] {
+        for (int i = 0; !done.load(); ++i) {
+            if (i % 5 == 4) CPGRToolSingleton::instance(true);
+            CPGRToolPtr tool = CPGRToolSingleton::instance(false);
+            if (!tool.isNull()) tool->setTraceLog(i % 2 == 0 ? log : other);
+            std::this_thread::yield();
+        }
+    });
+    for (std::thread &th : threads) th.join();
+    done = true;
+    swapper.join();
+    EXPECT_EQ(0, wrong.load());
+    EXPECT_GT(rec.count(KEL_SEV_INFO, "Generated Key [0a141e28] from IP[10.20.30.40] for host [10.20.30.40]."), 0);
+    CPGRToolSingleton::instance(false)->setTraceLog(CFiTraceLogPtr());
+}
+
 } // namespace
-} // namespace pgrtool_test
