@@ -306,6 +306,28 @@ TEST_F(TgtdBackend, CapacityComesFromReadCapacity)
     EXPECT_EQ(512u, be32(d, 8));
 }
 
+// Past 2^32 blocks READ CAPACITY(10) saturates and the backend asks again
+// with READ CAPACITY(16); the backing file is sparse.
+TEST_F(TgtdBackend, CapacityBeyondTwoTerabytesComesFromReadCapacity16)
+{
+    std::string error;
+    std::string iqn = tgtd_.addTarget("huge", &error);
+    ASSERT_FALSE(iqn.empty()) << error;
+    LogicalUnitSpec huge;
+    huge.sizeBytes = 3ull << 40;
+    ASSERT_TRUE(tgtd_.addLogicalUnit(iqn, 1, huge, &error)) << error;
+    auto disk = open(iqn, hostA());
+    ASSERT_TRUE(disk);
+    std::vector<uint8_t> d;
+    ASSERT_EQ(kGood, in(*disk, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, d, 8).status);
+    EXPECT_EQ(0xFFFFFFFFu, be32(d, 0));
+    uint64_t blocks = 0;
+    uint32_t size = 0;
+    ASSERT_TRUE(disk->capacity(blocks, size));
+    EXPECT_EQ(512u, size);
+    EXPECT_EQ((3ull << 40) / 512, blocks);
+}
+
 TEST_F(TgtdBackend, BadCommandsAndMissingUnitsAreReportedNotSent)
 {
     std::string error;
