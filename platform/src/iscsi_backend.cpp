@@ -21,6 +21,7 @@
 
 #include <poll.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <time.h>
 
 extern "C" {
@@ -286,18 +287,26 @@ private:
     bool stillConnectedLocked()
     {
         SigpipeGuard guard;
-        struct pollfd pfd;
-        pfd.fd = iscsi_get_fd(ctx_);
-        pfd.events = POLLIN;
-        pfd.revents = 0;
-        if (pfd.fd < 0)
+        int fd = iscsi_get_fd(ctx_);
+        if (fd < 0)
             return false;
+        struct pollfd pfd;
+        pfd.fd = fd;
+        pfd.events = POLLIN | POLLRDHUP;
+        pfd.revents = 0;
         if (poll(&pfd, 1, 0) <= 0)
             return true;
-        if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))
+        if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP))
             return false;
-        // Something arrived while idle (a NOP-In, an async message, or EOF).
-        return iscsi_service(ctx_, pfd.revents) >= 0 && iscsi_get_fd(ctx_) >= 0;
+        // Readable while idle: end of stream, or a NOP-In or async message
+        // that libiscsi should consume.
+        char byte;
+        ssize_t n = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0)
+            return false;
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        return iscsi_service(ctx_, POLLIN) >= 0 && iscsi_get_fd(ctx_) >= 0;
     }
 
     void dropLocked(const std::string &why)

@@ -377,6 +377,42 @@ std::string TgtdTarget::addTarget(const std::string &name, std::string *error)
     return iqn;
 }
 
+int TgtdTarget::dropConnections(const std::string &iqn, std::string *error)
+{
+    int tid = 0;
+    for (const auto &t : targets_)
+        if (t.first == iqn)
+            tid = t.second;
+    std::string out;
+    if (tid == 0 || !tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "show"}, &out, error))
+        return -1;
+    // "Target <tid>: <iqn>" opens a section; in it, "I_T nexus: <sid>"
+    // lines are each followed by their "Connection: <cid>" lines.
+    int closed = 0;
+    bool ours = false;
+    std::istringstream lines(out);
+    std::string line, sid;
+    while (std::getline(lines, line)) {
+        size_t at;
+        if (line.compare(0, 7, "Target ") == 0) {
+            ours = line.compare(7, std::string::npos, std::to_string(tid) + ": " + iqn) == 0;
+            sid.clear();
+        } else if (!ours) {
+            continue;
+        } else if ((at = line.find("I_T nexus: ")) != std::string::npos) {
+            sid = line.substr(at + 11);
+        } else if ((at = line.find("Connection: ")) != std::string::npos && !sid.empty()) {
+            std::string ignored;
+            if (!tgtadm({"--lld", "iscsi", "--mode", "conn", "--op", "delete", "--tid", std::to_string(tid), "--sid",
+                         sid, "--cid", line.substr(at + 12)},
+                        &ignored, error))
+                return -1;
+            ++closed;
+        }
+    }
+    return closed;
+}
+
 bool TgtdTarget::addLogicalUnit(const std::string &iqn, uint32_t lun, const LogicalUnitSpec &spec,
                                 std::string *error)
 {

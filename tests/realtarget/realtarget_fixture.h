@@ -84,6 +84,9 @@ public:
     std::string addTarget(const std::string &name, std::string *error);
     // Logical unit with its vendor, product, revision, scsi_id and serial set.
     bool addLogicalUnit(const std::string &iqn, uint32_t lun, const LogicalUnitSpec &spec, std::string *error);
+    // Closes every connection to the target from tgtd's side, as a target
+    // that drops its sessions would; returns how many it closed, -1 on error.
+    int dropConnections(const std::string &iqn, std::string *error);
     // tgtadm against this daemon's control port; true when it exits 0.
     bool tgtadm(const std::vector<std::string> &args, std::string *output, std::string *error);
 

@@ -354,6 +354,31 @@ TEST_F(TgtdBackend, BadCommandsAndMissingUnitsAreReportedNotSent)
     EXPECT_EQ(kGood, in(*disk, inquiryCdb(36), d, 36).status);
 }
 
+// The target closes the connection while the disk is idle: the next open
+// notices and logs in again with the same identity (the same I_T nexus, so
+// tgtd keeps its registration), and disks opened before use the new login.
+TEST_F(TgtdBackend, DroppedConnectionIsNoticedAtNextOpenWhichLogsInAgain)
+{
+    auto before = open(iqn1_, hostA());
+    ASSERT_TRUE(before);
+    ASSERT_EQ(kGood, prOut(*before, kRegister, 0, 0, 0x77).status);
+    std::string error;
+    ASSERT_EQ(1, tgtd_.dropConnections(iqn1_, &error)) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    auto after = open(iqn1_, hostA());
+    ASSERT_TRUE(after);
+    std::vector<uint8_t> none;
+    ScsiResult r = runCdb(*after, testUnitReadyCdb(), DataDirection::None, none);
+    ASSERT_FALSE(r.transportError) << r.transportMessage;
+    EXPECT_EQ(kGood, r.status);
+    std::vector<uint8_t> d;
+    r = in(*before, persistentReserveInCdb(kReadKeys, 64), d, 64);
+    ASSERT_FALSE(r.transportError) << r.transportMessage;
+    ASSERT_EQ(kGood, r.status);
+    EXPECT_EQ(std::vector<uint64_t>{0x77}, decodeReadKeys(d).keys);
+}
+
 TEST_F(TgtdBackend, TargetGoneIsATransportErrorAndReopenFails)
 {
     auto disk = open(iqn1_, hostA());
