@@ -1,0 +1,555 @@
+#include "realtarget_fixture.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace rendo_realtarget {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<char *> cArgs(const std::vector<std::string> &argv)
+{
+    std::vector<char *> out;
+    for (const auto &a : argv)
+        out.push_back(const_cast<char *>(a.c_str()));
+    out.push_back(nullptr);
+    return out;
+}
+
+bool portAccepts(uint16_t port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+// Strings tgtadm passes in "--params a=b,c=d" must not contain its separators.
+bool plainParam(const std::string &s) { return s.find_first_of(",= \t\n") == std::string::npos; }
+
+std::string readAll(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void removeTree(const std::string &dir)
+{
+    if (dir.empty())
+        return;
+    std::string out;
+    runProgram({"/bin/rm", "-rf", dir}, &out);
+}
+
+int g_unitCounter = 0;
+
+} // namespace
+
+uint16_t freeLoopbackPort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = 0;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    uint16_t port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    close(fd);
+    return port;
+}
+
+std::string findProgram(const std::string &name)
+{
+    std::vector<std::string> dirs = {"/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin", "/usr/local/bin"};
+    if (const char *path = std::getenv("PATH")) {
+        std::stringstream s(path);
+        std::string d;
+        while (std::getline(s, d, ':'))
+            if (!d.empty())
+                dirs.push_back(d);
+    }
+    for (const auto &d : dirs) {
+        std::string p = d + "/" + name;
+        if (access(p.c_str(), X_OK) == 0)
+            return p;
+    }
+    return {};
+}
+
+int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs)
+{
+    int fds[2];
+    if (argv.empty() || pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    auto args = cArgs(argv);
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return -1;
+    }
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string out;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool timedOut = false;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            timedOut = true;
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        int rc = poll(&p, 1, static_cast<int>(left));
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc <= 0)
+            continue;
+        char buf[4096];
+        ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    if (timedOut)
+        kill(pid, SIGKILL);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (output)
+        *output = out;
+    if (timedOut || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// ---------------------------------------------------------------- DaemonBase
+
+DaemonBase::~DaemonBase()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        reap(2000);
+    }
+    removeTree(dir_);
+}
+
+std::string DaemonBase::url(const std::string &iqn, uint32_t lun) const
+{
+    return "iscsi://" + portal() + "/" + iqn + "/" + std::to_string(lun);
+}
+
+std::string DaemonBase::log() const { return dir_.empty() ? std::string() : readAll(dir_ + "/daemon.log"); }
+
+bool DaemonBase::makeDirectory(std::string *error)
+{
+    std::string tmpl = "/tmp/rendo-realtarget-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) {
+        *error = std::string("cannot create a temporary directory: ") + std::strerror(errno);
+        return false;
+    }
+    dir_ = buf.data();
+    return true;
+}
+
+bool DaemonBase::spawn(const std::vector<std::string> &argv, std::string *error)
+{
+    std::string logPath = dir_ + "/daemon.log";
+    auto args = cArgs(argv);
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) {
+        *error = std::string("fork failed: ") + std::strerror(errno);
+        return false;
+    }
+    if (pid == 0) {
+        // The daemon must not outlive a test that crashes.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(1);
+        int fd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+        }
+        int null = open("/dev/null", O_RDONLY);
+        if (null >= 0)
+            dup2(null, 0);
+        setpgid(0, 0);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    pid_ = pid;
+    return true;
+}
+
+bool DaemonBase::running()
+{
+    if (pid_ <= 0)
+        return false;
+    int status = 0;
+    pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+        pid_ = -1;
+        return false;
+    }
+    return true;
+}
+
+bool DaemonBase::waitForPortal(int timeoutMs, std::string *error)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+        if (!running()) {
+            *error = "the target daemon exited during start-up; its output:\n" + log();
+            return false;
+        }
+        if (portAccepts(port_))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    *error = "the target daemon does not accept connections on " + portal() + "; its output:\n" + log();
+    return false;
+}
+
+void DaemonBase::reap(int timeoutMs)
+{
+    if (pid_ <= 0)
+        return;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+        if (!running())
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(pid_, SIGKILL);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+}
+
+bool DaemonBase::makeBackingFile(const std::string &name, uint64_t size, std::string *path, std::string *error)
+{
+    *path = dir_ + "/" + name;
+    int fd = open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        *error = "cannot create backing file " + *path + ": " + std::strerror(errno);
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
+// ---------------------------------------------------------------- tgtd
+
+TgtdTarget::~TgtdTarget() { stop(); }
+
+bool TgtdTarget::start(std::string *error)
+{
+    std::string tgtd = findProgram("tgtd");
+    if (tgtd.empty() || findProgram("tgtadm").empty()) {
+        *error = "tgtd/tgtadm not found: install the Debian package \"tgt\" (scripts/setup.sh does)";
+        return false;
+    }
+    if (!makeDirectory(error))
+        return false;
+    // A port or control port taken by someone else makes tgtd exit: retry.
+    std::string last;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        port_ = freeLoopbackPort();
+        // tgtd accepts control ports up to 32767; 0 and low ones are for real use.
+        control_ = 1000 + static_cast<int>((static_cast<unsigned>(getpid()) * 7919u + attempt * 104729u) % 31000u);
+        std::string out;
+        if (!spawn({tgtd, "-f", "--iscsi", "portal=" + portal(), "-C", std::to_string(control_)}, error))
+            return false;
+        bool ready = false;
+        auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (Clock::now() < deadline && running()) {
+            std::string ignored;
+            if (runProgram({findProgram("tgtadm"), "-C", std::to_string(control_), "--op", "show", "--mode", "system"},
+                           &ignored, 2000) == 0 &&
+                portAccepts(port_)) {
+                ready = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (ready)
+            return true;
+        last = "tgtd did not come up on " + portal() + " with control port " + std::to_string(control_) +
+               "; its output:\n" + log();
+        if (pid_ > 0)
+            kill(pid_, SIGKILL);
+        reap(2000);
+    }
+    *error = last;
+    return false;
+}
+
+void TgtdTarget::stop()
+{
+    if (pid_ <= 0)
+        return;
+    // tgtd ignores SIGTERM; it leaves when told to, once its targets are gone.
+    std::string out, err;
+    for (const auto &t : targets_)
+        tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "delete", "--force", "--tid", std::to_string(t.second)},
+               &out, &err);
+    targets_.clear();
+    tgtadm({"--op", "delete", "--mode", "system"}, &out, &err);
+    reap(3000);
+}
+
+bool TgtdTarget::tgtadm(const std::vector<std::string> &args, std::string *output, std::string *error)
+{
+    std::vector<std::string> argv = {findProgram("tgtadm"), "-C", std::to_string(control_)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string out;
+    int rc = runProgram(argv, &out);
+    if (output)
+        *output = out;
+    if (rc != 0 && error) {
+        std::string cmd;
+        for (const auto &a : argv)
+            cmd += a + " ";
+        *error = cmd + "failed (" + std::to_string(rc) + "): " + out;
+    }
+    return rc == 0;
+}
+
+std::string TgtdTarget::addTarget(const std::string &name, std::string *error)
+{
+    int tid = static_cast<int>(targets_.size()) + 1;
+    std::string iqn = "iqn.2026-12.org.rendo.test:" + name;
+    std::string out;
+    if (!tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "new", "--tid", std::to_string(tid), "--targetname",
+                 iqn},
+                &out, error))
+        return {};
+    targets_.emplace_back(iqn, tid);
+    if (!tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "bind", "--tid", std::to_string(tid),
+                 "--initiator-address", "ALL"},
+                &out, error))
+        return {};
+    return iqn;
+}
+
+int TgtdTarget::dropConnections(const std::string &iqn, std::string *error)
+{
+    int tid = 0;
+    for (const auto &t : targets_)
+        if (t.first == iqn)
+            tid = t.second;
+    std::string out;
+    if (tid == 0 || !tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "show"}, &out, error))
+        return -1;
+    // "Target <tid>: <iqn>" opens a section; in it, "I_T nexus: <sid>"
+    // lines are each followed by their "Connection: <cid>" lines.
+    int closed = 0;
+    bool ours = false;
+    std::istringstream lines(out);
+    std::string line, sid;
+    while (std::getline(lines, line)) {
+        size_t at;
+        if (line.compare(0, 7, "Target ") == 0) {
+            ours = line.compare(7, std::string::npos, std::to_string(tid) + ": " + iqn) == 0;
+            sid.clear();
+        } else if (!ours) {
+            continue;
+        } else if ((at = line.find("I_T nexus: ")) != std::string::npos) {
+            sid = line.substr(at + 11);
+        } else if ((at = line.find("Connection: ")) != std::string::npos && !sid.empty()) {
+            std::string ignored;
+            if (!tgtadm({"--lld", "iscsi", "--mode", "conn", "--op", "delete", "--tid", std::to_string(tid), "--sid",
+                         sid, "--cid", line.substr(at + 12)},
+                        &ignored, error))
+                return -1;
+            ++closed;
+        }
+    }
+    return closed;
+}
+
+bool TgtdTarget::addLogicalUnit(const std::string &iqn, uint32_t lun, const LogicalUnitSpec &spec,
+                                std::string *error)
+{
+    int tid = 0;
+    for (const auto &t : targets_)
+        if (t.first == iqn)
+            tid = t.second;
+    if (tid == 0) {
+        *error = "no target " + iqn;
+        return false;
+    }
+    // Without scsi_id and scsi_sn tgtd derives identifiers that repeat
+    // across targets; always give every unit its own.
+    int n = ++g_unitCounter;
+    std::string scsiId = spec.scsiId.empty() ? "rendo-" + std::to_string(tid) + "-" + std::to_string(lun) : spec.scsiId;
+    std::string serial = spec.serial.empty() ? "RSN" + std::to_string(getpid()) + "x" + std::to_string(n) : spec.serial;
+    for (const std::string *s : std::initializer_list<const std::string *>{&spec.vendor, &spec.product, &spec.revision, &scsiId, &serial})
+        if (!plainParam(*s)) {
+            *error = "\"" + *s + "\" cannot pass through tgtadm --params";
+            return false;
+        }
+    std::string path;
+    if (!makeBackingFile("t" + std::to_string(tid) + "-lun" + std::to_string(lun) + ".img", spec.sizeBytes, &path,
+                         error))
+        return false;
+    std::string out;
+    return tgtadm({"--lld", "iscsi", "--mode", "logicalunit", "--op", "new", "--tid", std::to_string(tid), "--lun",
+                   std::to_string(lun), "--backing-store", path},
+                  &out, error) &&
+           tgtadm({"--lld", "iscsi", "--mode", "logicalunit", "--op", "update", "--tid", std::to_string(tid), "--lun",
+                   std::to_string(lun), "--params",
+                   "vendor_id=" + spec.vendor + ",product_id=" + spec.product + ",product_rev=" + spec.revision +
+                       ",scsi_id=" + scsiId + ",scsi_sn=" + serial},
+                  &out, error);
+}
+
+// ---------------------------------------------------------------- istgt
+
+IstgtTarget::~IstgtTarget() { stop(); }
+
+bool IstgtTarget::start(const std::vector<Unit> &units, std::string *error)
+{
+    std::string istgt = findProgram("istgt");
+    if (istgt.empty()) {
+        *error = "istgt not found: install the Debian package \"istgt\" (scripts/setup.sh does)";
+        return false;
+    }
+    if (!makeDirectory(error))
+        return false;
+    std::string last;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        port_ = freeLoopbackPort();
+        std::ostringstream conf;
+        conf << "[Global]\n"
+             << "  NodeBase \"iqn.2026-12.org.rendo.istgt\"\n"
+             << "  PidFile " << dir_ << "/istgt.pid\n"
+             << "  AuthFile " << dir_ << "/auth.conf\n"
+             << "  MediaDirectory " << dir_ << "\n"
+             << "  LogFacility \"local7\"\n"
+             << "  Timeout 30\n  NopInInterval 20\n  DiscoveryAuthMethod None\n"
+             << "  MaxSessions 16\n  MaxConnections 4\n"
+             << "  FirstBurstLength 262144\n  MaxBurstLength 1048576\n  MaxRecvDataSegmentLength 262144\n"
+             << "[UnitControl]\n  AuthMethod None\n"
+             << "[PortalGroup1]\n  Portal DA1 " << portal() << "\n"
+             << "[InitiatorGroup1]\n  InitiatorName \"ALL\"\n  Netmask 127.0.0.1/32\n";
+        int index = 0;
+        for (const auto &u : units) {
+            std::string path;
+            if (!makeBackingFile(u.name + ".img", u.spec.sizeBytes, &path, error))
+                return false;
+            std::string serial = u.spec.serial.empty() ? "ISN" + std::to_string(++g_unitCounter) : u.spec.serial;
+            ++index;
+            conf << "[LogicalUnit" << index << "]\n"
+                 << "  TargetName " << u.name << "\n"
+                 << "  Mapping PortalGroup1 InitiatorGroup1\n  AuthMethod None\n  UseDigest Auto\n  UnitType Disk\n"
+                 << "  UnitInquiry \"" << u.spec.vendor << "\" \"" << u.spec.product << "\" \"" << u.spec.revision
+                 << "\" \"" << serial << "\"\n"
+                 << "  LUN0 Storage " << path << " " << (u.spec.sizeBytes >> 20) << "MB\n";
+        }
+        std::ofstream(dir_ + "/auth.conf").close();
+        std::ofstream(dir_ + "/istgt.conf") << conf.str();
+        if (!spawn({istgt, "-c", dir_ + "/istgt.conf", "-p", dir_ + "/istgt.pid", "-D"}, error))
+            return false;
+        if (waitForPortal(5000, &last))
+            return true;
+        if (pid_ > 0)
+            kill(pid_, SIGKILL);
+        reap(2000);
+    }
+    *error = last;
+    return false;
+}
+
+void IstgtTarget::stop()
+{
+    if (pid_ <= 0)
+        return;
+    // istgt waits for its sessions to end, and ours live until the process
+    // exits: give it a moment, then stop it hard.
+    kill(pid_, SIGTERM);
+    reap(300);
+}
+
+// ---------------------------------------------------------------- helpers
+
+rendo_sim::InitiatorIdentity hostA()
+{
+    rendo_sim::InitiatorIdentity who;
+    who.initiatorName = "iqn.2026-12.org.rendo:host-a";
+    const uint8_t isid[6] = {0x80, 0x00, 0x00, 0x0a, 0x00, 0x01};
+    std::memcpy(who.isid, isid, sizeof isid);
+    return who;
+}
+
+rendo_sim::InitiatorIdentity hostB()
+{
+    rendo_sim::InitiatorIdentity who;
+    who.initiatorName = "iqn.2026-12.org.rendo:host-b";
+    const uint8_t isid[6] = {0x80, 0x00, 0x00, 0x0b, 0x00, 0x01};
+    std::memcpy(who.isid, isid, sizeof isid);
+    return who;
+}
+
+rendo_sim::ScsiResult runCdb(rendo_sim::DiskBackend &disk, const std::vector<uint8_t> &cdb,
+                             rendo_sim::DataDirection direction, std::vector<uint8_t> &data)
+{
+    rendo_sim::ScsiRequest request;
+    request.cdb = cdb.data();
+    request.cdbLength = cdb.size();
+    request.direction = direction;
+    request.data = data.empty() ? nullptr : data.data();
+    request.dataLength = data.size();
+    request.timeoutSeconds = 10;
+    rendo_sim::ScsiResult result = disk.execute(request);
+    if (direction == rendo_sim::DataDirection::In)
+        data.resize(std::min(data.size(), result.dataTransferred));
+    return result;
+}
+
+} // namespace rendo_realtarget

@@ -1,0 +1,121 @@
+// Private real iSCSI targets for tests: a tgtd or an istgt of our own on a
+// loopback port chosen at run time, logical units backed by small files in a
+// temporary directory, everything stopped and removed afterwards. The target
+// daemons die with the test process, even if it crashes.
+//
+//   TgtdTarget tgtd;
+//   ASSERT_TRUE(tgtd.start(&error)) << error;
+//   std::string iqn = tgtd.addTarget("disks", &error);
+//   ASSERT_TRUE(tgtd.addLogicalUnit(iqn, 1, LogicalUnitSpec{}, &error)) << error;
+//   auto disk = rendo_sim::openIscsiBackend(tgtd.url(iqn, 1), hostA(), &error);
+//
+// A missing or failing daemon is an error with a message saying what is
+// missing: the setup script installs both, so tests fail rather than skip.
+#ifndef RENDO_REALTARGET_FIXTURE_H
+#define RENDO_REALTARGET_FIXTURE_H
+
+#include "platform/disk_backend.h"
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace rendo_realtarget {
+
+struct LogicalUnitSpec {
+    std::string vendor = "RENDO";     // at most 8 characters
+    std::string product = "VDISK";    // at most 16
+    std::string revision = "0001";    // at most 4
+    std::string scsiId;               // tgtd: designator of VPD 0x83; empty: generated, unique
+    std::string serial;               // VPD 0x80; empty: generated, unique
+    uint64_t sizeBytes = 8u << 20;
+};
+
+// A loopback TCP port nobody listens on at the time of the call.
+uint16_t freeLoopbackPort();
+
+// Runs a program and waits at most timeoutMs; output gets stdout+stderr.
+// Returns the exit status, or -1 when it could not run or timed out.
+int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs = 5000);
+
+// Full path of a program in the usual system directories or PATH; empty if absent.
+std::string findProgram(const std::string &name);
+
+// Owns a temporary directory and a daemon child process.
+class DaemonBase {
+public:
+    DaemonBase() = default;
+    DaemonBase(const DaemonBase &) = delete;
+    DaemonBase &operator=(const DaemonBase &) = delete;
+    virtual ~DaemonBase();
+
+    uint16_t port() const { return port_; }
+    const std::string &directory() const { return dir_; }
+    std::string portal() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string url(const std::string &iqn, uint32_t lun) const;
+    // The daemon's own output so far (for failure messages).
+    std::string log() const;
+
+protected:
+    bool makeDirectory(std::string *error);
+    bool spawn(const std::vector<std::string> &argv, std::string *error);
+    bool running();
+    // Waits until the portal accepts connections or the child dies.
+    bool waitForPortal(int timeoutMs, std::string *error);
+    // Waits for the child to end; kills it after timeoutMs.
+    void reap(int timeoutMs);
+    bool makeBackingFile(const std::string &name, uint64_t size, std::string *path, std::string *error);
+
+    pid_t pid_ = -1;
+    uint16_t port_ = 0;
+    std::string dir_;
+};
+
+class TgtdTarget : public DaemonBase {
+public:
+    ~TgtdTarget() override;
+    bool start(std::string *error);
+    void stop();
+    int controlPort() const { return control_; }
+
+    // New target "iqn.2026-12.org.rendo.test:<name>" open to every
+    // initiator; returns its IQN, or empty with *error.
+    std::string addTarget(const std::string &name, std::string *error);
+    // Logical unit with its vendor, product, revision, scsi_id and serial set.
+    bool addLogicalUnit(const std::string &iqn, uint32_t lun, const LogicalUnitSpec &spec, std::string *error);
+    // Closes every connection to the target from tgtd's side, as a target
+    // that drops its sessions would; returns how many it closed, -1 on error.
+    int dropConnections(const std::string &iqn, std::string *error);
+    // tgtadm against this daemon's control port; true when it exits 0.
+    bool tgtadm(const std::vector<std::string> &args, std::string *output, std::string *error);
+
+private:
+    int control_ = 0;
+    std::vector<std::pair<std::string, int>> targets_;   // IQN, tid
+};
+
+class IstgtTarget : public DaemonBase {
+public:
+    struct Unit {
+        std::string name;        // target name under the node base
+        LogicalUnitSpec spec;    // LUN 0; istgt takes no scsi_id
+    };
+    ~IstgtTarget() override;
+    // Writes the configuration and starts istgt with every unit at LUN 0.
+    bool start(const std::vector<Unit> &units, std::string *error);
+    void stop();
+    std::string iqn(const std::string &name) const { return "iqn.2026-12.org.rendo.istgt:" + name; }
+};
+
+// Identities of two simulated hosts.
+rendo_sim::InitiatorIdentity hostA();
+rendo_sim::InitiatorIdentity hostB();
+
+// Sends one CDB through a backend; data is resized to what was transferred.
+rendo_sim::ScsiResult runCdb(rendo_sim::DiskBackend &disk, const std::vector<uint8_t> &cdb,
+                             rendo_sim::DataDirection direction, std::vector<uint8_t> &data);
+
+} // namespace rendo_realtarget
+
+#endif // RENDO_REALTARGET_FIXTURE_H

@@ -1,0 +1,530 @@
+// The iSCSI backend against a private tgtd: inquiry data and VPD pages as
+// tgtd serves them, the unit attention of a new session, sessions kept across
+// open/close, two hosts as two I_T nexuses, capacity, and failures.
+#include "iscsi_session.h"
+#include "realtarget_fixture.h"
+#include "realtarget_scsi.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+extern "C" {
+#include <iscsi/iscsi.h>
+#include <iscsi/scsi-lowlevel.h>
+}
+
+using namespace rendo_realtarget;
+using rendo_sim::DataDirection;
+using rendo_sim::DiskBackend;
+using rendo_sim::openIscsiBackend;
+using rendo_sim::ScsiResult;
+
+namespace {
+
+constexpr uint8_t kGood = 0x00;
+constexpr uint8_t kCheckCondition = 0x02;
+constexpr uint8_t kReservationConflict = 0x18;
+
+class TgtdBackend : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(tgtd_.start(&error)) << error;
+        iqn1_ = tgtd_.addTarget("disk-one", &error);
+        ASSERT_FALSE(iqn1_.empty()) << error;
+        LogicalUnitSpec one;
+        one.vendor = "RENDO";
+        one.product = "VDISK-ONE";
+        one.revision = "0042";
+        one.scsiId = "rendo-id-one";
+        one.serial = "SERIAL0001";
+        ASSERT_TRUE(tgtd_.addLogicalUnit(iqn1_, 1, one, &error)) << error;
+        iqn2_ = tgtd_.addTarget("disk-two", &error);
+        ASSERT_FALSE(iqn2_.empty()) << error;
+        LogicalUnitSpec two;
+        two.vendor = "OTHERVND";
+        two.product = "VDISK-TWO";
+        two.revision = "7";
+        two.scsiId = "rendo-id-two";
+        two.serial = "SERIAL0002";
+        two.sizeBytes = 16u << 20;
+        ASSERT_TRUE(tgtd_.addLogicalUnit(iqn2_, 1, two, &error)) << error;
+    }
+
+    std::shared_ptr<DiskBackend> open(const std::string &iqn, const rendo_sim::InitiatorIdentity &who)
+    {
+        std::string error;
+        auto disk = openIscsiBackend(tgtd_.url(iqn, 1), who, &error);
+        EXPECT_TRUE(disk) << error;
+        return disk;
+    }
+
+    ScsiResult in(DiskBackend &disk, const std::vector<uint8_t> &cdb, std::vector<uint8_t> &data, size_t size)
+    {
+        data.assign(size, 0xEE);
+        return runCdb(disk, cdb, DataDirection::In, data);
+    }
+
+    ScsiResult prOut(DiskBackend &disk, uint8_t action, uint8_t type, uint64_t key, uint64_t saKey)
+    {
+        std::vector<uint8_t> params = persistentReserveOutParams(key, saKey);
+        return runCdb(disk, persistentReserveOutCdb(action, type), DataDirection::Out, params);
+    }
+
+    TgtdTarget tgtd_;
+    std::string iqn1_, iqn2_;
+};
+
+TEST_F(TgtdBackend, StandardInquiryCarriesTheStringsSetWithTgtadm)
+{
+    auto one = open(iqn1_, hostA());
+    auto two = open(iqn2_, hostA());
+    ASSERT_TRUE(one && two);
+    std::vector<uint8_t> d;
+    ScsiResult r = in(*one, inquiryCdb(96), d, 96);
+    ASSERT_FALSE(r.transportError) << r.transportMessage;
+    ASSERT_EQ(kGood, r.status);
+    ASSERT_GE(d.size(), 36u);
+    EXPECT_EQ(0x00, d[0]);   // connected direct-access block device
+    EXPECT_EQ(0x05, d[2]);   // SPC-3
+    EXPECT_EQ(d.size(), static_cast<size_t>(d[4]) + 5);
+    EXPECT_EQ("RENDO   ", asText(d, 8, 8));
+    EXPECT_EQ("VDISK-ONE       ", asText(d, 16, 16));
+    EXPECT_EQ("0042", asText(d, 32, 4));
+
+    r = in(*two, inquiryCdb(96), d, 96);
+    ASSERT_EQ(kGood, r.status);
+    EXPECT_EQ("OTHERVND", asText(d, 8, 8));
+    EXPECT_EQ("VDISK-TWO       ", asText(d, 16, 16));
+    EXPECT_EQ("7   ", asText(d, 32, 4));
+
+    // A short allocation length truncates; ADDITIONAL LENGTH still tells the full size.
+    r = in(*one, inquiryCdb(5), d, 5);
+    ASSERT_EQ(kGood, r.status);
+    ASSERT_EQ(5u, d.size());
+    EXPECT_GE(d[4], 31);
+}
+
+TEST_F(TgtdBackend, VpdPagesAsTgtdServesThem)
+{
+    auto one = open(iqn1_, hostA());
+    auto two = open(iqn2_, hostB());
+    ASSERT_TRUE(one && two);
+    std::vector<uint8_t> d;
+
+    ScsiResult r = in(*one, vpdCdb(0x00, 255), d, 255);
+    ASSERT_EQ(kGood, r.status);
+    ASSERT_GE(d.size(), 4u);
+    std::vector<uint8_t> pages(d.begin() + 4, d.end());
+    EXPECT_EQ(pages.size(), static_cast<size_t>(d[3]));
+    auto listed = [&](uint8_t p) { return std::find(pages.begin(), pages.end(), p) != pages.end(); };
+    EXPECT_TRUE(listed(0x80));
+    EXPECT_TRUE(listed(0x83));
+    EXPECT_FALSE(listed(0xC0) || listed(0xC8) || listed(0xD0));
+
+    // tgtd right-justifies the serial number in a blank-filled field.
+    r = in(*one, vpdCdb(0x80, 255), d, 255);
+    ASSERT_EQ(kGood, r.status);
+    ASSERT_GE(d.size(), 4u);
+    EXPECT_EQ(0x80, d[1]);
+    std::string serial = asText(d, 4, d[3]);
+    ASSERT_GT(serial.size(), 10u);
+    EXPECT_EQ("SERIAL0001", serial.substr(serial.size() - 10));
+    EXPECT_EQ(std::string(serial.size() - 10, ' '), serial.substr(0, serial.size() - 10));
+
+    // Page 0x83: the scsi_id as a T10 vendor ID designator (ASCII, no
+    // 8-byte vendor field in front, NUL padded), then NAA designators.
+    auto designators = [&](DiskBackend &disk) {
+        std::vector<uint8_t> page;
+        EXPECT_EQ(kGood, in(disk, vpdCdb(0x83, 255), page, 255).status);
+        std::vector<std::string> found;
+        size_t end = std::min(page.size(), 4 + static_cast<size_t>(page.size() >= 4 ? page[2] << 8 | page[3] : 0));
+        for (size_t at = 4; at + 4 <= end;) {
+            size_t length = page[at + 3];
+            if (at + 4 + length > end)
+                break;
+            found.push_back(std::string(1, static_cast<char>(page[at + 1] & 0x0F)) + asText(page, at + 4, length));
+            at += 4 + length;
+        }
+        return found;
+    };
+    std::vector<std::string> ids1 = designators(*one), ids2 = designators(*two);
+    ASSERT_FALSE(ids1.empty());
+    EXPECT_EQ(1, ids1[0][0]);
+    EXPECT_EQ(0, ids1[0].compare(1, 12, "rendo-id-one"));
+    for (const auto &id : ids1)
+        EXPECT_EQ(ids2.end(), std::find(ids2.begin(), ids2.end(), id)) << "identifier repeats across targets";
+
+    for (uint8_t page : {0xC0, 0xC8, 0xD0}) {
+        r = in(*one, vpdCdb(page, 255), d, 255);
+        ASSERT_FALSE(r.transportError) << r.transportMessage;
+        EXPECT_EQ(kCheckCondition, r.status) << std::hex << int(page);
+        ASSERT_GE(r.sense.size(), 14u);
+        EXPECT_EQ(0x70, r.sense[0] & 0x7F);
+        EXPECT_EQ(0x05, r.sense[2] & 0x0F);   // ILLEGAL REQUEST
+        EXPECT_EQ(0x24, r.sense[12]);         // INVALID FIELD IN CDB
+    }
+}
+
+// tgtd does raise POWER ON RESET on a new session (seen through a bare
+// libiscsi login); the backend absorbs it, so its first command is clean.
+TEST_F(TgtdBackend, FirstCommandAfterLoginMeetsNoUnitAttention)
+{
+    struct iscsi_context *raw = iscsi_create_context("iqn.2026-12.org.rendo:bare");
+    ASSERT_NE(nullptr, raw);
+    iscsi_set_targetname(raw, iqn1_.c_str());
+    iscsi_set_session_type(raw, ISCSI_SESSION_NORMAL);
+    iscsi_set_noautoreconnect(raw, 1);
+    ASSERT_EQ(0, iscsi_connect_sync(raw, tgtd_.portal().c_str())) << iscsi_get_error(raw);
+    ASSERT_EQ(0, iscsi_login_sync(raw)) << iscsi_get_error(raw);
+    struct scsi_task *task = iscsi_testunitready_sync(raw, 1);
+    ASSERT_NE(nullptr, task);
+    EXPECT_EQ(SCSI_STATUS_CHECK_CONDITION, task->status);
+    EXPECT_EQ(SCSI_SENSE_UNIT_ATTENTION, task->sense.key);
+    EXPECT_EQ(0x29, task->sense.ascq >> 8);   // POWER ON, RESET, OR BUS DEVICE RESET OCCURRED
+    scsi_free_scsi_task(task);
+    iscsi_destroy_context(raw);
+
+    for (auto who : {hostA(), hostB()}) {
+        auto disk = open(iqn1_, who);
+        ASSERT_TRUE(disk);
+        std::vector<uint8_t> none;
+        ScsiResult r = runCdb(*disk, testUnitReadyCdb(), DataDirection::None, none);
+        ASSERT_FALSE(r.transportError) << r.transportMessage;
+        EXPECT_EQ(kGood, r.status);
+        EXPECT_TRUE(r.sense.empty());
+    }
+}
+
+TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveCloseAndReopen)
+{
+    size_t before = rendo_sim::iscsiLoggedInSessionCount();
+    auto disk = open(iqn1_, hostA());
+    ASSERT_TRUE(disk);
+    EXPECT_EQ(before + 1, rendo_sim::iscsiLoggedInSessionCount());
+    ScsiResult r = prOut(*disk, kRegister, 0, 0, 0xA1A1A1A1A1A1A1A1ull);
+    ASSERT_FALSE(r.transportError) << r.transportMessage;
+    ASSERT_EQ(kGood, r.status);
+    disk.reset();
+
+    disk = open(iqn1_, hostA());
+    ASSERT_TRUE(disk);
+    EXPECT_EQ(before + 1, rendo_sim::iscsiLoggedInSessionCount());
+    std::vector<uint8_t> d;
+    r = in(*disk, persistentReserveInCdb(kReadKeys, 64), d, 64);
+    ASSERT_EQ(kGood, r.status);
+    ReadKeys keys = decodeReadKeys(d);
+    EXPECT_GE(keys.generation, 1u);
+    EXPECT_EQ(8u, keys.additionalLength);
+    EXPECT_EQ(std::vector<uint64_t>{0xA1A1A1A1A1A1A1A1ull}, keys.keys);
+    // Still registered: registering again with key 0 is a conflict for this nexus.
+    r = prOut(*disk, kRegister, 0, 0, 0xA1A1A1A1A1A1A1A1ull);
+    EXPECT_EQ(kReservationConflict, r.status);
+}
+
+TEST_F(TgtdBackend, TwoHostsAreTwoNexusesThatContendForTheReservation)
+{
+    auto a = open(iqn1_, hostA());
+    auto b = open(iqn1_, hostB());
+    ASSERT_TRUE(a && b);
+    const uint64_t keyA = 0x0A0A0A0A00000001ull, keyB = 0x0B0B0B0B00000002ull;
+    ASSERT_EQ(kGood, prOut(*a, kRegister, 0, 0, keyA).status);
+    ASSERT_EQ(kGood, prOut(*b, kRegister, 0, 0, keyB).status);
+    ASSERT_EQ(kGood, prOut(*a, kReserve, kWriteExclusive, keyA, 0).status);
+
+    std::vector<uint8_t> d;
+    ASSERT_EQ(kGood, in(*b, persistentReserveInCdb(kReadKeys, 64), d, 64).status);
+    ReadKeys keys = decodeReadKeys(d);
+    EXPECT_EQ(16u, keys.additionalLength);
+    EXPECT_EQ((std::vector<uint64_t>{keyA, keyB}), keys.keys);
+
+    ASSERT_EQ(kGood, in(*b, persistentReserveInCdb(kReadReservation, 64), d, 64).status);
+    ReadReservation res = decodeReadReservation(d);
+    EXPECT_TRUE(res.reserved);
+    EXPECT_EQ(16u, res.additionalLength);
+    EXPECT_EQ(keyA, res.key);
+    EXPECT_EQ(kWriteExclusive, res.type);
+    EXPECT_EQ(keys.generation, res.generation);
+
+    std::vector<uint8_t> block(512, 0x5A);
+    EXPECT_EQ(kReservationConflict, runCdb(*b, rw10Cdb(0x2A, 0, 1), DataDirection::Out, block).status);
+    EXPECT_EQ(kReservationConflict, prOut(*b, kReserve, kWriteExclusive, keyB, 0).status);
+    // Write Exclusive still lets others read; the holder writes.
+    std::vector<uint8_t> readBack(512);
+    EXPECT_EQ(kGood, runCdb(*b, rw10Cdb(0x28, 0, 1), DataDirection::In, readBack).status);
+    EXPECT_EQ(kGood, runCdb(*a, rw10Cdb(0x2A, 0, 1), DataDirection::Out, block).status);
+    readBack.assign(512, 0);
+    ASSERT_EQ(kGood, runCdb(*b, rw10Cdb(0x28, 0, 1), DataDirection::In, readBack).status);
+    EXPECT_EQ(block, readBack);
+
+    // Once A releases, B may reserve. tgtd also raises RESERVATIONS
+    // RELEASED on the releasing nexus itself, where SPC-3 raises none for a
+    // Write Exclusive reservation; B, the other registrant, sees nothing.
+    ASSERT_EQ(kGood, prOut(*a, kRelease, kWriteExclusive, keyA, 0).status);
+    ScsiResult r = in(*b, persistentReserveInCdb(kReadReservation, 64), d, 64);
+    ASSERT_EQ(kGood, r.status);
+    EXPECT_FALSE(decodeReadReservation(d).reserved);
+    r = in(*a, persistentReserveInCdb(kReadReservation, 64), d, 64);
+    ASSERT_EQ(kCheckCondition, r.status);
+    ASSERT_GE(r.sense.size(), 14u);
+    EXPECT_EQ(0x06, r.sense[2] & 0x0F);
+    EXPECT_EQ(0x2A, r.sense[12]);
+    EXPECT_EQ(0x04, r.sense[13]);
+    EXPECT_EQ(kGood, prOut(*b, kReserve, kExclusiveAccess, keyB, 0).status);
+    ASSERT_EQ(kGood, in(*a, persistentReserveInCdb(kReadReservation, 64), d, 64).status);
+    res = decodeReadReservation(d);
+    EXPECT_EQ(keyB, res.key);
+    EXPECT_EQ(kExclusiveAccess, res.type);
+    EXPECT_EQ(kReservationConflict, runCdb(*a, rw10Cdb(0x28, 0, 1), DataDirection::In, readBack).status);
+}
+
+TEST_F(TgtdBackend, CapacityComesFromReadCapacity)
+{
+    auto one = open(iqn1_, hostA());
+    auto two = open(iqn2_, hostA());
+    ASSERT_TRUE(one && two);
+    uint64_t blocks = 0;
+    uint32_t size = 0;
+    ASSERT_TRUE(one->capacity(blocks, size));
+    EXPECT_EQ(512u, size);
+    EXPECT_EQ((8u << 20) / 512, blocks);
+    ASSERT_TRUE(two->capacity(blocks, size));
+    EXPECT_EQ((16u << 20) / 512, blocks);
+
+    std::vector<uint8_t> d;
+    std::vector<uint8_t> rc16 = {0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0};
+    ASSERT_EQ(kGood, in(*two, rc16, d, 32).status);
+    EXPECT_EQ(blocks - 1, be64(d, 0));
+    EXPECT_EQ(512u, be32(d, 8));
+}
+
+// Past 2^32 blocks READ CAPACITY(10) saturates and the backend asks again
+// with READ CAPACITY(16); the backing file is sparse.
+TEST_F(TgtdBackend, CapacityBeyondTwoTerabytesComesFromReadCapacity16)
+{
+    std::string error;
+    std::string iqn = tgtd_.addTarget("huge", &error);
+    ASSERT_FALSE(iqn.empty()) << error;
+    LogicalUnitSpec huge;
+    huge.sizeBytes = 3ull << 40;
+    ASSERT_TRUE(tgtd_.addLogicalUnit(iqn, 1, huge, &error)) << error;
+    auto disk = open(iqn, hostA());
+    ASSERT_TRUE(disk);
+    std::vector<uint8_t> d;
+    ASSERT_EQ(kGood, in(*disk, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, d, 8).status);
+    EXPECT_EQ(0xFFFFFFFFu, be32(d, 0));
+    uint64_t blocks = 0;
+    uint32_t size = 0;
+    ASSERT_TRUE(disk->capacity(blocks, size));
+    EXPECT_EQ(512u, size);
+    EXPECT_EQ((3ull << 40) / 512, blocks);
+}
+
+TEST_F(TgtdBackend, BadCommandsAndMissingUnitsAreReportedNotSent)
+{
+    std::string error;
+    EXPECT_FALSE(openIscsiBackend(tgtd_.url("iqn.2026-12.org.rendo.test:no-such-target", 1), hostA(), &error));
+    EXPECT_NE(std::string::npos, error.find("cannot log in")) << error;
+    error.clear();
+    EXPECT_FALSE(openIscsiBackend(tgtd_.url(iqn1_, 9), hostA(), &error));
+    EXPECT_NE(std::string::npos, error.find("TEST UNIT READY")) << error;
+
+    auto disk = open(iqn1_, hostA());
+    ASSERT_TRUE(disk);
+    rendo_sim::ScsiRequest request;
+    EXPECT_TRUE(disk->execute(request).transportError);   // no CDB
+    uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
+    request.cdb = cdb;
+    request.cdbLength = 17;
+    EXPECT_TRUE(disk->execute(request).transportError);
+    request.cdbLength = 6;
+    request.direction = DataDirection::In;
+    request.dataLength = 36;
+    EXPECT_TRUE(disk->execute(request).transportError);   // no buffer
+    // The session is still good afterwards.
+    std::vector<uint8_t> d;
+    EXPECT_EQ(kGood, in(*disk, inquiryCdb(36), d, 36).status);
+}
+
+// The target closes the connection while the disk is idle: the next open
+// notices and logs in again with the same identity (the same I_T nexus, so
+// tgtd keeps its registration), and disks opened before use the new login.
+TEST_F(TgtdBackend, DroppedConnectionIsNoticedAtNextOpenWhichLogsInAgain)
+{
+    auto before = open(iqn1_, hostA());
+    ASSERT_TRUE(before);
+    ASSERT_EQ(kGood, prOut(*before, kRegister, 0, 0, 0x77).status);
+    std::string error;
+    ASSERT_EQ(1, tgtd_.dropConnections(iqn1_, &error)) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    auto after = open(iqn1_, hostA());
+    ASSERT_TRUE(after);
+    std::vector<uint8_t> none;
+    ScsiResult r = runCdb(*after, testUnitReadyCdb(), DataDirection::None, none);
+    ASSERT_FALSE(r.transportError) << r.transportMessage;
+    EXPECT_EQ(kGood, r.status);
+    std::vector<uint8_t> d;
+    r = in(*before, persistentReserveInCdb(kReadKeys, 64), d, 64);
+    ASSERT_FALSE(r.transportError) << r.transportMessage;
+    ASSERT_EQ(kGood, r.status);
+    EXPECT_EQ(std::vector<uint64_t>{0x77}, decodeReadKeys(d).keys);
+}
+
+TEST_F(TgtdBackend, TargetGoneIsATransportErrorAndReopenFails)
+{
+    auto disk = open(iqn1_, hostA());
+    ASSERT_TRUE(disk);
+    tgtd_.stop();
+    std::vector<uint8_t> d;
+    auto started = std::chrono::steady_clock::now();
+    ScsiResult r = in(*disk, inquiryCdb(36), d, 36);
+    EXPECT_TRUE(r.transportError);
+    EXPECT_FALSE(r.transportMessage.empty());
+    r = in(*disk, inquiryCdb(36), d, 36);
+    EXPECT_TRUE(r.transportError);
+    EXPECT_NE(std::string::npos, r.transportMessage.find("not logged in")) << r.transportMessage;
+    std::string error;
+    EXPECT_FALSE(openIscsiBackend(tgtd_.url(iqn1_, 1), hostA(), &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+// Several threads through shared sessions: the per-session lock keeps each
+// libiscsi context single-threaded, the registry hands out one per key.
+class TgtdBackendConcurrency : public TgtdBackend {};
+
+TEST_F(TgtdBackendConcurrency, ThreadsShareOneSessionPerIdentityAndUnit)
+{
+    size_t before = rendo_sim::iscsiLoggedInSessionCount();
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&, t] {
+            std::string error;
+            auto disk = openIscsiBackend(tgtd_.url(t % 2 ? iqn1_ : iqn2_, 1), t < 3 ? hostA() : hostB(), &error);
+            if (!disk) {
+                ++failures;
+                return;
+            }
+            for (int i = 0; i < 40; ++i) {
+                std::vector<uint8_t> d(96);
+                ScsiResult r = runCdb(*disk, i % 2 ? inquiryCdb(96) : vpdCdb(0x80, 96), DataDirection::In, d);
+                uint64_t blocks = 0;
+                uint32_t size = 0;
+                if (r.transportError || r.status != kGood || d.size() < 8 || !disk->capacity(blocks, size))
+                    ++failures;
+            }
+        });
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(0, failures.load());
+    EXPECT_EQ(before + 4, rendo_sim::iscsiLoggedInSessionCount());
+}
+
+// -------------------------------------------------------------- no target
+
+TEST(IscsiBackendOpen, MalformedUrlsAndIdentitiesAreRefused)
+{
+    for (const char *url : {"", "iscsi://", "iscsi:///iqn.x.y/1", "http://127.0.0.1/iqn.x.y/1",
+                            "iscsi://127.0.0.1:3260/iqn.x.y", "iscsi://127.0.0.1:3260//1",
+                            "iscsi://127.0.0.1:70000/iqn.x.y/1", "iscsi://127.0.0.1:3260/iqn.x.y/16384",
+                            "iscsi://127.0.0.1:3260/iqn.x.y/1/", "iscsi://127.0.0.1:3260/iqn.x y/1",
+                            "iscsi://127.0.0.1:3260/target/1", "iscsi://u:p@127.0.0.1:3260/iqn.x.y/1",
+                            "iscsi://127.0.0.1:/iqn.x.y/1", "iscsi://[::1/iqn.x.y/1", "iscsi://127.0.0.1:3260/iqn.x.y/-1"}) {
+        std::string error;
+        EXPECT_FALSE(openIscsiBackend(url, hostA(), &error)) << url;
+        EXPECT_NE(std::string::npos, error.find("invalid iSCSI URL")) << url << ": " << error;
+    }
+    std::string huge = "iscsi://127.0.0.1:3260/iqn." + std::string(100000, 'a') + "/1";
+    std::string error;
+    EXPECT_FALSE(openIscsiBackend(huge, hostA(), &error));
+    EXPECT_LT(error.size(), 400u);
+
+    rendo_sim::InitiatorIdentity who = hostA();
+    who.initiatorName = "";
+    EXPECT_FALSE(openIscsiBackend("iscsi://127.0.0.1:1/iqn.x.y/1", who, &error));
+    EXPECT_NE(std::string::npos, error.find("initiator name")) << error;
+    who = hostA();
+    who.isid[0] = 0x81;   // random-type ISID with reserved bits set
+    uint16_t port = freeLoopbackPort();
+    EXPECT_FALSE(openIscsiBackend("iscsi://127.0.0.1:" + std::to_string(port) + "/iqn.x.y/1", who, &error));
+    EXPECT_NE(std::string::npos, error.find("ISID")) << error;
+}
+
+TEST(IscsiBackendOpen, UnreachablePortalsFailQuicklyWithAReason)
+{
+    uint16_t port = freeLoopbackPort();
+    std::string error;
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(openIscsiBackend("iscsi://127.0.0.1:" + std::to_string(port) + "/iqn.x.y/1", hostA(), &error));
+    EXPECT_NE(std::string::npos, error.find("connect")) << error;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+
+    // A listener that never answers the login: the login time-out bounds it.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a));
+    socklen_t len = sizeof a;
+    ASSERT_EQ(0, getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len));
+    ASSERT_EQ(0, listen(fd, 4));
+    auto saved = rendo_sim::iscsiLoginTimeout();
+    rendo_sim::setIscsiLoginTimeout(std::chrono::milliseconds(300));
+    started = std::chrono::steady_clock::now();
+    error.clear();
+    EXPECT_FALSE(openIscsiBackend("iscsi://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/iqn.x.y/1", hostA(),
+                                  &error));
+    auto took = std::chrono::steady_clock::now() - started;
+    rendo_sim::setIscsiLoginTimeout(saved);
+    close(fd);
+    EXPECT_NE(std::string::npos, error.find("no answer")) << error;
+    EXPECT_GE(took, std::chrono::milliseconds(250));
+    EXPECT_LT(took, std::chrono::seconds(2));
+}
+
+TEST(IscsiSense, DescriptorSenseIsConvertedAndLengthsAreClamped)
+{
+    // SenseLength 8 + descriptor header: current, ILLEGAL REQUEST, 24/00.
+    std::vector<uint8_t> seg = {0, 8, 0x72, 0x05, 0x24, 0x00, 0, 0, 0, 0};
+    std::vector<uint8_t> fixed = rendo_sim::fixedSenseFromSegment(seg.data(), seg.size());
+    ASSERT_EQ(18u, fixed.size());
+    EXPECT_EQ(0x70, fixed[0]);
+    EXPECT_EQ(0x05, fixed[2]);
+    EXPECT_EQ(10, fixed[7]);
+    EXPECT_EQ(0x24, fixed[12]);
+    EXPECT_EQ(0x00, fixed[13]);
+
+    // Information descriptor carrying LBA 0x1234 fills INFORMATION, VALID set.
+    seg = {0, 20, 0x72, 0x03, 0x11, 0x00, 0, 0, 0, 12, 0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x34};
+    fixed = rendo_sim::fixedSenseFromSegment(seg.data(), seg.size());
+    ASSERT_EQ(18u, fixed.size());
+    EXPECT_EQ(0xF0, fixed[0]);
+    EXPECT_EQ(0x12, fixed[5]);
+    EXPECT_EQ(0x34, fixed[6]);
+
+    // Fixed sense passes through, cut to what arrived even if SenseLength lies.
+    seg = {0, 200, 0x70, 0, 0x06, 0, 0, 0, 0, 10};
+    fixed = rendo_sim::fixedSenseFromSegment(seg.data(), seg.size());
+    EXPECT_EQ(std::vector<uint8_t>(seg.begin() + 2, seg.end()), fixed);
+    EXPECT_TRUE(rendo_sim::fixedSenseFromSegment(nullptr, 10).empty());
+    seg = {0, 0, 0x70};
+    EXPECT_TRUE(rendo_sim::fixedSenseFromSegment(seg.data(), seg.size()).empty());
+    // A descriptor whose length runs past the data is ignored, not read.
+    seg = {0, 12, 0x72, 0x03, 0x11, 0x00, 0, 0, 0, 40, 0x00, 0x0A, 0x80, 0};
+    fixed = rendo_sim::fixedSenseFromSegment(seg.data(), seg.size());
+    ASSERT_EQ(18u, fixed.size());
+    EXPECT_EQ(0x70, fixed[0]);
+}
+
+} // namespace
