@@ -137,3 +137,39 @@ TEST(HostDescription, TheExampleFileLoads) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(HostDescription, TheEnvironmentNamesTheProcessHost) {
+    setCurrentHost(nullptr);
+    std::string path = std::string(RENDO_SOURCE_DIR) + "/examples/host-two-arrays.txt";
+    ::setenv("RENDO_SIM_HOST", path.c_str(), 1);
+    auto host = currentHost();
+    ::unsetenv("RENDO_SIM_HOST");
+    EXPECT_EQ(host->computerName(), "LABHOST01");
+    wchar_t name[64];
+    DWORD size = 64;
+    ASSERT_TRUE(GetComputerNameW(name, &size));
+    EXPECT_EQ(std::wstring(name), L"LABHOST01");
+    setCurrentHost(nullptr);
+    EXPECT_EQ(currentHost()->luns().size(), 14u);  // back to the default host
+    setCurrentHost(nullptr);
+}
+
+TEST(HostDescription, AnUnreachableIscsiDiskFailsItsCommandsNotTheHost) {
+    std::string error;
+    auto host = parseHostDescription("disk\n  iscsi iscsi://127.0.0.1:1/iqn.2026-12.org.rendo:none/1\n", &error);
+    ASSERT_TRUE(host) << error;
+    ScopedHost use(host);
+    HANDLE h = open("\\\\.\\PHYSICALDRIVE0");
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    Answer a = inquiry(h);
+    EXPECT_FALSE(a.ok);
+    EXPECT_EQ(a.error, static_cast<DWORD>(ERROR_IO_DEVICE));
+    DISK_GEOMETRY g;
+    DWORD n = 0;
+    EXPECT_FALSE(DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g, sizeof g, &n, nullptr));
+    CloseHandle(h);
+}
+
+} // namespace
