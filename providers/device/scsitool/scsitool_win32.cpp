@@ -66,7 +66,8 @@ int CScsiTool::SendCdbToDevice(HANDLE device, const uint8_t *cdb, uint8_t cdbLen
                                   requestSize, &returned, nullptr);
         if (!ok) {
             std::string passThroughError = ScsiSystemErrorText(GetLastError());
-            if (dataLength != 0) std::memset(data, 0, dataLength);
+            // Data-out parameters stay as the caller gave them.
+            if (dataIn) std::memset(data, 0, dataLength);
             if (!dataIn || !isStandardInquiry(cdb, cdbLength)) {
                 trace(1, "ERROR: DeviceIoControl(IOCTL_SCSI_PASS_THROUGH) call failed with error %s.",
                       passThroughError.c_str());

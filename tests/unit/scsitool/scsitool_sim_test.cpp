@@ -310,6 +310,16 @@ TEST_F(ScsiToolSim, SendCdbToDeviceChecksItsArgumentsAndCapsTheLength) {
     EXPECT_EQ(sense[2] & 0x0F, 0x05);
     EXPECT_EQ(sense[12], 0x24);
 
+    // A failed data-out request leaves the caller's parameters alone.
+    lun.failIoctl(IOCTL_SCSI_PASS_THROUGH, ERROR_GEN_FAILURE);
+    const uint8_t proutCdb[10] = {0x5F, 0x00, 0x00, 0, 0, 0, 0, 0, 24, 0};
+    uint8_t params[24];
+    std::memset(params, 0xAB, sizeof params);
+    length = sizeof params;
+    EXPECT_THROW(tool.SendCdbToDevice(h, proutCdb, 10, params, length, SCSI_DATA_OUT, sense), int);
+    EXPECT_EQ(Bytes(params, params + sizeof params), Bytes(sizeof params, 0xAB));
+    lun.clearFaults();
+
     // A closed handle, and a disk pulled out while open.
     lun.disk()->clearFaults();
     length = sizeof data;
