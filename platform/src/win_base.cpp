@@ -1,6 +1,6 @@
 // Basic services of the Windows subset: last error, computer name, the
 // absent registry.
-#include "platform/windows.h"
+#include "sim_internal.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -11,11 +11,12 @@
 namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 
-// The computer name of the simulated host: KELM_COMPUTER_NAME, else the
+// The computer name of the simulated host: its own when it names one, else KELM_COMPUTER_NAME, else the
 // machine's host name, upper-cased and cut to 15 characters as Windows does.
 std::wstring computerName() {
-    std::string name;
-    if (const char *env = std::getenv("KELM_COMPUTER_NAME"); env != nullptr && *env != '\0') {
+    std::string name = rendo_sim::detail::simulatedComputerName();
+    if (!name.empty()) {
+    } else if (const char *env = std::getenv("KELM_COMPUTER_NAME"); env != nullptr && *env != '\0') {
         name = env;
     } else {
         char buf[256] = {};

@@ -1,0 +1,286 @@
+// The simulated Windows host behind platform/windows.h, and the control API
+// tests use to build one.
+//
+//   auto host = rendo_sim::Host::create("HOSTA");
+//   auto &emc = host->addDisk(rendo_sim::DiskSpec::make("EMC", "SYMMETRIX", "5874", "0A1B").naa("60000970..."));
+//   host->addDisk(rendo_sim::DiskSpec::make("DGC", "RAID 5", "0326", "X1")).appearAfterRescans(3);
+//   emc.disk()->failCommand(0x12);                 // INQUIRY answers CHECK CONDITION
+//   rendo_sim::ScopedHost use(host);               // Windows calls of this thread act on host
+//   ... run the code under test ...
+//   EXPECT_EQ(emc.disk()->commands().size(), 4u);
+//
+// A Disk is the logical unit itself (inquiry data, reservations, the record
+// of commands); a Lun is one path from one host to it. Two hosts attaching
+// the same Disk see one reservation state, each as its own initiator.
+//
+// Handles remember the host they were opened on; calls without a handle
+// (CreateFileW, QueryDosDeviceW, CM_*, SetupDi*, Sleep...) act on the
+// current host: the thread's ScopedHost, else the process-wide one, else the
+// host described by the file named in RENDO_SIM_HOST, else the embedded
+// default host (see examples/host-description.md).
+#ifndef PLATFORM_SIMHOST_H
+#define PLATFORM_SIMHOST_H
+
+#include "platform/disk_backend.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace rendo_sim {
+
+// Where a Lun sits: adapter (port) number, bus (path id), target id, LUN.
+struct ScsiAddress {
+    uint8_t port = 0;
+    uint8_t bus = 0;
+    uint8_t target = 0;
+    uint8_t lun = 0;
+};
+
+// One command as the disk received it.
+struct CommandRecord {
+    std::vector<uint8_t> cdb;
+    DataDirection direction = DataDirection::None;
+    size_t dataLength = 0;          // bytes the request offered
+    std::vector<uint8_t> dataOut;   // parameter data, for data-out commands
+    std::string initiator;          // initiator name of the sending host
+    uint8_t status = 0;             // SCSI status answered (0xFF: transport failure)
+    uint8_t opcode() const { return cdb.empty() ? 0xFF : cdb[0]; }
+};
+
+// What a disk says about itself. Vendor, product and revision are padded
+// with blanks into their inquiry fields (8, 16, 4 bytes).
+struct DiskSpec {
+    std::string vendor;
+    std::string product;
+    std::string revision;
+    std::string serial;                 // page 0x80 (when not given) and instance ID
+    uint8_t peripheral = 0x00;          // qualifier and device type, byte 0 of every answer
+    size_t inquiryLength = 96;          // generated standard inquiry length (grows to fit inquiryBytes)
+    std::map<size_t, std::vector<uint8_t>> inquiryBytes;  // overrides at offsets of the standard data
+    std::vector<uint8_t> rawInquiry;    // when set, the standard inquiry data as is
+    std::map<uint8_t, std::vector<uint8_t>> pages;  // VPD pages, header included
+    bool listPage00 = true;             // generate page 0x00 from the pages present (unless given)
+    // Canned data-in answers: a CDB starting with the first bytes gets the second.
+    std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> responses;
+    uint64_t blocks = 2097152;          // 1 GiB of 512-byte blocks
+    uint32_t blockSize = 512;
+    std::string iscsiUrl;               // non-empty: forward every command to this target
+
+    static DiskSpec make(const std::string &vendor, const std::string &product, const std::string &revision,
+                         const std::string &serial = "");
+    // A VPD page from its payload: the header (peripheral byte, code, length) is added.
+    DiskSpec &page(uint8_t code, const std::vector<uint8_t> &payload);
+    DiskSpec &pageText(uint8_t code, const std::string &payload);
+    // A VPD page exactly as given (for pages whose length byte lies).
+    DiskSpec &rawPage(uint8_t code, const std::vector<uint8_t> &bytes);
+    // Bytes at an offset of a VPD page (created when absent); the page grows
+    // to fit and its length field follows.
+    DiskSpec &pageAt(uint8_t code, size_t offset, const std::vector<uint8_t> &bytes);
+    DiskSpec &inquiryAt(size_t offset, const std::vector<uint8_t> &bytes);
+    DiskSpec &inquiryTextAt(size_t offset, const std::string &text);
+    // Designators appended to page 0x83 (created when absent): NAA (binary,
+    // from hex digits), T10 vendor ID (ASCII), EUI-64 (hex), vendor specific (ASCII).
+    DiskSpec &naa(const std::string &hex);
+    DiskSpec &t10(const std::string &text);
+    DiskSpec &eui64(const std::string &hex);
+    DiskSpec &vendorSpecificId(const std::string &text);
+    DiskSpec &withoutPage00() { listPage00 = false; return *this; }
+    DiskSpec &respond(const std::vector<uint8_t> &cdbPrefix, const std::vector<uint8_t> &data);
+    DiskSpec &iscsi(const std::string &url) { iscsiUrl = url; return *this; }
+};
+
+std::vector<uint8_t> parseHex(const std::string &hex, bool *ok = nullptr);
+
+// SPC-3 persistent-reservation state, for assertions.
+struct Registration {
+    std::string initiator;
+    uint64_t key = 0;
+};
+struct ReservationState {
+    uint32_t generation = 0;
+    std::vector<Registration> registrations;  // in registration order
+    bool reserved = false;
+    std::string holder;                       // initiator of the reservation holder
+    uint64_t key = 0;
+    uint8_t type = 0;
+};
+
+class Disk {
+public:
+    explicit Disk(DiskSpec spec);
+    ~Disk();
+    Disk(const Disk &) = delete;
+    Disk &operator=(const Disk &) = delete;
+
+    const DiskSpec &spec() const { return m_spec; }
+    std::vector<uint8_t> standardInquiry() const;
+    // The VPD page as the disk answers it, generated page 0x00 included; empty when absent.
+    std::vector<uint8_t> vpdPage(uint8_t code) const;
+
+    // One command from `initiator`; `backend` (the host's iSCSI session) when
+    // the disk is iSCSI-backed, null for the built-in model.
+    ScsiResult execute(const ScsiRequest &request, const std::string &initiator, DiskBackend *backend);
+
+    std::vector<CommandRecord> commands() const;
+    std::vector<CommandRecord> commandsFrom(const std::string &initiator) const;
+    size_t count(uint8_t opcode) const;
+    void clearCommands();
+
+    ReservationState reservation() const;
+    void clearReservations();
+
+    // Faults, each for `times` commands (-1: for ever). `page`: -1 any
+    // INQUIRY, -2 the standard one, else that VPD page (INQUIRY only).
+    Disk &failCommand(uint8_t opcode, uint8_t senseKey = 0x05, uint8_t asc = 0x24, uint8_t ascq = 0x00,
+                      int times = -1, int page = -1);
+    Disk &answerStatus(uint8_t opcode, uint8_t status, int times = -1, int page = -1);
+    Disk &truncate(uint8_t opcode, size_t bytes, int times = -1, int page = -1);
+    void clearFaults();
+
+private:
+    struct Impl;
+    DiskSpec m_spec;
+    std::unique_ptr<Impl> m_impl;
+};
+
+class Host;
+
+// One path from a host to a disk. Modifiers return *this for chaining;
+// a Lun lives as long as its host.
+class Lun {
+public:
+    const std::shared_ptr<Disk> &disk() const { return m_disk; }
+    ScsiAddress address() const { return m_address; }
+    // "PhysicalDriveN" while present, else "".
+    std::string dosName() const;
+    // "\\.\PHYSICALDRIVEN" while present, else "".
+    std::string devicePath() const;
+    bool present() const;
+
+    // Visibility: hidden until its adapter has been rescanned n times / until
+    // the host clock reaches ms (and, when needsRescan, a rescan after that).
+    Lun &appearAfterRescans(unsigned n);
+    Lun &appearAt(uint64_t ms, bool needsRescan = true);
+    Lun &mask();                 // gone at once, and stays away from rescans
+    Lun &unmask();               // comes back on the next rescan
+    Lun &vanishAfterListing();   // listed once more by QueryDosDeviceW, then gone
+    Lun &failOpen(uint32_t error = 2 /* ERROR_FILE_NOT_FOUND */, int times = -1);
+    Lun &failIoctl(uint32_t code, uint32_t error = 1117 /* ERROR_IO_DEVICE */, int times = -1);
+    // IOCTL_SCSI_GET_INQUIRY_DATA hands back at most this many inquiry bytes.
+    Lun &shortInquiryData(size_t bytes);
+    Lun &clearFaults();
+
+    // Internal state of the simulated host, guarded by its mutex; tests use
+    // the members above.
+    Lun(Host *host, std::shared_ptr<Disk> disk, ScsiAddress address, unsigned id);
+    Host *m_host;
+    std::shared_ptr<Disk> m_disk;
+    ScsiAddress m_address;
+    unsigned m_id;
+    // Guarded by the host's mutex.
+    bool m_present = false;
+    bool m_masked = false;
+    bool m_waitRescan = false;      // unmasked or uninstalled: back on the next rescan
+    bool m_unplugged = false;
+    unsigned m_epoch = 0;           // bumped on each appearance; older handles are stale
+    unsigned m_rescansNeeded = 0;
+    bool m_timed = false;
+    uint64_t m_appearAtMs = 0;
+    bool m_appearNeedsRescan = true;
+    bool m_vanishAfterListing = false;
+    int m_driveNumber = -1;
+    uint32_t m_devInst = 0;
+    uint32_t m_openError = 0;
+    int m_openFailures = 0;
+    std::map<uint32_t, std::pair<uint32_t, int>> m_ioctlFaults;  // code -> error, times
+    size_t m_inquiryDataLimit = SIZE_MAX;
+};
+
+class Host {
+public:
+    // An empty computer name means KELM_COMPUTER_NAME, else the machine's name.
+    static std::shared_ptr<Host> create(const std::string &computerName = "");
+    ~Host();
+    Host(const Host &) = delete;
+    Host &operator=(const Host &) = delete;
+
+    std::string computerName() const;
+    void setComputerName(const std::string &name);
+    // Defaults to a name unique to this host object.
+    InitiatorIdentity initiator() const;
+    void setInitiator(const InitiatorIdentity &who);
+
+    // Adapters are created on first use of their port number.
+    void addAdapter(uint8_t port, uint32_t alignmentMask = 0, bool iscsiBus = false);
+    // A new disk at `address`, or at the next free target of adapter 0.
+    Lun &addDisk(const DiskSpec &spec);
+    Lun &addDisk(const DiskSpec &spec, ScsiAddress address);
+    Lun &attach(std::shared_ptr<Disk> disk, ScsiAddress address);
+    std::vector<Lun *> luns();
+    Lun *findLun(const std::string &pathOrDosName);   // "\\.\PHYSICALDRIVE2" or "PhysicalDrive2"
+    // Surprise removal: gone from the host, open handles fail with ERROR_DEV_NOT_EXIST.
+    void unplug(Lun &lun);
+    // Extra DOS device names (besides PhysicalDriveN and HarddiskNPartition1).
+    void addDosName(const std::string &name, const std::string &target);
+
+    // Plug and Play.
+    unsigned rescans(uint8_t port) const;          // re-enumerations seen by this adapter
+    unsigned rootRescans() const;
+    void setRootRescanDelay(uint64_t ms);           // asynchronous root re-enumeration lands after this
+    void setRemovalNeedsReboot(bool yes);           // DIF_REMOVE then reports DI_NEEDREBOOT
+    std::vector<std::string> removedInstanceIds() const;
+    // Make the named Windows function fail `times` times (-1: for ever) with
+    // `code`: its CONFIGRET for CM_* functions, else the last error.
+    void failCall(const std::string &function, uint32_t code, int times = 1);
+
+    // Clock.
+    void setVirtualClock(bool on);
+    bool virtualClock() const;
+    uint64_t nowMs() const;
+    void advance(uint64_t ms);                      // virtual clock only
+    std::vector<uint32_t> sleeps() const;           // every Sleep, in milliseconds
+    void clearSleeps();
+
+    struct Impl;
+    Impl &impl() { return *m_impl; }
+    std::mutex &mutex() const;
+
+private:
+    Host();
+    friend class Lun;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// The host Windows calls act on (see the top of this file).
+std::shared_ptr<Host> currentHost();
+void setCurrentHost(std::shared_ptr<Host> host);   // null: back to RENDO_SIM_HOST / the default
+
+class ScopedHost {
+public:
+    explicit ScopedHost(std::shared_ptr<Host> host);
+    ~ScopedHost();
+    ScopedHost(const ScopedHost &) = delete;
+    ScopedHost &operator=(const ScopedHost &) = delete;
+
+private:
+    std::shared_ptr<Host> m_previous;
+};
+
+// Host description files (examples/host-description.md). On error: null
+// and a message naming the line.
+std::shared_ptr<Host> parseHostDescription(const std::string &text, std::string *error);
+std::shared_ptr<Host> loadHostDescription(const std::string &path, std::string *error);
+const char *defaultHostDescription();
+
+// Directory of the lock files behind named semaphores:
+// RENDO_SIM_LOCK_DIR, else $TMPDIR (or /tmp) plus "/rendo-sim-locks-<uid>".
+std::string semaphoreLockDirectory();
+
+} // namespace rendo_sim
+
+#endif // PLATFORM_SIMHOST_H
