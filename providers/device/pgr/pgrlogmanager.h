@@ -23,5 +23,6 @@ private:
 };
 
 using CPGRLogManagerPtr = kelm_pdk_4_4::CFiSmartPtr<CPGRLogManager, kelm_pdk_4_4::CFiContextSingletonAllocator>;
+using CPGRLogManagerSingleton = kelm_pdk_4_4::CFiSingleton<CPGRLogManager>;
 
 #endif // PROVIDERS_DEVICE_PGR_PGRLOGMANAGER_H
