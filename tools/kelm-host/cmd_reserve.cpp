@@ -8,6 +8,8 @@
 // in-process on a device provider of its own, whose trace lines (from a
 // private trace log in a scratch install root) it prints. Without --key the
 // key is this host's, derived from its address as the provider derives it.
+// A simulated disk keeps its reservations only for the life of the process,
+// so reserve and release show what the disk holds afterwards.
 #include "commands.h"
 
 #include "device_plugin.h"
@@ -225,10 +227,10 @@ int runKeys(ProviderHost &, const std::vector<std::string> &args) {
 }
 
 const CommandRegistration reserveRegistration{
-    {"reserve", "register (--register) and reserve a disk for this host, preempting with --preempt (exit 1: status)",
+    {"reserve", "register and reserve a disk for this host, preempting if allowed (exit 1: status)",
      kReserveForm, &runReserve, false}};
 const CommandRegistration releaseRegistration{
-    {"release", "verify (--verify), release (--release) and unregister (--unregister) this host's reservation",
+    {"release", "verify, release and unregister this host's reservation (exit 1: status)",
      kReleaseForm, &runRelease, false}};
 const CommandRegistration keysRegistration{
     {"keys", "the registered keys and the reservation of a disk", "keys PATH", &runKeys, false}};
