@@ -1,7 +1,7 @@
-// The reserve and release flows' handling of what the commands throw or
-// report, driven through a command object whose answers the test scripts
-// (ReservationDiskWin cannot be made to throw the kit's exceptions or to
-// return non-zero).
+// The flows' handling of what commands throw or report, through a command
+// object whose outcomes the test scripts (ReservationDiskWin cannot throw
+// the kit's exceptions or return non-zero). Also the reservation log
+// manager the flows take their trace log from.
 #include "pgr_test_support.h"
 
 #include "pgr/pgrexception.h"
@@ -11,39 +11,32 @@
 
 #include <functional>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
-using namespace kelm_pdk_4_4;
-using pgr_test::ProviderFixture;
-
+using namespace pgr_test;
 const std::string kPath = "\\\\.\\PHYSICALDRIVE7";
 const std::string kKey = "c0a80001";
 
 struct Script {
-    std::vector<std::string> keys;
     std::vector<SReservationRecord> records;
-    std::string throwAt;                // operation that throws
-    std::function<void()> thrower;      // what it throws
-    std::string failAt;                 // operation that returns 1
-    std::vector<std::string> calls;     // "operation key [victim]"
-    bool hadTraceLog = false;
-    CFiTraceLog *traceLog = nullptr;
-};
-Script *g_script = nullptr;
+    std::string throwAt, failAt;     // operation that throws thrower() / returns 1
+    std::function<void()> thrower;
+    std::vector<std::string> calls;  // "operation key [victim]"
+    CFiTraceLog *traceLog = nullptr; // the log the command object was given
+} *g_script;
 
 class ScriptedDisk : public ReservationDisk {
 public:
-    int reserveDisk(const std::string &key, bool, bool, bool) override { return step("reserveDisk " + key); }
-    int registerDisk(const std::string &key, bool ignore) override {
-        return step("registerDisk " + key + (ignore ? " ignore" : ""));
+    int reserveDisk(const std::string &k, bool, bool, bool) override { return step("reserveDisk " + k); }
+    int registerDisk(const std::string &k, bool) override { return step("registerDisk " + k); }
+    int premptDisk(const std::string &k, const std::string &v, bool, bool, bool, bool) override {
+        return step("premptDisk " + k + " " + v);
     }
-    int premptDisk(const std::string &key, const std::string &victim, bool, bool, bool, bool) override {
-        return step("premptDisk " + key + " " + victim);
-    }
-    int releaseDisk(const std::string &key, bool, bool, bool) override { return step("releaseDisk " + key); }
-    int unregisterDisk(const std::string &key) override { return step("unregisterDisk " + key); }
-    int clearDisk(const std::string &key) override { return step("clearDisk " + key); }
+    int releaseDisk(const std::string &k, bool, bool, bool) override { return step("releaseDisk " + k); }
+    int unregisterDisk(const std::string &k) override { return step("unregisterDisk " + k); }
+    int clearDisk(const std::string &k) override { return step("clearDisk " + k); }
     int testUnitReady() override { return step("testUnitReady"); }
     std::vector<SReservationRecord> readDiskReservation() override {
         step("readDiskReservation");
@@ -51,7 +44,7 @@ public:
     }
     std::vector<std::string> readDiskRegistration() override {
         step("readDiskRegistration");
-        return g_script->keys;
+        return {kKey};
     }
 
 private:
@@ -64,166 +57,136 @@ private:
     }
 };
 
-ReservationDisk *makeScriptedDisk(const std::string &) { return new ScriptedDisk; }
-
 class FlowHandlers : public ProviderFixture {
 protected:
     void SetUp() override {
         ProviderFixture::SetUp();
         g_script = &script;
-        CDevicePlugin::setReservationDiskFactory(&makeScriptedDisk);
+        CDevicePlugin::setReservationDiskFactory([](const std::string &) -> ReservationDisk * { return new ScriptedDisk; });
     }
     void TearDown() override {
         CDevicePlugin::setReservationDiskFactory(nullptr);
-        g_script = nullptr;
         ProviderFixture::TearDown();
+    }
+    void throwAt(const char *operation, std::function<void()> thrower) {
+        script.throwAt = operation;
+        script.thrower = std::move(thrower);
     }
     Script script;
 };
 
-struct PgrCase {
-    std::function<void()> thrower;
-    const char *line; // with the path and code 3 filled in
-};
-
-std::vector<PgrCase> pgrCases() {
-    return {
-        {[] { throw CPGRReleaseFail(3); }, "Failed to release disk [%s] with error [3]."},
-        {[] { throw CPGRUnregisterFail(3); }, "Failed to unregister disk [%s] with error [3]."},
-        {[] { throw CPGRReserveFail(3); }, "Failed to reserve disk [%s] with error [3]."},
-        {[] { throw CPGRRegisterFail(3); }, "Failed to register disk [%s] with error [3]."},
-        {[] { throw CPGRRegisterKeyExist(3); },
-         "Failed to register key due to existing key on disk [%s] with error [3]."},
-        {[] { throw CPGRPreemptFail(3); }, "Failed to preempt disk [%s] with error [3]."},
-        {[] { throw CPGRClearFail(3); }, "Failed to clear disk [%s] with error [3]."},
-        {[] { throw CPGRReadRegistrationFail(3); }, "Failed to read registration on disk [%s] with error [3]."},
-        {[] { throw CPGRReadReservationFail(3); }, "Failed to read reservation on disk [%s] with error [3]."},
-        {[] { throw CPGRException(3); }, "PGR exeption was thrown during the operation on Disk [%s] with error [3]."},
-    };
-}
-
-std::string withPath(const char *format) {
-    std::string s = format;
-    s.replace(s.find("%s"), 2, kPath);
-    return s;
-}
-
 TEST_F(FlowHandlers, EachReservationFailureHasItsLine) {
-    for (const PgrCase &c : pgrCases()) {
-        script.throwAt = "readDiskReservation";
-        script.thrower = c.thrower;
-        collector.clear();
-        EXPECT_EQ(1098, provider->diskReserve(kPath, kKey, 0)) << c.line;
-        EXPECT_TRUE(traced(withPath(c.line))) << c.line;
-        EXPECT_EQ(KEL_SEV_ERROR, severityOf(withPath(c.line)));
-
-        collector.clear();
-        EXPECT_EQ(1096, provider->diskRelease(kPath, kKey, 0x800)) << c.line;
-        EXPECT_TRUE(traced(withPath(c.line))) << c.line;
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+        {[] { throw CPGRReleaseFail(3); }, "Failed to release disk [%] with error [3]."},
+        {[] { throw CPGRUnregisterFail(3); }, "Failed to unregister disk [%] with error [3]."},
+        {[] { throw CPGRReserveFail(4); }, "Failed to reserve disk [%] with error [4]."},
+        {[] { throw CPGRRegisterFail(3); }, "Failed to register disk [%] with error [3]."},
+        {[] { throw CPGRRegisterKeyExist(3); }, "Failed to register key due to existing key on disk [%] with error [3]."},
+        {[] { throw CPGRPreemptFail(3); }, "Failed to preempt disk [%] with error [3]."},
+        {[] { throw CPGRClearFail(3); }, "Failed to clear disk [%] with error [3]."},
+        {[] { throw CPGRReadRegistrationFail(2); }, "Failed to read registration on disk [%] with error [2]."},
+        {[] { throw CPGRReadReservationFail(3); }, "Failed to read reservation on disk [%] with error [3]."},
+        {[] { throw CPGRException(9); }, "PGR exeption was thrown during the operation on Disk [%] with error [9]."},
+    };
+    for (const auto &c : cases) {
+        const std::string line = c.second.substr(0, c.second.find('%')) + kPath + c.second.substr(c.second.find('%') + 1);
+        throwAt("readDiskReservation", c.first);
+        EXPECT_EQ(1098, provider->diskReserve(kPath, kKey, 0)) << line;
+        EXPECT_EQ(KEL_SEV_ERROR, severityOf(line)) << line; // level 1
+        EXPECT_EQ(1096, provider->diskRelease(kPath, kKey, 0x800)) << line;
+        EXPECT_EQ(2, countOf(line));
+        clearLines();
     }
-    // Nothing went to the error manager as a message.
     EXPECT_TRUE(errors->lastMessage().isNull());
 }
 
 TEST_F(FlowHandlers, UnexpectedKindsAreRecordedAtTheFlowsLines) {
-    struct Kind {
-        std::function<void()> thrower;
-        const char *id;
-    };
-    const std::vector<Kind> kinds = {
+    const std::vector<std::pair<std::function<void()>, std::string>> kinds = {
         {[] { throw EFiExecPipe("cmd", KEL_EXEC_PIPE_READ_TIMEOUT); }, "MSG_ERROR_UNHANDLED_EXEC_PIPE_EXCEPTION"},
-        {[] { throw CFiError(5, CFiStringTool::toWide("text"), CFiStringTool::toWide("file"), 1, CFiStringTool::toWide("fn")); },
+        {[] { throw CFiError(5, CFiStringTool::toWide("t"), CFiStringTool::toWide("f"), 1, CFiStringTool::toWide("n")); },
          "MSG_ERROR_UNHANDLED_FIERROR_EXCEPTION"},
         {[] { throw CFiUdidException("UDID##x", 2); }, "MSG_ERROR_UDID_PARSING_EXCEPTION"},
         {[] { throw std::runtime_error("boom"); }, "MSG_ERROR_UNHANDLED_RUNTIME_EXCEPTION"},
         {[] { throw 42; }, "MSG_ERROR_UNHANDLED_INT_EXCEPTION"},
     };
-    for (const Kind &kind : kinds) {
-        script.throwAt = "readDiskRegistration";
-        script.thrower = kind.thrower;
-        EXPECT_EQ(1098, provider->diskReserve(kPath, kKey, 0x4000)) << kind.id;
-        CFiMessagePtr m = errors->lastMessage();
-        ASSERT_FALSE(m.isNull());
-        EXPECT_EQ(kind.id, m->messageId());
-        EXPECT_EQ(2847, m->sourceLine());
-        EXPECT_EQ("providers\\device\\device_plugin", m->sourceFile());
-
-        EXPECT_EQ(1096, provider->diskRelease(kPath, kKey, 0x4000 | 0x800)) << kind.id;
-        m = errors->lastMessage();
-        ASSERT_FALSE(m.isNull());
-        EXPECT_EQ(kind.id, m->messageId());
-        EXPECT_EQ(3023, m->sourceLine());
+    for (const auto &kind : kinds) {
+        throwAt("readDiskRegistration", kind.first);
+        EXPECT_EQ(1098, provider->diskReserve(kPath, kKey, 0x4000));
+        ASSERT_FALSE(errors->lastMessage().isNull());
+        EXPECT_EQ(kind.second, errors->lastMessage()->messageId());
+        EXPECT_EQ(2847, errors->lastMessage()->sourceLine());
+        EXPECT_EQ(1096, provider->diskRelease(kPath, kKey, 0x4000 | 0x800));
+        EXPECT_EQ(kind.second, errors->lastMessage()->messageId());
+        EXPECT_EQ(3023, errors->lastMessage()->sourceLine());
     }
-}
-
-TEST_F(FlowHandlers, AnythingElseEndsInTheCatchAll) {
-    script.throwAt = "readDiskReservation";
-    script.thrower = [] { throw std::logic_error("not a runtime error"); };
-    const std::string line = withPath("Unknown exeption was thrown during the operation on Disk [%s].");
+    // Anything else: the catch-all line at level 4000 (forwarded with severity 4).
+    errors->deleteLastError(nullptr);
+    throwAt("readDiskReservation", [] { throw std::logic_error("not a runtime error"); });
     EXPECT_EQ(1098, provider->diskReserve(kPath, kKey, 0));
-    EXPECT_TRUE(traced(line));
-    EXPECT_EQ(KEL_SEV_DEBUG, severityOf(line));
     EXPECT_EQ(1096, provider->diskRelease(kPath, kKey, 0x10000));
-    EXPECT_EQ(2, countOf(line));
+    EXPECT_EQ(2, countOf("Unknown exeption was thrown during the operation on Disk [" + kPath + "]."));
+    EXPECT_EQ(KEL_SEV_DEBUG, severityOf("Unknown exeption was thrown during the operation on Disk [" + kPath + "]."));
     EXPECT_TRUE(errors->lastMessage().isNull());
 }
 
 TEST_F(FlowHandlers, NoCommandFollowsAnException) {
-    script.throwAt = "reserveDisk";
-    script.thrower = [] { throw CPGRReserveFail(3); };
+    throwAt("reserveDisk", [] { throw CPGRReserveFail(3); });
     EXPECT_EQ(1098, provider->diskReserve(kPath, kKey, 0x4000));
-    // The registration made before stays: no unregisterDisk.
-    EXPECT_EQ((std::vector<std::string>{"readDiskRegistration", "registerDisk " + kKey + " ignore", "readDiskReservation",
+    // The registration made before stays.
+    EXPECT_EQ((std::vector<std::string>{"readDiskRegistration", "registerDisk " + kKey, "readDiskReservation",
                                         "reserveDisk " + kKey}),
               script.calls);
 }
 
-TEST_F(FlowHandlers, ResultReportedFailuresOfReserve) {
-    // RESERVE: line, registration removed, 1098.
-    script.failAt = "reserveDisk";
+TEST_F(FlowHandlers, ResultReportedFailures) {
+    script.failAt = "reserveDisk"; // its registration is removed again
     EXPECT_EQ(1098, provider->diskReserve(kPath, kKey, 0x4000));
-    EXPECT_TRUE(traced(withPath("FAILED to reserve the disk [%s] with key [c0a80001].")));
+    EXPECT_TRUE(traced("FAILED to reserve the disk [" + kPath + "] with key [" + kKey + "]."));
     EXPECT_EQ("unregisterDisk " + kKey, script.calls.back());
-    // Without 0x4000 nothing was registered, so nothing is removed.
-    script.calls.clear();
-    EXPECT_EQ(1098, provider->diskReserve(kPath, kKey, 0));
-    EXPECT_EQ("reserveDisk " + kKey, script.calls.back());
+    // The command object writes to the provider's log, through the log manager.
+    EXPECT_EQ(log.get(), script.traceLog);
+    EXPECT_EQ(log.get(), provider->reservationLogManager()->getTraceLog().get());
 
-    // PREEMPT: only the first holder is the victim.
     script = Script();
-    script.records = {{"holder01", 5}, {"holder02", 5}};
+    script.records = {{"holder01", 5}, {"holder02", 5}}; // only the first holder is the victim
     script.failAt = "premptDisk";
     EXPECT_EQ(1098, provider->diskReserve(kPath, kKey, 0x4000 | 0x2000));
-    EXPECT_TRUE(traced(withPath("FAILED to prempt the reservation for victim key[holder01] using key [c0a80001] on "
-                                "disk [%s].")));
     EXPECT_EQ((std::vector<std::string>{"premptDisk " + kKey + " holder01", "unregisterDisk " + kKey}),
               std::vector<std::string>(script.calls.end() - 2, script.calls.end()));
-
-    // Registration.
     script = Script();
     script.failAt = "registerDisk";
     EXPECT_EQ(1098, provider->diskReserve(kPath, kKey, 0x4000));
-    EXPECT_TRUE(traced(withPath("Failed to register key [c0a80001] on device [%s]")));
-    EXPECT_EQ(2u, script.calls.size());
-}
+    EXPECT_TRUE(traced("Failed to register key [" + kKey + "] on device [" + kPath + "]"));
 
-TEST_F(FlowHandlers, ResultReportedFailuresOfRelease) {
+    script = Script();
     script.records = {{kKey, 5}};
-    script.keys = {kKey};
     script.failAt = "releaseDisk";
     EXPECT_EQ(1096, provider->diskRelease(kPath, kKey, 0x800 | 0x4000));
-    EXPECT_TRUE(traced(withPath("FAILED to release the disk reservation on [%s].")));
-    EXPECT_EQ("releaseDisk " + kKey, script.calls.back());
-
-    script.calls.clear();
+    EXPECT_TRUE(traced("FAILED to release the disk reservation on [" + kPath + "]."));
     script.failAt = "unregisterDisk";
     EXPECT_EQ(1096, provider->diskRelease(kPath, kKey, 0x800 | 0x4000));
-    EXPECT_TRUE(traced(withPath("Failed to unregister key [c0a80001] on device [%s]")));
+    EXPECT_TRUE(traced("Failed to unregister key [" + kKey + "] on device [" + kPath + "]"));
 }
 
-TEST_F(FlowHandlers, CommandObjectWritesToTheProvidersLog) {
-    EXPECT_EQ(0, provider->diskReserve(kPath, kKey, 0));
-    EXPECT_EQ(log.get(), script.traceLog);
+TEST(PgrLogManagerConcurrency, SetAndGetFromManyThreads) {
+    CPGRLogManagerPtr manager(new CPGRLogManager);
+    CFiTraceLogPtr logs[2] = {CFiTraceLogPtr(new CFiTraceLog), CFiTraceLogPtr(new CFiTraceLog)};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                if (t % 2 == 0) {
+                    manager->setTraceLog(logs[i % 2]);
+                } else if (CFiTraceLog *seen = manager->getTraceLog().get()) {
+                    EXPECT_TRUE(seen == logs[0].get() || seen == logs[1].get());
+                }
+            }
+        });
+    }
+    for (std::thread &thread : threads) thread.join();
+    manager->setTraceLog(CFiTraceLogPtr());
+    EXPECT_EQ(1, logs[0]->getCount()); // no reference lost or leaked
+    EXPECT_EQ(1, logs[1]->getCount());
 }
 
 } // namespace
