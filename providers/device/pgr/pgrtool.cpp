@@ -105,6 +105,40 @@ CFiTraceLogPtr CPGRTool::currentLog() const {
     return m_traceLog;
 }
 
+bool CPGRTool::addressToKey(const std::string &address, std::string &key) {
+    if (!CFiNetwork::isIpAddress(address)) return false;
+    std::vector<std::string> octets = split(address, '.');
+    if (octets.size() < 4) return false;
+    std::string out;
+    for (size_t i = 0; i < 4; ++i) {
+        unsigned value = 0;
+        // An octet above 255 would give more than two hex digits and a key
+        // longer than the 8 bytes of the SCSI field.
+        if (parseByte(octets[i], value) != ByteToken::kValid) return false;
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", value);
+        out += pair;
+    }
+    key = out;
+    return true;
+}
+
+bool CPGRTool::keyToAddress(const std::string &key, std::string &address) {
+    if (key.size() != kKeyLength) return false;
+    std::string out;
+    for (size_t i = 0; i < kKeyLength; i += 2) {
+        // Both characters must be hex digits: a scan that stops at the first
+        // non-digit would read "0g" as 0 and "-1" as a huge value.
+        int high = hexValue(key[i]);
+        int low = hexValue(key[i + 1]);
+        if (high < 0 || low < 0) return false;
+        if (i != 0) out += '.';
+        out += std::to_string(high * 16 + low);
+    }
+    address = out;
+    return true;
+}
+
 std::string CPGRTool::getKeyForHost() {
     CFiTraceLogPtr log = currentLog();
     CFiTraceLogFunction scope(log, "CPGRTool::getKeyForHost");
@@ -113,23 +147,10 @@ std::string CPGRTool::getKeyForHost() {
     std::string address;
     CFiNetwork::getHostbyName(host.c_str(), address);
 
-    auto invalid = [&]() {
-        traceTo(log, 2, "Invaild IP address [%s] found for host '%s'.", address.c_str(), host.c_str());
-        return std::string(kNoAddressKey);
-    };
-    if (!CFiNetwork::isIpAddress(address)) return invalid();
-    std::vector<std::string> octets = split(address, '.');
-    if (octets.size() < 4) return invalid();
-
     std::string key;
-    for (size_t i = 0; i < 4; ++i) {
-        unsigned value = 0;
-        // An octet above 255 would give more than two hex digits and a key
-        // longer than the 8 bytes of the SCSI field.
-        if (parseByte(octets[i], value) != ByteToken::kValid) return invalid();
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", value);
-        key += pair;
+    if (!addressToKey(address, key)) {
+        traceTo(log, 2, "Invaild IP address [%s] found for host '%s'.", address.c_str(), host.c_str());
+        return kNoAddressKey;
     }
     traceTo(log, 3, "Generated Key [%s] from IP[%s] for host [%s].", key.c_str(), address.c_str(), host.c_str());
     return key;
@@ -140,22 +161,10 @@ std::string CPGRTool::getHostForKey(const std::string &key, std::string &ipAddre
     CFiTraceLogFunction scope(log, "CPGRTool::getHostForKey");
 
     std::string host = kUnknownHost;
-    if (key.size() != kKeyLength) {
+    std::string address;
+    if (!keyToAddress(key, address)) {
         traceTo(log, 2, "Invaild key format [%s].", key.c_str());
         return host;
-    }
-    std::string address;
-    for (size_t i = 0; i < kKeyLength; i += 2) {
-        // Both characters must be hex digits: a scan that stops at the first
-        // non-digit would read "0g" as 0 and "-1" as a huge value.
-        int high = hexValue(key[i]);
-        int low = hexValue(key[i + 1]);
-        if (high < 0 || low < 0) {
-            traceTo(log, 2, "Invaild key format [%s].", key.c_str());
-            return host;
-        }
-        if (i != 0) address += '.';
-        address += std::to_string(high * 16 + low);
     }
     ipAddress = address;
     if (CFiNetwork::getHostbyAddr(address.c_str(), host) != CFiNetwork::kSuccess) {

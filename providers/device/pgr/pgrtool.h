@@ -57,6 +57,12 @@ public:
     // True when the path begins with "\\.\PHYSICALDRIVE".
     bool isValidDevice(const std::string &devicePath);
 
+    // The parsing steps of the two lookups, without resolver or trace:
+    // dotted address -> key (false unless four decimal octets 0..255), and
+    // key -> dotted address (false unless four hexadecimal pairs).
+    static bool addressToKey(const std::string &address, std::string &key);
+    static bool keyToAddress(const std::string &key, std::string &address);
+
 private:
     kelm_pdk_4_4::CFiTraceLogPtr currentLog() const;
 
