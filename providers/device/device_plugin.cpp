@@ -8,12 +8,6 @@
 
 using namespace kelm_pdk_4_4;
 
-namespace {
-// Status results of the reservation flows while they are not in place.
-constexpr int kReserveFailed = 1098;
-constexpr int kReleaseFailed = 1096;
-} // namespace
-
 CDevicePlugin::CDevicePlugin() = default;
 CDevicePlugin::~CDevicePlugin() = default;
 
@@ -35,8 +29,10 @@ int CDevicePlugin::init() {
         m_pgrTool = CPGRToolSingleton::instance(false);
         if (!m_pgrTool.isNull()) m_pgrTool->setTraceLog(m_traceLog);
 
-        // The reservation log manager and the identifier factory are
-        // obtained here once their subsystems exist.
+        m_pgrLogManager = CPGRLogManagerSingleton::instance(false);
+        if (!m_pgrLogManager.isNull()) m_pgrLogManager->setTraceLog(m_traceLog);
+
+        // The identifier factory is obtained here once its subsystem exists.
         return 0;
     });
 }
@@ -72,7 +68,3 @@ std::string CDevicePlugin::getKeyForHost(const wchar_t *key) {
     if (tool.isNull()) return CPGRTool::kNoAddressKey;
     return tool->getKeyForHost();
 }
-
-int CDevicePlugin::diskReserve(const std::string &, const std::string &, int) { return kReserveFailed; }
-
-int CDevicePlugin::diskRelease(const std::string &, const std::string &, int) { return kReleaseFailed; }

@@ -3,11 +3,14 @@
 #define PROVIDERS_DEVICE_DEVICE_PLUGIN_H
 
 #include "device_configuration.h"
+#include "pgr/pgrlogmanager.h"
 #include "pgr/pgrtool.h"
+#include "pgr/reservationdisk.h"
 
 #include "pdk/cfipluginbase.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class CDevicePlugin : public kelm_pdk_4_4::CFiPluginBase {
@@ -17,6 +20,16 @@ public:
     static constexpr int32_t kInitFailedLine = 100;
     static constexpr int32_t kDelayedInitGuardLine = 112;
     static constexpr int32_t kDelayedInitFailedLine = 113;
+    // Source lines named by the messages of the reservation flows' handlers.
+    static constexpr int32_t kReserveGuardLine = 2847;
+    static constexpr int32_t kReleaseGuardLine = 3023;
+
+    // Statuses of the reservation flows.
+    static constexpr int kStatusReleaseFailed = 1096;       // a release step failed or threw
+    static constexpr int kStatusReservedByOtherHost = 1097; // release: another host holds it
+    static constexpr int kStatusReserveFailed = 1098;       // a reserve step failed or threw
+    static constexpr int kStatusReservedByOther = 1099;     // reserve: held under another key, no preemption
+    static constexpr int kStatusNoReservation = 1100;       // release: verification found none for this host
 
     CDevicePlugin();
     ~CDevicePlugin() override;
@@ -44,9 +57,16 @@ public:
     // The name under which the SCSI tool knows a device: this provider's is
     // the device name itself.
     virtual int getScsiToolDeviceName(const std::string &deviceName, std::string &scsiName);
-    // Now: 1098 (not reserved). Will take a persistent reservation for key.
+    // Registers key on the disk (flag 0x4000) and takes a type-5 persistent
+    // reservation (Write Exclusive, Registrants Only), preempting the first
+    // holder when flag 0x2000 allows it. 0, 1098 (a step failed or threw) or
+    // 1099 (held under another key and no preemption; a registration made
+    // by this call is removed again).
     virtual int diskReserve(const std::string &diskPath, const std::string &key, int flags);
-    // Now: 1096 (not released). Will release the reservation held with key.
+    // Verifies (0x10000) that key holds the reservation, releases it
+    // (0x800) and removes key's registration (0x4000, only with 0x800). 0,
+    // 1096 (a step failed or threw), 1097 (another key holds it) or 1100
+    // (verification found no reservation for key).
     virtual int diskRelease(const std::string &diskPath, const std::string &key, int flags);
 
     // The reservation key for this call: key converted to narrow text and
@@ -57,13 +77,27 @@ public:
     const CDeviceConfiguration &tuningSettings() const { return m_tuning; }
     // The reservation tool obtained by init (empty before).
     const CPGRToolPtr &reservationTool() const { return m_pgrTool; }
+    // The reservation log manager obtained by init (empty before).
+    const CPGRLogManagerPtr &reservationLogManager() const { return m_pgrLogManager; }
+
+    // What the flows make their command object with; null restores
+    // ReservationDiskWin. For tests that script the commands' outcomes.
+    using ReservationDiskFactory = ReservationDisk *(*)(const std::string &path);
+    static void setReservationDiskFactory(ReservationDiskFactory factory);
 
 private:
+    // The command object for diskPath, writing to the provider's trace log.
+    std::unique_ptr<ReservationDisk> createReservationDisk(const std::string &diskPath);
+    // Runs steps() under the flows' handlers; failureStatus when one caught.
+    template <class Steps>
+    int runReservationFlow(const std::string &diskPath, int32_t guardLine, int failureStatus, Steps &&steps);
+
     // The identifier factory, the two device maps, the multipath discovery
-    // manager, the reservation log manager and the pre-deport map join the
-    // tuning settings and the reservation tool as their subsystems arrive.
+    // manager and the pre-deport map join the tuning settings and the
+    // reservation members as their subsystems arrive.
     CDeviceConfiguration m_tuning;
     CPGRToolPtr m_pgrTool;
+    CPGRLogManagerPtr m_pgrLogManager;
 };
 
 #endif // PROVIDERS_DEVICE_DEVICE_PLUGIN_H

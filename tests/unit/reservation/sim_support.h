@@ -1,0 +1,73 @@
+// What a simulated disk holds, read by an observer initiator with READ KEYS
+// and READ RESERVATION and decoded here byte by byte, independently of the
+// provider's parsers.
+#ifndef TESTS_UNIT_RESERVATION_SIM_SUPPORT_H
+#define TESTS_UNIT_RESERVATION_SIM_SUPPORT_H
+
+#include "platform/simhost.h"
+
+#include <gtest/gtest.h>
+
+namespace pgr_test {
+
+struct DiskView {
+    std::vector<std::string> keys; // registered keys (8 bytes up to the first zero)
+    std::string holderKey;         // empty: no reservation
+    int type = -1;
+};
+
+inline std::vector<uint8_t> persistentReserveIn(rendo_sim::Disk &disk, uint8_t action) {
+    const uint8_t cdb[10] = {0x5E, action, 0, 0, 0, 0, 0, 0x01, 0x00, 0}; // allocation length 256
+    std::vector<uint8_t> data(256, 0);
+    rendo_sim::ScsiRequest request;
+    request.cdb = cdb;
+    request.cdbLength = sizeof cdb;
+    request.direction = rendo_sim::DataDirection::In;
+    request.data = data.data();
+    request.dataLength = data.size();
+    rendo_sim::ScsiResult result = disk.execute(request, "iqn.2026-12.org.rendo:observer", nullptr);
+    EXPECT_EQ(0, result.status);
+    data.resize(result.dataTransferred);
+    if (data.size() < 8) ADD_FAILURE() << "short PR IN answer";
+    data.resize(std::max<size_t>(data.size(), 8));
+    return data;
+}
+
+inline std::string fieldText(const uint8_t *field) {
+    std::string text;
+    for (int i = 0; i < 8 && field[i] != 0; ++i) text += static_cast<char>(field[i]);
+    return text;
+}
+
+inline DiskView look(rendo_sim::Disk &disk) {
+    DiskView view;
+    std::vector<uint8_t> keys = persistentReserveIn(disk, 0x00);
+    size_t length = (size_t{keys[4]} << 24) | (size_t{keys[5]} << 16) | (size_t{keys[6]} << 8) | keys[7];
+    EXPECT_EQ(0u, length % 8);
+    EXPECT_LE(8 + length, keys.size());
+    for (size_t at = 8; at + 8 <= std::min(8 + length, keys.size()); at += 8) view.keys.push_back(fieldText(&keys[at]));
+    std::vector<uint8_t> reservation = persistentReserveIn(disk, 0x01);
+    if (reservation[7] == 16 && reservation.size() >= 24) {
+        view.holderKey = fieldText(&reservation[8]);
+        view.type = reservation[8 + 13];  // scope 0 (logical unit) in the high nibble
+    } else {
+        EXPECT_EQ(0, reservation[7]) << "one reservation at most";
+    }
+    return view;
+}
+
+// The PR OUT commands an initiator sent: "SA/type key/serviceActionKey".
+inline std::vector<std::string> proutFrom(rendo_sim::Disk &disk, const std::string &initiator) {
+    std::vector<std::string> out;
+    for (const rendo_sim::CommandRecord &c : disk.commandsFrom(initiator)) {
+        if (c.opcode() != 0x5F) continue;
+        char head[16];
+        std::snprintf(head, sizeof head, "%02X/%d ", c.cdb.at(1), c.cdb.at(2));
+        out.push_back(head + fieldText(&c.dataOut.at(0)) + "/" + fieldText(&c.dataOut.at(8)));
+    }
+    return out;
+}
+
+} // namespace pgr_test
+
+#endif // TESTS_UNIT_RESERVATION_SIM_SUPPORT_H
