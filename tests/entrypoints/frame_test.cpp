@@ -12,7 +12,15 @@ namespace {
 using ep_test::EntryPointTest;
 using ep_test::ProviderLibrary;
 
-using Frame = EntryPointTest;
+// The scripted test plug-in, started.
+class Frame : public EntryPointTest {
+protected:
+    void SetUp() override {
+        EntryPointTest::SetUp();
+        ASSERT_EQ(0, start(lib));
+    }
+    ProviderLibrary &lib = ProviderLibrary::testpgn();
+};
 
 // Calls an entry point with every argument zero or null; its status, or -1
 // for one that returns nothing.
@@ -27,8 +35,6 @@ int callWithNulls(R (*fn)(A...)) {
 }
 
 TEST_F(Frame, ClaimWithAMissingArgumentAnswersNoClaimWithoutThePlugin) {
-    ProviderLibrary &lib = ProviderLibrary::testpgn();
-    ASSERT_EQ(0, start(lib));
     kelm_objid object{};
     kelm_objid **claimed = nullptr;
     int level = 9;
@@ -42,8 +48,6 @@ TEST_F(Frame, ClaimWithAMissingArgumentAnswersNoClaimWithoutThePlugin) {
 }
 
 TEST_F(Frame, ConfigChecksItsArgumentsOnlyAfterDelayedInit) {
-    ProviderLibrary &lib = ProviderLibrary::testpgn();
-    ASSERT_EQ(0, start(lib));
     kel_domain node{};
     kel_confspec confspec{};
     char session[] = "s1";
@@ -57,8 +61,6 @@ TEST_F(Frame, ConfigChecksItsArgumentsOnlyAfterDelayedInit) {
 }
 
 TEST_F(Frame, ListGuards) {
-    ProviderLibrary &lib = ProviderLibrary::testpgn();
-    ASSERT_EQ(0, start(lib));
     RendoTestPgnControl &c = *lib.control();
     kel_domain node{};
     kelm_objid **objs = nullptr;
@@ -86,8 +88,6 @@ TEST_F(Frame, ListGuards) {
 }
 
 TEST_F(Frame, TranslateResourceNamesNeedsBothArraysAndACountOfZero) {
-    ProviderLibrary &lib = ProviderLibrary::testpgn();
-    ASSERT_EQ(0, start(lib));
     wchar_t name[] = L"disk";
     wchar_t *names[] = {name};
     wchar_t *out[1] = {nullptr};
@@ -101,8 +101,6 @@ TEST_F(Frame, TranslateResourceNamesNeedsBothArraysAndACountOfZero) {
 }
 
 TEST_F(Frame, SingleNodeConvention) {
-    ProviderLibrary &lib = ProviderLibrary::testpgn();
-    ASSERT_EQ(0, start(lib));
     RendoTestPgnControl &c = *lib.control();
     kel_quiescenode lone{};
     kel_quiescenode other{};
@@ -143,7 +141,6 @@ const std::set<std::string> kDelayedInitEntryPoints = {
 // 1 before looking at its arguments (all null here); one that does not need it
 // reaches its operation, which copes with null arguments.
 TEST_F(Frame, EachEntryPointRunsDelayedInitExactlyWhenItNeedsTheDisks) {
-    ProviderLibrary &lib = ProviderLibrary::testpgn();
     RendoTestPgnControl &c = *lib.control();
     const ep_test::EntryPoints &ep = lib.ep();
     int checked = 0;
@@ -170,8 +167,6 @@ TEST_F(Frame, EachEntryPointRunsDelayedInitExactlyWhenItNeedsTheDisks) {
 }
 
 TEST_F(Frame, ObjctlParsesInputCallsThePluginAndHandsBackAHeapCopy) {
-    ProviderLibrary &lib = ProviderLibrary::testpgn();
-    ASSERT_EQ(0, start(lib));
     wchar_t *out = nullptr;
     uint32_t result = 0;
     ASSERT_EQ(0, lib.ep().objctl(L"-x", L"<OBJCTL_ARG_LIST> <OBJCTL_INPUT arg=a value=b type=c /> </OBJCTL_ARG_LIST>",
@@ -192,8 +187,6 @@ TEST_F(Frame, ObjctlParsesInputCallsThePluginAndHandsBackAHeapCopy) {
 }
 
 TEST_F(Frame, InterposeRunsUnderThePluginMutex) {
-    ProviderLibrary &lib = ProviderLibrary::testpgn();
-    ASSERT_EQ(0, start(lib));
     ASSERT_EQ(0, lib.ep().interpose(nullptr, nullptr, nullptr, nullptr));
     EXPECT_TRUE(lib.control()->interposeMutexHeld.load());
 }

@@ -103,23 +103,6 @@ TEST_F(Lifecycle, FiniReleasesThePluginAndWritesItsExitLineLast) {
     EXPECT_NE(std::string::npos, forwarded.back().defaultText.find("Exiting Function rendo_fi_pgn_fini"));
 }
 
-TEST_F(Lifecycle, RestartForwardsOnlyToTheNewInitRecord) {
-    traceAtLevel(6);
-    ProviderLibrary &lib = ProviderLibrary::rendo();
-    ASSERT_EQ(0, start(lib));
-    kel_pgn_init *first = m_init->get();
-    stop(); // the first record is gone now
-    ASSERT_EQ(0, start(lib));
-    kel_pgn_init *second = m_init->get();
-    CallbackRecorder::clear();
-    const wchar_t *text = nullptr;
-    ASSERT_EQ(0, lib.ep().errmsg(0, &text));
-    std::vector<Forwarded> forwarded = CallbackRecorder::all();
-    ASSERT_FALSE(forwarded.empty());
-    for (const Forwarded &f : forwarded) EXPECT_EQ(second, f.init);
-    (void)first;
-}
-
 TEST_F(Lifecycle, RepeatedInitReplacesTheHandlerInsteadOfAddingOne) {
     traceAtLevel(6);
     ProviderLibrary &lib = ProviderLibrary::rendo();

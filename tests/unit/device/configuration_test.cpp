@@ -39,22 +39,23 @@ protected:
     std::string root;
 };
 
-TEST_F(DeviceConfiguration, DefaultsWithoutAFile) {
+TEST_F(DeviceConfiguration, DefaultsWithoutAFileOrWithAnUnusableOne) {
     expectDefaults(CDeviceConfiguration());
+    expectDefaults(imported());
+    // String values and keys of other sections are ignored.
+    writeConfig("[TUNING_PARAMS]\n\"IMPORT_RETRY_DELAY_IN_SEC\"=\"7\"\n"
+                "[DEBUG_TRACE_INFO]\n\"IMPORT_RETRY_ATTEMPTS\"=dword:00000009\n");
+    expectDefaults(imported());
+    writeConfig("[TUNING_PARAMS\n\"IMPORT_RETRY_ATTEMPTS\"=dword:zz\n\x01\x02");
     expectDefaults(imported());
 }
 
-TEST_F(DeviceConfiguration, OnlyTheKeysPresentChange) {
+TEST_F(DeviceConfiguration, OnlyTheKeysPresentChangeWithoutRangeCheck) {
     writeConfig("[TUNING_PARAMS]\n\"IMPORT_RETRY_ATTEMPTS\"=dword:00000000\n");
-    CDeviceConfiguration c = imported();
-    EXPECT_EQ(0u, c.importRetryAttempts);
-    EXPECT_EQ(10u, c.importRetryDelayInSec);
-    EXPECT_EQ(0u, c.scsiRetryDelayInSec);
-    EXPECT_EQ(1u, c.scsiRetryAttempts);
-    EXPECT_EQ(5u, c.importInitialDelayInSec);
-}
+    CDeviceConfiguration one = imported();
+    EXPECT_EQ(0u, one.importRetryAttempts);
+    EXPECT_EQ(10u, one.importRetryDelayInSec);
 
-TEST_F(DeviceConfiguration, AllFiveWithoutRangeCheck) {
     writeConfig("[TUNING_PARAMS]\n"
                 "\"IMPORT_RETRY_DELAY_IN_SEC\"=dword:00000001\n"
                 "\"IMPORT_RETRY_ATTEMPTS\"=dword:00000002\n"
@@ -67,17 +68,6 @@ TEST_F(DeviceConfiguration, AllFiveWithoutRangeCheck) {
     EXPECT_EQ(3u, c.scsiRetryDelayInSec);
     EXPECT_EQ(0u, c.scsiRetryAttempts);
     EXPECT_EQ(0xffffffffu, c.importInitialDelayInSec);
-}
-
-TEST_F(DeviceConfiguration, StringValuesAndOtherSectionsAreIgnored) {
-    writeConfig("[TUNING_PARAMS]\n\"IMPORT_RETRY_DELAY_IN_SEC\"=\"7\"\n"
-                "[DEBUG_TRACE_INFO]\n\"IMPORT_RETRY_ATTEMPTS\"=dword:00000009\n");
-    expectDefaults(imported());
-}
-
-TEST_F(DeviceConfiguration, UnreadableFileKeepsTheDefaults) {
-    writeConfig("[TUNING_PARAMS\n\"IMPORT_RETRY_ATTEMPTS\"=dword:zz\n\x01\x02");
-    expectDefaults(imported());
 }
 
 TEST_F(DeviceConfiguration, PluginInitReadsSettingsAndRegistersTheCatalogs) {

@@ -47,44 +47,30 @@ protected:
 
 } // namespace
 
-TEST_F(Catalogs, WithoutFactoryTheFallbackOrTheBracketedIdentifier) {
+TEST_F(Catalogs, WithoutFactoryOrBundlesTheFallbackOrTheBracketedIdentifier) {
     EXPECT_EQ(message("MSG_ERROR_RENDO_0005", ""), "<MSG_ERROR_RENDO_0005>");
     EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "de", L"given"), "given");
+    rendo_test::removeTree(root + "Messages/librendo");
+    withFactory();
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", ""), "<MSG_ERROR_RENDO_0005>");
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "de", L"fb"), "fb");
 }
 
-TEST_F(Catalogs, RootAndGermanBundles) {
+TEST_F(Catalogs, RootGermanAndLocalesThatAreNotInstalled) {
     withFactory();
     EXPECT_EQ(message("MSG_ERROR_RENDO_0005", ""), kEnglish5);
     EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "root"), kEnglish5);
     EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "de"), kGerman5);
     WString umlaut = manager.getMessage("MSG_ERROR_RENDO_0004", nullptr, "de");
     EXPECT_NE(umlaut.find(L"unterst\u00FCtzt"), WString::npos) << "bundle text decoded as UTF-8";
-}
-
-TEST_F(Catalogs, MissingIdentifierAnswersWithProviderAndBracketedId) {
-    withFactory();
-    std::string id = CFiError::messageIdFor(9999, W("rendo"), 6000);
-    EXPECT_EQ(id, "MSG_ERROR_RENDO_3999");
-    EXPECT_EQ(message(id, ""), "rendo: <MSG_ERROR_RENDO_3999>");
-    EXPECT_EQ(message(id, "de"), "rendo: <MSG_ERROR_RENDO_3999>");
-    EXPECT_EQ(message(id, "de", L"fallback"), "fallback");
-}
-
-TEST_F(Catalogs, LocalesThatAreNotInstalled) {
-    withFactory();
     // Only root stands in for an unknown language: accepted, root texts.
     EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "fr"), kEnglish5);
     // A parent locale standing in (de for de_AT) is refused by the catalog;
     // the manager then answers from the default catalog.
     EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "de_AT"), kEnglish5);
-}
-
-TEST_F(Catalogs, WithoutBundlesEveryLanguageFallsBack) {
-    rendo_test::removeTree(root + "Messages/librendo");
-    withFactory();
-    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", ""), "<MSG_ERROR_RENDO_0005>");
-    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "de", L"fb"), "fb");
-
+    // A missing identifier: provider name and the bracketed identifier.
+    EXPECT_EQ(message("MSG_ERROR_RENDO_3999", "de"), "rendo: <MSG_ERROR_RENDO_3999>");
+    EXPECT_EQ(message("MSG_ERROR_RENDO_3999", "de", L"fallback"), "fallback");
 }
 
 namespace {
@@ -122,16 +108,6 @@ TEST_F(Catalogs, FailedActivationIsTriedAgainAndThenKept) {
     EXPECT_EQ(message("ID", ""), "flaky ID"); // attempt 3 succeeds and is kept
     EXPECT_EQ(message("ID", ""), "flaky ID");
     EXPECT_EQ(attempts, 3);
-}
-
-TEST_F(Catalogs, CatalogInitReportsAMissingBundle) {
-    CFiIcuMessageCatalog de("de", W("rendo"));
-    EXPECT_EQ(de.init(), 0);
-    EXPECT_EQ(narrow(de.getMessage("MSG_ERROR_RENDO_0005", nullptr)), kGerman5);
-    CFiIcuMessageCatalog other("root", W("otherprovider"));
-    EXPECT_EQ(other.init(), 3);
-    EXPECT_EQ(narrow(other.getMessage("MSG_X", nullptr)), "otherprovider: <MSG_X>");
-    EXPECT_EQ(narrow(other.getMessage("MSG_X", L"fb")), "fb");
 }
 
 TEST_F(Catalogs, NativeLanguageRule) {

@@ -85,17 +85,11 @@ TEST(LastError, KeptPerThreadReplacedAndDeleted) {
     m.deleteLastError(nullptr); // nothing left: no effect
     m.pushError(CFiMessagePtr());
     EXPECT_EQ(m.getLastError(), nullptr) << "an empty message is ignored";
-}
-
-TEST(LastError, TextsDoNotTouchTheLastError) {
-    CFiErrorManager m;
     m.pushError(makeMessage("KEPT"));
     m.pushError("a trace line", KEL_SEV_INFO);
-    EXPECT_EQ(lastId(m), "KEPT");
-}
+    EXPECT_EQ(lastId(m), "KEPT") << "texts do not touch the last error";
 
-TEST(LastError, AnEndedThreadReleasesItsMessage) {
-    CFiErrorManager m;
+    // An ended thread releases its message.
     CFiMessagePtr message = makeMessage("FROM_THREAD");
     std::thread([&] {
         m.pushError(message);
@@ -151,22 +145,6 @@ TEST(Handlers, AHandlerMayPushAndRemoveItselfWithoutDeadlock) {
     EXPECT_EQ(h.texts, 1);
 }
 
-TEST(Handlers, PushMessageBuildsAnIcuMessage) {
-    CFiErrorManagerPtr m(new CFiErrorManager);
-    pushMessage(m, "MSG_ERROR_UNHANDLED_INT_EXCEPTION",
-                {Formattable(static_cast<int32_t>(6)), Formattable(UnicodeString("providers\\device\\device_plugin")),
-                 Formattable(static_cast<int32_t>(99))},
-                KEL_SEV_ERROR, "providers\\device\\device_plugin", 99);
-    CFiMessagePtr last = m->lastMessage();
-    ASSERT_FALSE(last.isNull());
-    EXPECT_EQ(last->messageId(), "MSG_ERROR_UNHANDLED_INT_EXCEPTION");
-    EXPECT_EQ(last->sourceLine(), 99);
-    EXPECT_EQ(last->sourceFile(), "providers\\device\\device_plugin");
-    EXPECT_EQ(CFiStringTool::toNarrow(last->formatMessage(W("{0}|{1}|{2}"))),
-              "6|providers\\device\\device_plugin|99");
-    pushMessage(CFiErrorManagerPtr(), "X", {}, KEL_SEV_ERROR, "f", 1); // no manager: nothing happens
-}
-
 class Forwarding : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -214,13 +192,13 @@ TEST_F(Forwarding, MessagesGoInTheNativeAndTheDefaultLanguage) {
     EXPECT_EQ(calls[0].severity, KEL_SEV_ERROR);
     EXPECT_EQ(calls[1].severity, KEL_SEV_WARNING);
     EXPECT_EQ(calls[1].native, "rendo: Die Initialisierung des rendo-Providers ist fehlgeschlagen.");
-}
 
-TEST_F(Forwarding, WithoutNativeLanguageBothTextsAreTheDefault) {
+    // Without a native language both texts are the default one.
+    calls.clear();
     init.native_language = nullptr;
-    CFiErrorHandler handler(&init, catalogs);
-    CFiErrorManager m;
-    m.registerHandler(&handler);
+    CFiErrorHandler noNative(&init, catalogs);
+    m.unregisterHandler(&handler);
+    m.registerHandler(&noNative);
     m.pushError(makeMessage("MSG_NOT_IN_ANY_BUNDLE"));
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].native, "rendo: <MSG_NOT_IN_ANY_BUNDLE>");

@@ -19,12 +19,6 @@ const char kHeader[] = "<?xml version=\"1.0\" standalone=\"yes\" ?>\n";
 
 } // namespace
 
-TEST(XmlText, BracketsAndValueLines) {
-    EXPECT_EQ(CFiStringTool::xmlBracket("a", true, false), "<a>");
-    EXPECT_EQ(CFiStringTool::xmlBracket("a", false, true), "</a>\n");
-    EXPECT_EQ(CFiStringTool::xmlBracketValue("k", "x<y & z"), "\t<k>x&lt;y &amp; z</k>\n");
-}
-
 TEST(XmlText, EscapingOrderNeverDoubleEscapes) {
     EXPECT_EQ(CFiStringTool::convertToXmlSpecialCharacters("&<>\"'"), "&amp;&lt;&gt;&quot;&#39;");
     // Text that already looks escaped is escaped once more, not left alone.
@@ -181,19 +175,6 @@ TEST(ConfigParamDataList, KeysInOrderAndExactText) {
     EXPECT_EQ(CFiFormatOptionList(options.getXML()).items(), options.items());
 }
 
-TEST(ConfigParamDataList, SingleValueAndListTogether) {
-    std::string xml = "<ConfigValueList><ConfigValue><key>k</key><value>one</value>"
-                      "<valueList><value>l1</value><value>l2</value></valueList></ConfigValue></ConfigValueList>";
-    CFiConfigParamDataList list(wide(xml));
-    const CFiConfigParamData *k = list.getParamData("k");
-    ASSERT_NE(k, nullptr);
-    EXPECT_EQ(k->getValue(), "one");
-    EXPECT_EQ(k->getValueList(), (std::list<std::string>{"l1", "l2"}));
-    std::string out = narrow(list.getXML());
-    EXPECT_EQ(out.find("<value>one</value>"), std::string::npos); // only the list is written back
-    EXPECT_NE(out.find("\t<value>l2</value>\n</valueList>\n"), std::string::npos);
-}
-
 TEST(ConfigParamDataList, Getters) {
     CFiConfigParamDataList list;
     list.setValue("num", "  -12abc");
@@ -314,23 +295,3 @@ TEST(SaxParser, HostileDocumentsReadNothingFromOutside) {
     EXPECT_EQ(CFiConfigParamDataList().parse(wide(laughs)), 3);
 }
 
-TEST(SaxParser, HandlerRecordsTheError) {
-    CFiConfigParamDataListHandler handler;
-    {
-        CFiSaxParser parser(handler, "");
-        EXPECT_EQ(parser.parse("<a><b></a>"), 3);
-    }
-    ASSERT_TRUE(handler.hasError());
-    ASSERT_NE(handler.lastError(), nullptr);
-    EXPECT_EQ(handler.lastError()->systemId(), "kelm_sax_parser");
-    EXPECT_EQ(handler.lastError()->line(), 1u);
-    EXPECT_THROW(handler.getList(), CFiSaxParseError);
-
-    CFiFormatOptionListHandler ok;
-    CFiSaxParser parser(ok, "");
-    EXPECT_EQ(parser.parse("<FormatOptionValueList><FormatOptionValue><key>x</key></FormatOptionValue>"
-                           "</FormatOptionValueList>"),
-              0);
-    EXPECT_TRUE(ok.isComplete());
-    EXPECT_EQ(ok.getList().count("x"), 1u);
-}

@@ -181,13 +181,6 @@ TEST(PrivateData, FieldsHostListAndListSlots) {
     EXPECT_EQ(hosts[1], WString(L"hostC"));
     pd.setHostList(nullptr);
     EXPECT_EQ(pd.getHostList().size(), 2u);
-
-    EXPECT_EQ(pd.getSubObjectList(), nullptr);
-    kelm_objid s1{}, s2{};
-    pd.addSubObject(&s1);
-    pd.addSubObject(&s2);
-    ASSERT_EQ(pd.getSubObjectListLength(), 2);
-    EXPECT_EQ(pd.getSubObjectList()[1], &s2);
     pd.setSplitType(nullptr);
     EXPECT_EQ(pd.getSplitType(), "");
 }
@@ -255,7 +248,6 @@ TEST_F(TargetSelection, FirstTargetOfTheMatchingSpecification) {
     EXPECT_TRUE(traced("called for UDID [UDID##EMC##SYMMETRIX##e1##l1] "));
     EXPECT_TRUE(traced("FI_CONFIG_PARAM_SNAPSHOT_RESOURCE_SPEC: [[E1##L1;L7;L9]]"));
     EXPECT_TRUE(traced("Info: resourceSpec [E1##L1;L7;L9] "));
-    EXPECT_TRUE(traced("resourceSpec [E1##L1] "));
     EXPECT_TRUE(traced("RESINFO: [E1][L1]"));
     EXPECT_TRUE(traced("RESINFO: [E1][L7]")); // the enclosure carries over
     EXPECT_TRUE(traced("Source found [UDID##EMC##SYMMETRIX##e1##l1] "));

@@ -59,70 +59,59 @@ TEST(Session, RecordsNodesByNarrowNameAndCreatesMissingOnesEmpty) {
     EXPECT_EQ(s.getNode("disk1").key, "key9");
     EXPECT_EQ(s.getNode("disk1").targetName.length(), 0u);
     EXPECT_EQ(s.nodes().size(), 2u);
-}
 
-TEST(Session, NonAsciiNodeNamesAreKeyedByTheirUtf8Form) {
-    CFiSession s("ctx");
+    // Non-ASCII names are keyed by their UTF-8 form.
     s.addNode(W(L"d\u00e9v"), "k");
     EXPECT_TRUE(s.hasNode("d\xc3\xa9v"));
 }
 
 // ---- objctl text ----
 
-TEST(ObjctlArgs, ReadsOneItemSeparatedBySingleSpaces) {
-    CFiObjctlArgs args(L"<OBJCTL_ARG_LIST> <OBJCTL_INPUT arg=a value=b type=c /> </OBJCTL_ARG_LIST>");
-    ASSERT_EQ(args.inputs.size(), 1u);
-    EXPECT_EQ(w(args.inputs[0].arg), L"a");
-    EXPECT_EQ(w(args.inputs[0].value), L"b");
-    EXPECT_EQ(w(args.inputs[0].type), L"c");
-    EXPECT_TRUE(args.outputs.empty());
-}
-
-TEST(ObjctlArgs, RunsOfSpacesCountAsOneAndOtherWhiteSpaceIsText) {
-    CFiObjctlArgs args(L"   <OBJCTL_ARG_LIST>    <X arg=a1  value=v1 type=t1 />"
-                       L" <Y arg=a2 value=v\t2 type=t2 />   </OBJCTL_ARG_LIST>   ");
-    ASSERT_EQ(args.inputs.size(), 2u);
-    EXPECT_EQ(w(args.inputs[0].arg), L"a1");
-    EXPECT_EQ(w(args.inputs[1].value), L"v\t2");
-}
-
-TEST(ObjctlArgs, TextNotStartingWithTheListTagGivesNothing) {
-    EXPECT_TRUE(CFiObjctlArgs(L"<OBJCTL_INPUT arg=a value=b type=c />").inputs.empty());
-    EXPECT_TRUE(CFiObjctlArgs(L"<OBJCTL_ARG_LIST>x arg=a value=b type=c />").inputs.empty());
-    EXPECT_TRUE(CFiObjctlArgs(L"").inputs.empty());
-    EXPECT_TRUE(CFiObjctlArgs(L"     ").inputs.empty());
-    EXPECT_TRUE(CFiObjctlArgs(static_cast<const wchar_t *>(nullptr)).inputs.empty());
-}
-
-TEST(ObjctlArgs, MissingOrMisnamedAttributeStopsWithoutStoringTheItem) {
-    const wchar_t *cases[] = {
-        L"<OBJCTL_ARG_LIST> <I arg=a value=b /> </OBJCTL_ARG_LIST>",       // no type
-        L"<OBJCTL_ARG_LIST> <I value=b arg=a type=c /> </OBJCTL_ARG_LIST>", // order matters
-        L"<OBJCTL_ARG_LIST> <I ARG=a value=b type=c /> </OBJCTL_ARG_LIST>", // case matters
-        L"<OBJCTL_ARG_LIST> <I arg=a value=b",                             // text ends
-        L"<OBJCTL_ARG_LIST> <I",
+// How many items a text gives, and the first item's three attributes.
+TEST(ObjctlArgs, ReadsItemsUntilTheFirstFault) {
+    struct Case {
+        const wchar_t *text;
+        size_t items;
+        const wchar_t *arg, *value, *type;
+    } cases[] = {
+        {L"<OBJCTL_ARG_LIST> <OBJCTL_INPUT arg=a value=b type=c /> </OBJCTL_ARG_LIST>", 1, L"a", L"b", L"c"},
+        // Runs of spaces count as one; other white space is text.
+        {L"   <OBJCTL_ARG_LIST>    <X arg=a1  value=v1 type=t1 /> <Y arg=a2 value=v\t2 type=t2 />   "
+         L"</OBJCTL_ARG_LIST>   ",
+         2, L"a1", L"v1", L"t1"},
+        // Text not starting with the list tag gives nothing.
+        {L"<OBJCTL_INPUT arg=a value=b type=c />", 0, nullptr, nullptr, nullptr},
+        {L"<OBJCTL_ARG_LIST>x arg=a value=b type=c />", 0, nullptr, nullptr, nullptr},
+        {L"", 0, nullptr, nullptr, nullptr},
+        {L"     ", 0, nullptr, nullptr, nullptr},
+        // A missing or misnamed attribute stops without storing the item.
+        {L"<OBJCTL_ARG_LIST> <I arg=a value=b /> </OBJCTL_ARG_LIST>", 0, nullptr, nullptr, nullptr},
+        {L"<OBJCTL_ARG_LIST> <I value=b arg=a type=c /> </OBJCTL_ARG_LIST>", 0, nullptr, nullptr, nullptr},
+        {L"<OBJCTL_ARG_LIST> <I ARG=a value=b type=c /> </OBJCTL_ARG_LIST>", 0, nullptr, nullptr, nullptr},
+        {L"<OBJCTL_ARG_LIST> <I arg=a value=b", 0, nullptr, nullptr, nullptr},
+        {L"<OBJCTL_ARG_LIST> <I", 0, nullptr, nullptr, nullptr},
+        {L"<OBJCTL_ARG_LIST> <I arg=a value=b type=c /> <I arg=d valu=e type=f /> <I arg=g value=h type=i /> "
+         L"</OBJCTL_ARG_LIST>",
+         1, L"a", L"b", L"c"},
+        // A bad closing token or the end of the text stops after storing the item.
+        {L"<OBJCTL_ARG_LIST> <I arg=a value=b type=c > <I arg=d value=e type=f /> </OBJCTL_ARG_LIST>", 1, L"a", L"b",
+         L"c"},
+        {L"<OBJCTL_ARG_LIST> <I arg=a value=b type=c", 1, L"a", L"b", L"c"},
+        // Attributes may be empty; the closing list tag ends reading.
+        {L"<OBJCTL_ARG_LIST> <I arg= value= type= /> </OBJCTL_ARG_LIST> <I arg=x value=y type=z />", 1, L"", L"", L""},
     };
-    for (const wchar_t *c : cases) EXPECT_TRUE(CFiObjctlArgs(c).inputs.empty()) << std::wstring(c).size();
-
-    CFiObjctlArgs partial(L"<OBJCTL_ARG_LIST> <I arg=a value=b type=c /> <I arg=d valu=e type=f /> "
-                          L"<I arg=g value=h type=i /> </OBJCTL_ARG_LIST>");
-    ASSERT_EQ(partial.inputs.size(), 1u);
-    EXPECT_EQ(w(partial.inputs[0].arg), L"a");
-}
-
-TEST(ObjctlArgs, BadClosingTokenOrEndOfTextStopsAfterStoringTheItem) {
-    CFiObjctlArgs bad(L"<OBJCTL_ARG_LIST> <I arg=a value=b type=c > <I arg=d value=e type=f /> "
-                      L"</OBJCTL_ARG_LIST>");
-    ASSERT_EQ(bad.inputs.size(), 1u);
-    EXPECT_EQ(w(bad.inputs[0].type), L"c");
-
-    CFiObjctlArgs ended(L"<OBJCTL_ARG_LIST> <I arg=a value=b type=c");
-    ASSERT_EQ(ended.inputs.size(), 1u);
-
-    // Attributes may be empty; the closing list tag ends reading even mid-way.
-    CFiObjctlArgs empty(L"<OBJCTL_ARG_LIST> <I arg= value= type= /> </OBJCTL_ARG_LIST> <I arg=x value=y type=z />");
-    ASSERT_EQ(empty.inputs.size(), 1u);
-    EXPECT_EQ(empty.inputs[0].arg.length(), 0u);
+    for (const Case &c : cases) {
+        CFiObjctlArgs args(c.text);
+        ASSERT_EQ(args.inputs.size(), c.items) << std::wstring(c.text).size();
+        EXPECT_TRUE(args.outputs.empty());
+        if (c.items == 0) continue;
+        EXPECT_EQ(w(args.inputs[0].arg), c.arg);
+        EXPECT_EQ(w(args.inputs[0].value), c.value);
+        EXPECT_EQ(w(args.inputs[0].type), c.type);
+    }
+    CFiObjctlArgs tab(cases[1].text);
+    EXPECT_EQ(w(tab.inputs[1].value), L"v\t2");
+    EXPECT_TRUE(CFiObjctlArgs(static_cast<const wchar_t *>(nullptr)).inputs.empty());
 }
 
 TEST(ObjctlArgs, SerialisesOutputsOnlyInTheFrameworksForm) {

@@ -19,37 +19,26 @@ uint32_t codeOf(const std::string &text) {
 
 } // namespace
 
-TEST(UdidParse, FiveFieldsAreComplete) {
-    CFiUdid u("UDID##EMC##SYMMETRIX##000001879005##01A2");
-    EXPECT_EQ(u.m_vendor, "EMC");
-    EXPECT_EQ(u.m_product, "SYMMETRIX");
-    EXPECT_EQ(u.m_enclosure, "000001879005");
-    EXPECT_EQ(u.m_lun, "01A2");
-    EXPECT_TRUE(u.m_complete);
-}
-
-TEST(UdidParse, DefaultGeneratorFormHasNoEnclosure) {
-    CFiUdid u("UDID##Vendor##Prod##600a0b80");
-    EXPECT_EQ(u.m_vendor, "Vendor"); // case is kept
-    EXPECT_EQ(u.m_product, "Prod");
-    EXPECT_EQ(u.m_enclosure, "");
-    EXPECT_EQ(u.m_lun, "600a0b80");
-    EXPECT_FALSE(u.m_complete);
-}
-
-TEST(UdidParse, LunKeepsFurtherSeparatorsAndPrefixMayBeEmbedded) {
-    CFiUdid u("xxUDID##V##P##E##L1##L2");
-    EXPECT_EQ(u.m_vendor, "V");
-    EXPECT_EQ(u.m_enclosure, "E");
-    EXPECT_EQ(u.m_lun, "L1##L2");
-    EXPECT_TRUE(u.m_complete);
-
-    CFiUdid empty("UDID########");
-    EXPECT_EQ(empty.m_vendor, "");
-    EXPECT_EQ(empty.m_product, "");
-    EXPECT_EQ(empty.m_enclosure, "");
-    EXPECT_EQ(empty.m_lun, "");
-    EXPECT_TRUE(empty.m_complete);
+TEST(UdidParse, FieldsOfWellFormedTexts) {
+    struct Case {
+        const char *text, *vendor, *product, *enclosure, *lun;
+        bool complete;
+    } cases[] = {
+        {"UDID##EMC##SYMMETRIX##000001879005##01A2", "EMC", "SYMMETRIX", "000001879005", "01A2", true},
+        // The default generator's form has no enclosure; case is kept.
+        {"UDID##Vendor##Prod##600a0b80", "Vendor", "Prod", "", "600a0b80", false},
+        // The LUN keeps further separators; the prefix may be embedded.
+        {"xxUDID##V##P##E##L1##L2", "V", "P", "E", "L1##L2", true},
+        {"UDID########", "", "", "", "", true},
+    };
+    for (const Case &c : cases) {
+        CFiUdid u(c.text);
+        EXPECT_EQ(u.m_vendor, c.vendor) << c.text;
+        EXPECT_EQ(u.m_product, c.product) << c.text;
+        EXPECT_EQ(u.m_enclosure, c.enclosure) << c.text;
+        EXPECT_EQ(u.m_lun, c.lun) << c.text;
+        EXPECT_EQ(u.m_complete, c.complete) << c.text;
+    }
 }
 
 TEST(UdidParse, MalformedTextsThrowTheirCodes) {
