@@ -148,6 +148,7 @@ DiskSpec &DiskSpec::page(uint8_t code, const std::vector<uint8_t> &payload) {
     p[3] = static_cast<uint8_t>(len);
     p.insert(p.end(), payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(len));
     pages[code] = p;
+    rawPageCodes.erase(std::remove(rawPageCodes.begin(), rawPageCodes.end(), code), rawPageCodes.end());
     return *this;
 }
 
@@ -157,6 +158,7 @@ DiskSpec &DiskSpec::pageText(uint8_t code, const std::string &payload) {
 
 DiskSpec &DiskSpec::rawPage(uint8_t code, const std::vector<uint8_t> &bytes) {
     pages[code] = bytes;
+    if (std::find(rawPageCodes.begin(), rawPageCodes.end(), code) == rawPageCodes.end()) rawPageCodes.push_back(code);
     return *this;
 }
 
@@ -284,7 +286,8 @@ std::vector<uint8_t> Disk::vpdPage(uint8_t code) const {
     auto it = m_spec.pages.find(code);
     if (it != m_spec.pages.end()) {
         std::vector<uint8_t> p = it->second;
-        if (!p.empty() && code != 0) p[0] = m_spec.peripheral;
+        bool raw = std::find(m_spec.rawPageCodes.begin(), m_spec.rawPageCodes.end(), code) != m_spec.rawPageCodes.end();
+        if (!p.empty() && !raw) p[0] = m_spec.peripheral;
         return p;
     }
     if (code == 0x80 && !m_spec.serial.empty()) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 
 namespace rendo_sim {
@@ -525,6 +526,14 @@ std::vector<std::string> Host::removedInstanceIds() const {
 }
 
 void Host::failCall(const std::string &function, uint32_t code, int times) {
+    static const char *const known[] = {
+        "CM_Get_Device_ID_List_Size", "CM_Get_Device_ID_List", "CM_Locate_DevNode", "CM_Get_Device_ID",
+        "CM_Get_DevNode_Registry_Property", "CM_Reenumerate_DevNode", "SetupDiGetClassDevs",
+        "SetupDiGetDeviceInfoListDetail", "SetupDiEnumDeviceInfo", "SetupDiGetDeviceRegistryProperty",
+        "SetupDiSetClassInstallParams", "SetupDiCallClassInstaller", "SetupDiGetDeviceInstallParams",
+        "QueryDosDeviceW"};
+    if (std::find(std::begin(known), std::end(known), function) == std::end(known))
+        throw std::invalid_argument("no scripted failure for " + function);
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->callFaults[function] = {code, times};
 }
@@ -879,20 +888,21 @@ BOOL passThrough(Resolved &r, bool direct, LPVOID in, DWORD inSize, LPVOID out, 
 }
 
 BOOL storageProperty(Resolved &r, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned) {
-    if (in == nullptr || inSize < sizeof(STORAGE_PROPERTY_QUERY) - 1 || (outSize > 0 && out == nullptr))
-        return fail(ERROR_INVALID_PARAMETER);
-    STORAGE_PROPERTY_QUERY q;
-    std::memcpy(&q, in, sizeof(STORAGE_PROPERTY_QUERY) - 1);
-    if (q.PropertyId != StorageAdapterProperty && q.PropertyId != StorageDeviceProperty)
-        return fail(ERROR_INVALID_FUNCTION);
-    if (q.QueryType == PropertyExistsQuery) {
+    const size_t needed = offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters);
+    if (in == nullptr || inSize < needed || (outSize > 0 && out == nullptr)) return fail(ERROR_INVALID_PARAMETER);
+    // Read as plain numbers: a caller's out-of-range value is no enumerator.
+    uint32_t property = 0, queryType = 0;
+    std::memcpy(&property, in, 4);
+    std::memcpy(&queryType, static_cast<const uint8_t *>(in) + 4, 4);
+    if (property != StorageAdapterProperty && property != StorageDeviceProperty) return fail(ERROR_INVALID_FUNCTION);
+    if (queryType == PropertyExistsQuery) {
         if (returned) *returned = 0;
         return TRUE;
     }
-    if (q.QueryType != PropertyStandardQuery) return fail(ERROR_INVALID_PARAMETER);
+    if (queryType != PropertyStandardQuery) return fail(ERROR_INVALID_PARAMETER);
     if (outSize < sizeof(STORAGE_DESCRIPTOR_HEADER)) return fail(ERROR_INSUFFICIENT_BUFFER);
     std::vector<uint8_t> d;
-    if (q.PropertyId == StorageAdapterProperty) {
+    if (property == StorageAdapterProperty) {
         STORAGE_ADAPTER_DESCRIPTOR a{};
         a.Version = a.Size = sizeof a;
         a.MaximumTransferLength = 0x20000;

@@ -64,6 +64,7 @@ struct DiskSpec {
     std::map<size_t, std::vector<uint8_t>> inquiryBytes;  // overrides at offsets of the standard data
     std::vector<uint8_t> rawInquiry;    // when set, the standard inquiry data as is
     std::map<uint8_t, std::vector<uint8_t>> pages;  // VPD pages, header included
+    std::vector<uint8_t> rawPageCodes;  // pages answered byte for byte (others get the peripheral byte)
     bool listPage00 = true;             // generate page 0x00 from the pages present (unless given)
     // Canned data-in answers: a CDB starting with the first bytes gets the second.
     std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> responses;
@@ -234,8 +235,15 @@ public:
     void setRootRescanDelay(uint64_t ms);           // asynchronous root re-enumeration lands after this
     void setRemovalNeedsReboot(bool yes);           // DIF_REMOVE then reports DI_NEEDREBOOT
     std::vector<std::string> removedInstanceIds() const;
-    // Make the named Windows function fail `times` times (-1: for ever) with
-    // `code`: its CONFIGRET for CM_* functions, else the last error.
+    // Make a Windows function fail `times` times (-1: for ever) with `code`:
+    // its CONFIGRET for CM_* functions, else the last error. Names drop the
+    // W / _Ex / _ExW endings and cover every variant: CM_Get_Device_ID_List_Size,
+    // CM_Get_Device_ID_List, CM_Locate_DevNode, CM_Get_Device_ID,
+    // CM_Get_DevNode_Registry_Property, CM_Reenumerate_DevNode,
+    // SetupDiGetClassDevs, SetupDiGetDeviceInfoListDetail, SetupDiEnumDeviceInfo,
+    // SetupDiGetDeviceRegistryProperty, SetupDiSetClassInstallParams,
+    // SetupDiCallClassInstaller, SetupDiGetDeviceInstallParams, QueryDosDeviceW.
+    // Any other name throws std::invalid_argument.
     void failCall(const std::string &function, uint32_t code, int times = 1);
 
     // Clock.

@@ -101,6 +101,7 @@ end
     EXPECT_EQ(luns[0]->disk()->spec().vendor, "AB  ");
     EXPECT_EQ(luns[0]->disk()->vpdPage(0x83).size(), 5u);  // a page whose length byte lies
     EXPECT_EQ(luns[0]->disk()->standardInquiry()[0], 0x7F);
+    EXPECT_EQ(luns[0]->disk()->vpdPage(0x83)[0], 0x00);  // raw pages keep their own byte 0
     EXPECT_FALSE(luns[1]->present());
 }
 

@@ -299,6 +299,7 @@ TEST(SimHost, ScriptedFaults) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     SetupDiDestroyDeviceInfoList(set);
     (void)reboot;
+    EXPECT_THROW(host->failCall("CM_Get_Device_ID_ListW", CR_FAILURE), std::invalid_argument);
 }
 
 TEST(SimHost, DeviceIdBuffersAndTreeWalk) {

@@ -150,6 +150,10 @@ TEST_F(Ioctl, DirectPassThroughChecksTheAdapterAlignment) {
     EXPECT_EQ(dd.Size, n);
     EXPECT_STREQ(reinterpret_cast<char *>(dev + dd.ProductIdOffset), "HSV210");
     EXPECT_FALSE(DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, &q, sizeof q, dev, 4, &n, nullptr));
+    uint32_t unknownProperty[3] = {7, 0, 0};
+    EXPECT_FALSE(DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, unknownProperty, sizeof unknownProperty, dev,
+                                 sizeof dev, &n, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
 }
 
 TEST_F(Ioctl, AddressGeometryAndInquiryData) {
