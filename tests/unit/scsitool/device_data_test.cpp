@@ -1,0 +1,88 @@
+// The device record's bounded page access and the inquiry text fields.
+#include "scsitool/device_scsi_data.h"
+#include "scsitool/scsitool_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+CScsiDeviceData makeDevice() {
+    return CScsiDeviceData(L"\\\\.\\PHYSICALDRIVE3", L"\\\\.\\PHYSICALDRIVE3", L"HOSTA", 0, 0, 0, 0xFFFFFFFFu, L"",
+                           L"", L"", 0);
+}
+
+// Standard inquiry data of n bytes: a disk, with the given text fields.
+Bytes inquiry(size_t n, const char *vendor8, const char *product16, const char *revision4) {
+    Bytes b(std::max<size_t>(n, 36), 0);
+    b[4] = static_cast<uint8_t>(b.size() - 5);
+    std::memcpy(&b[8], vendor8, 8);
+    std::memcpy(&b[16], product16, 16);
+    std::memcpy(&b[32], revision4, 4);
+    b.resize(n);
+    return b;
+}
+
+TEST(ScsiPageView, EveryReadStaysInsideTheStoredLength) {
+    const uint8_t bytes[] = {0x00, 0x83, 0x00, 0x08, 'A', 'B', 0x00, 'C', 0xFE};
+    CScsiPageView v(bytes, sizeof bytes);
+    EXPECT_TRUE(v.has(0, 9) && v.has(9, 0));
+    EXPECT_FALSE(v.has(8, 2) || v.has(10, 0) || v.has(UINT64_MAX, 2) || v.has(2, UINT64_MAX));
+    EXPECT_EQ(v.byte(8), 0xFE);
+    EXPECT_EQ(v.byte(9), 0);
+    EXPECT_EQ(v.byte(UINT64_MAX), 0);
+    EXPECT_EQ(v.be16(2), 0x0008);
+    EXPECT_EQ(v.be16(8), 0);  // half stored
+    EXPECT_EQ(v.be32(0), 0x00830008u);
+    EXPECT_EQ(v.text(4, 10), "AB");     // stops at the zero byte
+    EXPECT_EQ(v.text(7, 10), "C\xFE");  // stops at the end
+    EXPECT_EQ(v.text(UINT64_MAX, UINT64_MAX), "");
+    EXPECT_EQ(v.hex(6, 10), "0043fe");
+    EXPECT_EQ(v.hex(6, 10, true), "0043FE");
+    EXPECT_EQ(v.hex(UINT64_MAX - 1, 4), "");
+    EXPECT_FALSE(CScsiPageView(nullptr, 20).present());
+    EXPECT_FALSE(CScsiPageView(nullptr, 20).has(0, 1));
+
+    // The record keeps its own copy; an empty buffer removes the page.
+    CScsiDeviceData d = makeDevice();
+    uint8_t page[] = {0x00, 0x83, 0x00, 0x01, 0x42};
+    d.setModePage(0x83, page, sizeof page);
+    page[4] = 0;
+    uint32_t length = 0;
+    EXPECT_EQ(d.getModePage83(length)[4], 0x42);
+    EXPECT_EQ(length, 5u);
+    d.setModePage(0x83, page, 0);
+    EXPECT_EQ(d.getModePage83(length), nullptr);
+    EXPECT_EQ(length, 0u);
+    EXPECT_FALSE(d.modePage(0x83).present());
+}
+
+TEST(ScsiToolParsing, InquiryTextFields) {
+    CScsiTool tool;
+    CScsiDeviceData d = makeDevice();
+    EXPECT_THROW(tool.UpdateVendorId(&d), int);  // no standard inquiry stored
+    auto update = [&](const Bytes &data) {
+        d.setModePage(SCSI_STD_INQUIRY_KEY, data.data(), static_cast<uint32_t>(data.size()));
+        tool.UpdateVendorId(&d);
+        tool.UpdateProductId(&d);
+        tool.UpdateFirmwareLevel(&d);
+    };
+    update(inquiry(96, "ABC     ", "X 100           ", " 1A "));
+    EXPECT_EQ(d.m_vendorId, "ABC");
+    EXPECT_EQ(d.m_productId, "X 100");
+    EXPECT_EQ(d.m_firmwareLevel, " 1A ");
+    // A zero byte ends a field; a field that runs past the data is cut there.
+    update(inquiry(20, "AB\0CDEFG", "PRODUCT-NAME-16C", "REV1"));
+    EXPECT_EQ(d.m_vendorId, "AB");
+    EXPECT_EQ(d.m_productId, "PROD");
+    EXPECT_EQ(d.m_firmwareLevel, "");
+    update(inquiry(36, "        ", "                ", "    "));
+    EXPECT_EQ(d.m_vendorId, "");
+    EXPECT_EQ(d.m_firmwareLevel, "    ");
+}
+
+} // namespace
