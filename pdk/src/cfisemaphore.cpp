@@ -8,17 +8,17 @@ namespace {
 const size_t kMaxNameLength = 256;
 }
 
-WString CFiSemaphoreWin::nameForKey(int key) {
+std::wstring CFiSemaphoreWin::nameForKey(int key) {
     wchar_t name[kMaxNameLength];
     std::swprintf(name, kMaxNameLength, L"kelm-sem-%d", key);
-    return WString(name);
+    return std::wstring(name);
 }
 
 CFiSemaphoreWin::CFiSemaphoreWin(int key) : m_key(key), m_handle(nullptr) {
     if (key == 0) {
         m_handle = CreateSemaphoreW(nullptr, 1, 1, nullptr);
     } else {
-        WString name = nameForKey(key);
+        std::wstring name = nameForKey(key);
         m_handle = CreateSemaphoreW(nullptr, 1, 1, name.c_str());
     }
 }

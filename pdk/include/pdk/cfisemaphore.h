@@ -5,6 +5,8 @@
 #include "pdk/cfibase.h"
 #include "platform/windows.h"
 
+#include <string>
+
 namespace kelm_pdk_4_4 {
 
 // A semaphore with initial and maximum count 1. Key 0 makes an unnamed one,
@@ -30,7 +32,7 @@ public:
     bool isValid() const;
     int key() const { return m_key; }
     // "kelm-sem-<key>", at most 255 characters.
-    static WString nameForKey(int key);
+    static std::wstring nameForKey(int key);
 
 private:
     int m_key;

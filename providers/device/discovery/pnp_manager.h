@@ -14,6 +14,9 @@ public:
     // First capacity, in characters, of the DOS device list buffer; it grows
     // tenfold each time the list does not fit.
     static const DWORD kInitialDosListCapacity = 32768;
+    // The last capacity tried (three growths); a list that does not fit then
+    // is given up with an error.
+    static const DWORD kMaxDosListCapacity = 3276800;
 
     CPnpManager();
     ~CPnpManager() override;
@@ -47,7 +50,7 @@ public:
     bool ReenumerateDevNode(DEVINST devInst, const wchar_t *deviceId);
 
 protected:
-    // Narrow computer name, "" when it cannot be read.
+    // The computer name, empty when it cannot be read.
     std::wstring computerName();
     std::vector<CScsiDeviceData *> recordsFor(const std::vector<std::string> &paths);
 };
