@@ -7,6 +7,7 @@
 
 using kelm_pdk_4_4::CFiSemaphoreGuard;
 using kelm_pdk_4_4::CFiSemaphoreWin;
+using kelm_pdk_4_4::CFiTraceable;
 using kelm_pdk_4_4::CFiTraceLogFunction;
 using kelm_pdk_4_4::CFiTraceLogPtr;
 
@@ -19,8 +20,10 @@ CFiSemaphoreWin &CDeviceDiscoveryBase::rescanLock() {
     return *lock;
 }
 
+void CDeviceDiscoveryBase::setTraceLog(const CFiTraceLogPtr &log) { registerTraceLog(log); }
+
 void CDeviceDiscoveryBase::registerTraceLog(const CFiTraceLogPtr &log) {
-    setTraceLog(log);
+    CFiTraceable::setTraceLog(log);
     m_scsiTool.setTraceLog(log);
     m_dmpManager.registerTraceLog(log);
 }

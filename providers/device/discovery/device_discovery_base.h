@@ -25,6 +25,9 @@ public:
 
     // Keeps the log and passes it to the SCSI tool and the multipath manager.
     virtual void registerTraceLog(const kelm_pdk_4_4::CFiTraceLogPtr &log);
+    // The same as registerTraceLog, so that neither way of setting the log
+    // leaves the SCSI tool or the multipath manager without it.
+    void setTraceLog(const kelm_pdk_4_4::CFiTraceLogPtr &log) override;
     // Hooks for derived classes; these do nothing.
     virtual void removeDeadDevices(std::vector<CScsiDeviceData *> &devices, bool removeFlag);
     virtual void removeDevice(const std::string &deviceName);

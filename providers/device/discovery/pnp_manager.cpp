@@ -206,7 +206,7 @@ std::vector<std::string> CPnpManager::enumerateNativeDevicePaths() {
             if (returned == 0) {
                 DWORD error = GetLastError();
                 if (error == ERROR_INSUFFICIENT_BUFFER) {
-                    // A list that still does not fit after three tenfold
+                    // A list that still does not fit after two tenfold
                     // growths is not a DOS device list: give up rather than
                     // grow without bound.
                     if (capacity >= kMaxDosListCapacity) {

@@ -14,7 +14,7 @@ public:
     // First capacity, in characters, of the DOS device list buffer; it grows
     // tenfold each time the list does not fit.
     static const DWORD kInitialDosListCapacity = 32768;
-    // The last capacity tried (three growths); a list that does not fit then
+    // The last capacity tried (after two growths); a list that does not fit then
     // is given up with an error.
     static const DWORD kMaxDosListCapacity = 3276800;
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <sys/wait.h>
@@ -23,12 +24,20 @@ namespace {
 using rendo_sim::DiskSpec;
 
 // The lock files of this binary's semaphores live apart from other test runs
-// on the machine; set before any test creates the rescan lock.
-const bool kPrivateLockDirectory = [] {
-    char dir[] = "/tmp/rendo-discovery-locks-XXXXXX";
-    if (mkdtemp(dir) != nullptr) setenv("RENDO_SIM_LOCK_DIR", dir, 1);
-    return true;
-}();
+// on the machine; set before any test creates the rescan lock, removed at exit.
+struct PrivateLockDirectory {
+    std::string path;
+    PrivateLockDirectory() {
+        char dir[] = "/tmp/rendo-discovery-locks-XXXXXX";
+        if (mkdtemp(dir) == nullptr) return;
+        path = dir;
+        setenv("RENDO_SIM_LOCK_DIR", dir, 1);
+    }
+    ~PrivateLockDirectory() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+} kPrivateLockDirectory;
 
 // Calls a hook inside the locked part of the rescan, then enumerates.
 class HookedPnp : public CPnpManager {
@@ -40,6 +49,7 @@ public:
     }
 };
 
+// Deletes the records; returns how many were read completely.
 size_t completeRecords(std::vector<CScsiDeviceData *> &records) {
     size_t n = 0;
     for (CScsiDeviceData *d : records) {
@@ -57,10 +67,25 @@ std::shared_ptr<rendo_sim::Host> twoDiskHost() {
 }
 
 TEST(RescanLock, TheKeyNamesTheSemaphore) {
-    ASSERT_TRUE(kPrivateLockDirectory);
+    ASSERT_FALSE(kPrivateLockDirectory.path.empty());
     EXPECT_EQ(kelm_pdk_4_4::CFiSemaphoreWin::nameForKey(1001), L"kelm-sem-1001");
     EXPECT_EQ(CDeviceDiscoveryBase::rescanLock().key(), 1001);
     EXPECT_TRUE(CDeviceDiscoveryBase::rescanLock().isValid());
+    EXPECT_TRUE(std::filesystem::exists(kPrivateLockDirectory.path + "/kelm-sem-1001"));  // host-wide
+}
+
+TEST(RescanLock, UnnamedSemaphoresArePrivateAndGuardsGiveBack) {
+    using kelm_pdk_4_4::CFiSemaphoreGuard;
+    using kelm_pdk_4_4::CFiSemaphoreWin;
+    CFiSemaphoreWin a(0), b(0);
+    ASSERT_TRUE(a.isValid());
+    {
+        CFiSemaphoreGuard holdA(a);
+        CFiSemaphoreGuard holdB(b);  // does not wait for a
+    }
+    EXPECT_FALSE(a.post());  // both guards gave their count back: at the maximum
+    EXPECT_FALSE(b.post());
+    CFiSemaphoreGuard again(a);
 }
 
 TEST(RescanLock, ASecondProcessWaitsForTheFirst) {
