@@ -29,8 +29,13 @@ struct Semaphore {
     LONG maximum = 1;
     std::string name;
     int fd = -1;       // lock file of a host-wide semaphore
+    std::string path;  // its name
+    // The description locked by the current holder. Each wait opens its own:
+    // a description inherited across fork() is shared, and its flock with it.
+    int heldFd = -1;
     ~Semaphore() {
         if (fd >= 0) ::close(fd);
+        if (heldFd >= 0) ::close(heldFd);
     }
 };
 
@@ -83,6 +88,7 @@ HANDLE openSemaphore(const std::string &name, LONG initial, LONG maximum, bool c
                 ::mkdir(dir.c_str(), 0700);
                 std::string file = lockFileName(name);
                 sem->fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+                sem->path = file;
                 if (sem->fd < 0) {
                     SetLastError(ERROR_ACCESS_DENIED);
                     return nullptr;
@@ -165,13 +171,20 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD ms) {
     if (s.fd >= 0) {
         // The process holds the only count; now wait for the other processes.
         lock.unlock();
-        bool locked = lockFile(s.fd, ms);
+        int fd = ::open(s.path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        bool locked = fd >= 0 && lockFile(fd, ms);
         lock.lock();
         if (!locked) {
+            if (fd >= 0) ::close(fd);
             ++s.count;
             s.cv.notify_one();
+            if (fd < 0) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return WAIT_FAILED;
+            }
             return WAIT_TIMEOUT;
         }
+        s.heldFd = fd;
     }
     return WAIT_OBJECT_0;
 }
@@ -193,7 +206,11 @@ BOOL ReleaseSemaphore(HANDLE handle, LONG release, LPLONG previous) {
         return FALSE;
     }
     if (previous) *previous = s.count;
-    if (s.fd >= 0) ::flock(s.fd, LOCK_UN);
+    if (s.heldFd >= 0) {
+        ::flock(s.heldFd, LOCK_UN);
+        ::close(s.heldFd);
+        s.heldFd = -1;
+    }
     s.count += release;
     s.cv.notify_all();
     SetLastError(ERROR_SUCCESS);

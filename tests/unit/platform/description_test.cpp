@@ -85,6 +85,9 @@ disk broken
   vendor X
   fail-open 5
   masked
+disk claimed
+  vendor C
+  claim-level 7
 end
 )";
     std::string error;
@@ -95,7 +98,7 @@ end
     EXPECT_EQ(host->initiator().isid[5], 7);
     EXPECT_TRUE(host->virtualClock());
     auto luns = host->luns();
-    ASSERT_EQ(luns.size(), 2u);
+    ASSERT_EQ(luns.size(), 3u);
     EXPECT_FALSE(luns[0]->present());
     EXPECT_EQ(luns[0]->address().lun, 4);
     EXPECT_EQ(luns[0]->disk()->spec().vendor, "AB  ");
@@ -103,6 +106,10 @@ end
     EXPECT_EQ(luns[0]->disk()->standardInquiry()[0], 0x7F);
     EXPECT_EQ(luns[0]->disk()->vpdPage(0x83)[0], 0x00);  // raw pages keep their own byte 0
     EXPECT_FALSE(luns[1]->present());
+    EXPECT_EQ(luns[0]->claimLevel(), 1u);
+    EXPECT_EQ(luns[2]->claimLevel(), 7u);
+    EXPECT_EQ(host->claimLevelOf(luns[2]->devicePath(), 0), 7u);
+    EXPECT_EQ(host->claimLevelOf("PhysicalDrive77", 9), 9u);  // absent: the caller's fallback
 }
 
 TEST(HostDescription, ErrorsNameTheLine) {

@@ -75,6 +75,39 @@ TEST(SemaphoreConcurrency, AnotherProcessWaitsAndACrashedHolderReleasesIt) {
     for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) close(fd);
 }
 
+// A process forked from one that already had the semaphore open takes the
+// host-wide lock on its own: its parent then waits.
+TEST(SemaphoreConcurrency, AForkedChildHoldsTheLockAgainstItsParent) {
+    std::wstring name = uniqueName("inherited");
+    HANDLE h = CreateSemaphoreW(nullptr, 1, 1, name.c_str());
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(WaitForSingleObject(h, INFINITE), WAIT_OBJECT_0);
+    ASSERT_TRUE(ReleaseSemaphore(h, 1, nullptr));
+    int toParent[2], toChild[2];
+    ASSERT_EQ(pipe(toParent), 0);
+    ASSERT_EQ(pipe(toChild), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char c = WaitForSingleObject(h, INFINITE) == WAIT_OBJECT_0 ? 'y' : 'n';
+        if (write(toParent[1], &c, 1) != 1) _exit(2);
+        if (read(toChild[0], &c, 1) != 1) _exit(3);
+        _exit(ReleaseSemaphore(h, 1, nullptr) ? 0 : 4);
+    }
+    char c = 0;
+    ASSERT_EQ(read(toParent[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    EXPECT_EQ(WaitForSingleObject(h, 50), WAIT_TIMEOUT);
+    ASSERT_EQ(write(toChild[1], "x", 1), 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WaitForSingleObject(h, 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseSemaphore(h, 1, nullptr));
+    CloseHandle(h);
+    for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) close(fd);
+}
+
 TEST(SemaphoreConcurrency, UnnamedAndOpenedSemaphores) {
     HANDLE counted = CreateSemaphoreW(nullptr, 2, 3, nullptr);
     ASSERT_NE(counted, nullptr);

@@ -1,0 +1,172 @@
+// The discovery base's rescan and validate flows on the simulated host.
+#include "discovery/pnp_manager.h"
+#include "discovery_test_util.h"
+
+#include "platform/simhost.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+using namespace discovery_test;
+using rendo_sim::DiskSpec;
+
+// Records the hooks the base calls; can be made to throw while enumerating.
+class HookedPnp : public CPnpManager {
+public:
+    std::vector<std::string> removed;
+    int deadCalls = 0;
+    bool deadFlag = false;
+    bool throwOnEnumerate = false;
+
+    void removeDevice(const std::string &name) override { removed.push_back(name); }
+    void removeDeadDevices(std::vector<CScsiDeviceData *> &, bool flag) override {
+        ++deadCalls;
+        deadFlag = flag;
+    }
+    std::vector<CScsiDeviceData *> enumerateDevices() override {
+        if (throwOnEnumerate) throw std::runtime_error("enumeration");
+        return CPnpManager::enumerateDevices();
+    }
+    std::vector<CScsiDeviceData *> validateEnumerateDevices(const std::string &name) override {
+        if (throwOnEnumerate) throw 6;
+        return CPnpManager::validateEnumerateDevices(name);
+    }
+};
+
+class DiscoveryBase : public ::testing::Test {
+protected:
+    // Either way of setting the log reaches the SCSI tool (asserted below).
+    void SetUp() override { pnp.setTraceLog(trace.log()); }
+
+    std::shared_ptr<rendo_sim::Host> host = rendo_sim::Host::create("DISCHOST");
+    rendo_sim::ScopedHost use{host};
+    TraceCapture trace;
+    HookedPnp pnp;
+};
+
+TEST_F(DiscoveryBase, RescanWithoutBusRescanReadsEveryDiskUnderTheLock) {
+    host->addDisk(DiskSpec::make("ACME", "A", "0001", "S1"));
+    host->addDisk(DiskSpec::make("EMC", "SYMMETRIX", "5874", "S2"));
+    Records r;
+    r.v = pnp.rescan(false, true, true);
+    EXPECT_EQ(r.vendors(), (std::vector<std::string>{"ACME", "EMC"}));
+    EXPECT_EQ(host->rescans(0), 0u);
+    EXPECT_EQ(pnp.deadCalls, 0);
+    EXPECT_TRUE(pnp.removed.empty());
+
+    std::vector<TraceLine> lines = trace.take();
+    EXPECT_EQ(linesWith(lines, "CDeviceDiscoveryBase"),
+              (std::vector<std::string>{
+                  "Entering Function CDeviceDiscoveryBase::rescan",
+                  "libscsitool: Info: CDeviceDiscoveryBase::rescan().",
+                  "libscsitool: Info: CDeviceDiscoveryBase:: Getting data for disk \\\\.\\PHYSICALDRIVE0.",
+                  "libscsitool: Info: CDeviceDiscoveryBase:: Getting data for disk \\\\.\\PHYSICALDRIVE1.",
+                  "libscsitool: DEBUG : CDeviceDiscoveryBase::rescan Exit.",
+                  "Exiting Function CDeviceDiscoveryBase::rescan",
+              }));
+    EXPECT_EQ(linesWith(lines, " lock ."),
+              (std::vector<std::string>{"Acquring lock .", "Got the lock .", "Releasing the lock ."}));
+    EXPECT_EQ(severityOf(lines, "Got the lock ."), kLevel3);
+    EXPECT_EQ(severityOf(lines, "libscsitool: Info: CDeviceDiscoveryBase:: Getting data for disk \\\\.\\PHYSICALDRIVE0."),
+              kLevel6);
+    EXPECT_TRUE(linesWith(lines, "rescanScsiBus").empty());
+    EXPECT_TRUE(linesWith(lines, "CDmpPowerPathDiscovery::rescan").empty());
+}
+
+TEST_F(DiscoveryBase, BusRescanFindsAMaskedDiskAfterItsRescansAndOnTheVirtualClock) {
+    host->setVirtualClock(true);
+    host->addDisk(DiskSpec::make("ACME", "A", "0001", "S1"));
+    host->addDisk(DiskSpec::make("HITACHI", "OPEN-V", "6008", "S3")).appearAfterRescans(3);
+    host->addDisk(DiskSpec::make("NETAPP", "LUN", "7340", "S4")).appearAt(host->nowMs() + 20000);
+    for (int i = 0; i < 2; ++i) {
+        Records r;
+        r.v = pnp.rescan(true, false, false);
+        EXPECT_EQ(r.vendors(), std::vector<std::string>{"ACME"}) << "rescan " << i + 1;
+    }
+    Records third;
+    third.v = pnp.rescan(true, false, true);
+    EXPECT_EQ(third.vendors(), (std::vector<std::string>{"ACME", "HITACHI"}));
+    EXPECT_EQ(pnp.deadCalls, 3);
+    EXPECT_TRUE(pnp.deadFlag);
+
+    Sleep(20000);  // the array unmasks the LUN; the next rescan finds it
+    Records fourth;
+    fourth.v = pnp.rescan(true, false, false);
+    EXPECT_EQ(fourth.vendors(), (std::vector<std::string>{"ACME", "HITACHI", "NETAPP"}));
+    EXPECT_EQ(host->sleeps(), std::vector<uint32_t>{20000});
+    std::vector<TraceLine> lines = trace.take();
+    EXPECT_EQ(countOf(lines, "Entering Function CDmpPowerPathDiscovery::rescan"), 4u);
+    EXPECT_EQ(countOf(lines, "libscsitool: DEBUG: Exiting CPnpManager::rescanScsiBus()"), 4u);
+}
+
+TEST_F(DiscoveryBase, FailingAndVanishingDisksStayWithWhatWasRead) {
+    host->addDisk(DiskSpec::make("ACME", "A", "0001", "S1")).disk()->failCommand(0x12, 0x05, 0x24, 0, -1, -2);
+    host->addDisk(DiskSpec::make("ACME", "B", "0001", "S2")).vanishAfterListing();
+    host->addDisk(DiskSpec::make("ACME", "C", "0001", "S3"));
+    Records r;
+    r.v = pnp.rescan(false, false, false);
+    EXPECT_EQ(r.vendors(), (std::vector<std::string>{"", "", "ACME"}));
+    EXPECT_EQ(pnp.removed, (std::vector<std::string>{"\\\\.\\PHYSICALDRIVE0", "\\\\.\\PHYSICALDRIVE1"}));
+    std::vector<TraceLine> lines = trace.take();
+    EXPECT_EQ(linesWith(lines, "FAILED - Remove disk"),
+              (std::vector<std::string>{
+                  "libscsitool: Info: CDeviceDiscoveryBase::rescan FAILED - Remove disk \\\\.\\PHYSICALDRIVE0.",
+                  "libscsitool: Info: CDeviceDiscoveryBase::rescan FAILED - Remove disk \\\\.\\PHYSICALDRIVE1."}));
+    EXPECT_EQ(severityOf(lines, "libscsitool: Info: CDeviceDiscoveryBase::rescan FAILED - Remove disk "
+                                "\\\\.\\PHYSICALDRIVE1."),
+              kLevel3);
+    EXPECT_EQ(severityOf(lines, "INFO: CreateFile() failed opening device \\\\.\\PHYSICALDRIVE1, retrying with "
+                                "alternate device path"),
+              kLevel3);
+}
+
+TEST_F(DiscoveryBase, AnExceptionEndsTheRescanAndReleasesTheLock) {
+    host->addDisk(DiskSpec::make("ACME", "A", "0001", "S1"));
+    pnp.throwOnEnumerate = true;
+    Records r;
+    r.v = pnp.rescan(true, false, false);
+    EXPECT_TRUE(r.v.empty());
+    std::vector<TraceLine> lines = trace.take();
+    EXPECT_EQ(severityOf(lines, "libscsitool: ERROR: CDeviceDiscoveryBase::rescan() failed."), kLevel1);
+    EXPECT_EQ(severityOf(lines, "Releasing the lock ."), kLevel3);
+    EXPECT_EQ(severityOf(lines, "libscsitool: DEBUG : CDeviceDiscoveryBase::rescan Exit."), kLevel3);
+    EXPECT_EQ(pnp.deadCalls, 0);  // the exception skipped it
+
+    pnp.throwOnEnumerate = false;  // the lock was given back: this does not hang
+    Records again;
+    again.v = pnp.rescan(false, false, false);
+    EXPECT_EQ(again.vendors(), std::vector<std::string>{"ACME"});
+}
+
+TEST_F(DiscoveryBase, ValidateReadsOneDiskWithoutLockOrBusRescan) {
+    host->addDisk(DiskSpec::make("ACME", "A", "0001", "S1"));
+    rendo_sim::Lun &b = host->addDisk(DiskSpec::make("DGC", "RAID 5", "0326", "S2"));
+    Records r;
+    r.v = pnp.validateDevice(b.devicePath());
+    EXPECT_EQ(r.vendors(), std::vector<std::string>{"DGC"});
+    EXPECT_EQ(host->rescans(0), 0u);
+    std::vector<TraceLine> lines = trace.take();
+    EXPECT_TRUE(linesWith(lines, " lock .").empty());
+    EXPECT_EQ(severityOf(lines, "Entering Function CDeviceDiscoveryBase::validateDevice"), kLevel6);
+    EXPECT_EQ(severityOf(lines, "Exiting Function CDeviceDiscoveryBase::validateDevice"), kLevel6);
+
+    Records missing;
+    missing.v = pnp.validateDevice("\\\\.\\PHYSICALDRIVE9");
+    ASSERT_EQ(missing.vendors(), std::vector<std::string>{""});
+    EXPECT_EQ(severityOf(trace.take(), "libscsitool: Info: CDeviceDiscoveryBase:: validateDevice FAILED - Remove "
+                                       "disk \\\\.\\PHYSICALDRIVE9."),
+              kLevel3);
+    EXPECT_TRUE(pnp.removed.empty());  // validation only reports
+
+    pnp.throwOnEnumerate = true;
+    Records thrown;
+    thrown.v = pnp.validateDevice(b.devicePath());
+    EXPECT_TRUE(thrown.v.empty());
+    EXPECT_EQ(severityOf(trace.take(), "libscsitool: ERROR: CDeviceDiscoveryBase:: validateDevice() failed."),
+              kLevel1);
+}
+
+} // namespace

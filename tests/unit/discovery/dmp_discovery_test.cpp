@@ -1,0 +1,104 @@
+// Multipath discovery: the manager's module list and the PowerPath module.
+#include "discovery/dmp_discovery.h"
+#include "discovery_test_util.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace discovery_test;
+
+// Records what the manager does to it.
+class RecordingModule : public CDmpDiscoveryBase {
+public:
+    RecordingModule(std::vector<std::string> *events, const std::string &name) : m_events(events), m_name(name) {}
+    void registerTraceLog(const kelm_pdk_4_4::CFiTraceLogPtr &log) override {
+        m_events->push_back(m_name + (log.isNull() ? " log-null" : " log"));
+    }
+    int enumerateDmpDevices(DeviceMap &) override {
+        m_events->push_back(m_name + " enumerate");
+        return 5;  // ignored by the manager
+    }
+    int rescan() override {
+        m_events->push_back(m_name + " rescan");
+        return 6;
+    }
+
+private:
+    std::vector<std::string> *m_events;
+    std::string m_name;
+};
+
+// PowerPath with a listing command whose output the test gives.
+class ListedPowerPath : public CDmpPowerPathDiscovery {
+public:
+    explicit ListedPowerPath(std::vector<std::string> lines) : m_lines(std::move(lines)) {}
+
+protected:
+    std::string listingCommand() const override { return "powermt display"; }
+    std::vector<std::string> listingOutput(const std::string &) override { return m_lines; }
+    std::vector<std::string> m_lines;
+};
+
+const char kRegistering[] = "INFO: registering trace log on discovery module";
+
+TEST(DmpDiscovery, TheBuiltInModuleAloneLeavesTheMapAlone) {
+    TraceCapture trace;
+    CDmpDiscoveryManager manager;
+    manager.registerTraceLog(trace.log());
+    EXPECT_EQ(countOf(trace.take(), kRegistering), 1u);
+
+    DeviceMap map;
+    map["\\\\.\\PHYSICALDRIVE0"].udid = "UDID##X##Y##Z";
+    EXPECT_EQ(manager.enumerateDmpDevices(map), 0);
+    ASSERT_EQ(map.size(), 1u);
+    EXPECT_EQ(map.begin()->second.udid, "UDID##X##Y##Z");
+    EXPECT_EQ(manager.rescan(), 0);
+    std::vector<TraceLine> lines = trace.take();
+    EXPECT_EQ(severityOf(lines, "INFO: CDmpDiscoveryManager::enumerateDmpDevices 1 modules registered"), kLevel3);
+    EXPECT_EQ(severityOf(lines, "INFO: enumerating devices using command [], lines returned [0]"), kLevel3);
+    for (const char *f : {"CDmpPowerPathDiscovery::enumerateDmpDevices", "CDmpPowerPathDiscovery::rescan"}) {
+        EXPECT_EQ(severityOf(lines, std::string("Entering Function ") + f), kLevel6);
+        EXPECT_EQ(severityOf(lines, std::string("Exiting Function ") + f), kLevel6);
+    }
+}
+
+TEST(DmpDiscovery, RegisteredModulesGetTheLogFirstAndRunInOrder) {
+    TraceCapture trace;
+    std::vector<std::string> events;
+    CDmpDiscoveryManager manager;
+    manager.registerDiscoveryModule(nullptr);
+    EXPECT_EQ(manager.moduleCount(), 1u);
+    manager.registerDiscoveryModule(new RecordingModule(&events, "early"));  // before any log
+    manager.registerTraceLog(trace.log());
+    manager.registerDiscoveryModule(new RecordingModule(&events, "late"));
+    EXPECT_EQ(countOf(trace.take(), kRegistering), 2u);
+
+    DeviceMap map;
+    EXPECT_EQ(manager.enumerateDmpDevices(map), 0);
+    EXPECT_EQ(manager.rescan(), 0);
+    EXPECT_EQ(events, (std::vector<std::string>{"early log-null", "early log", "late log", "early enumerate",
+                                                "late enumerate", "early rescan", "late rescan"}));
+    EXPECT_EQ(countOf(trace.take(), "INFO: CDmpDiscoveryManager::enumerateDmpDevices 3 modules registered"), 1u);
+}
+
+TEST(DmpDiscovery, PowerPathAddsOnlyItsPseudoDevicesAtLevelSixteen) {
+    TraceCapture trace;
+    ListedPowerPath module({"emcpowera", "sda", "Pseudo name=emcpowerb", "emcpowera"});
+    module.registerTraceLog(trace.log());
+    DeviceMap map;
+    map["emcpowera"].udid = "stale";
+    EXPECT_EQ(module.enumerateDmpDevices(map), 0);
+    ASSERT_EQ(map.size(), 2u);
+    for (const char *key : {"emcpowera", "Pseudo name=emcpowerb"}) {
+        EXPECT_EQ(map.at(key).dmpClaimLevel, 16u);
+        EXPECT_EQ(map.at(key).deviceName, key);
+        EXPECT_EQ(map.at(key).udid, "");  // a fresh record replaces the older one
+    }
+    std::vector<TraceLine> lines = trace.take();
+    EXPECT_EQ(countOf(lines, "INFO: enumerating devices using command [powermt display], lines returned [4]"), 1u);
+    EXPECT_EQ(countOf(lines, "INFO: adding powerpath device to the map [emcpowera]"), 2u);
+    EXPECT_EQ(linesWith(lines, "[sda]").size(), 0u);
+}
+
+} // namespace
