@@ -137,7 +137,7 @@ TEST_F(TraceLogTest, FreshInstallWritesDefaultsAndTracesFromTheNextStart) {
     EXPECT_TRUE(handler.taken().empty());
 
     std::string text = rendo_test::readFile(configPath());
-    for (const std::string line : {"\"TRACEDIR\"=\"" + root + "Logs/\"", std::string("\"TRACEFILE\"=\"rendo.log\""),
+    for (const std::string &line : {"\"TRACEDIR\"=\"" + root + "Logs/\"", std::string("\"TRACEFILE\"=\"rendo.log\""),
                                    std::string("\"TRACELEVEL\"=dword:00000001"), std::string("\"TRACESTDOUT\"=dword:00000000"),
                                    std::string("\"TRACERUNTIMEUPDATE\"=dword:00000000")})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
