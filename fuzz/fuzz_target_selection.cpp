@@ -15,13 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string input(reinterpret_cast<const char *>(data), size);
     size_t eol = input.find('\n');
     const std::string name = input.substr(0, eol);
-    const std::string spec = eol == std::string::npos ? std::string() : input.substr(eol + 1);
+    const std::string resourceSpec = eol == std::string::npos ? std::string() : input.substr(eol + 1);
 
     std::wstring wideName = CFiStringTool::toStdWide(name);
     kelm_objid obj{};
     obj.name = const_cast<wchar_t *>(wideName.c_str());
     CFiPrivateDataPtr pd(new CFiPrivateData(&obj, false));
-    pd->configDataList(1).setValue(CFiPrivateData::kSnapshotResourceSpec, spec);
+    pd->configDataList(1).setValue(CFiPrivateData::kSnapshotResourceSpec, resourceSpec);
     int rc = pd->selectTargetFromConfigData();
     if (rc != 0 && rc != 6) std::abort();
     const std::string target = pd->getConfiguredTarget();

@@ -36,23 +36,23 @@ CFiPrivateDataFactory *pluginFactory(const CFiPrivateDataManagerPtr &manager) {
 
 } // namespace
 
-int CFiPluginBase::config(kel_domain *domain, int mode, char *sessionId, kel_confspec *spec) {
+int CFiPluginBase::config(kel_domain *domain, int mode, char *sessionId, kel_confspec *confspec) {
     PLUGINBASE_TRACE("config");
     CFiPrivateDataFactory *factory = pluginFactory(m_privateDataManager);
-    if (domain == nullptr || spec == nullptr || factory == nullptr) return KEL_EINVAL;
+    if (domain == nullptr || confspec == nullptr || factory == nullptr) return KEL_EINVAL;
     CFiMutexWrapper lock(m_configMutex);
 
     CFiPrivateDataPtr pd = factory->get(domain);
     if (pd.isNull()) return KEL_EINVAL;
-    trace(3, " config str %S \n", orEmpty(spec->text));
+    trace(3, " config str %S \n", orEmpty(confspec->text));
     pd->setSessionId(sessionId != nullptr ? sessionId : "");
     const bool alternate = isAlternateNode(domain);
 
-    if (spec->list_select == 0 && spec->active == 0) {
-        spec->text = nullptr;
+    if (confspec->list_select == 0 && confspec->active == 0) {
+        confspec->text = nullptr;
         return 0;
     }
-    const int index = spec->list_select != 0 ? 1 : 0;
+    const int index = confspec->list_select != 0 ? 1 : 0;
     wchar_t *out = nullptr;
     bool copied = true;
 
@@ -81,23 +81,23 @@ int CFiPluginBase::config(kel_domain *domain, int mode, char *sessionId, kel_con
                 copied = handOut(data.getXML(), out);
             }
         }
-        spec->text = out;
+        confspec->text = out;
         trace(1, "GET: Mode[%d]: %S \n", index, orEmpty(out));
         return copied ? 0 : KEL_EMALLOC;
     }
     case kSetValues:
     case kSetValues2: {
-        if (spec->text == nullptr) {
+        if (confspec->text == nullptr) {
             trace(1, "ERROR: SET: Mode[%d], Invalid config string.\n", mode);
             return 0;
         }
         // Parsed aside first: a text that fails to parse must not replace the
         // node's values (nor leave the bad text as the list's XML).
         CFiConfigParamDataList parsed;
-        int rc = parsed.parse(WString(spec->text));
+        int rc = parsed.parse(WString(confspec->text));
         if (rc != 0) {
-            trace(1, "ERROR: SET: Mode[%d]: Invalid XML [%S] \n", mode, spec->text);
-            spec->text = nullptr;
+            trace(1, "ERROR: SET: Mode[%d]: Invalid XML [%S] \n", mode, confspec->text);
+            confspec->text = nullptr;
             return rc;
         }
         pd->configDataList(index) = parsed;
@@ -108,7 +108,7 @@ int CFiPluginBase::config(kel_domain *domain, int mode, char *sessionId, kel_con
         CFiConfigParamDataList &data = pd->configDataList(index);
         data.updateXML();
         copied = handOut(data.getXML(), out);
-        spec->text = out;
+        confspec->text = out;
         return copied ? 0 : KEL_EMALLOC;
     }
     case kClearValues:
@@ -126,7 +126,7 @@ int CFiPluginBase::config(kel_domain *domain, int mode, char *sessionId, kel_con
                 copied = handOut(info.getXML(), out);
             }
         }
-        spec->text = out;
+        confspec->text = out;
         trace(3, "GETPARAM: Mode[%d]: %S \n", mode, orEmpty(out));
         return copied ? 0 : KEL_EMALLOC;
     }

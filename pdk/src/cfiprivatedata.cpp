@@ -209,23 +209,23 @@ int CFiPrivateData::selectTargetFromConfigData() {
         trace(1, "Error: No snapshot configuration data has been specified for [%S]", name.c_str());
         return 6;
     }
-    std::string spec;
-    if (configDataList(1).getValue(kSnapshotResourceSpec, spec) != 0) {
+    std::string resourceSpec;
+    if (configDataList(1).getValue(kSnapshotResourceSpec, resourceSpec) != 0) {
         trace(1, "Configuration data parameter \"%s\" unspecified for object [%S].", kSnapshotResourceSpec,
               name.c_str());
         return 6;
     }
-    trace(3, "FI_CONFIG_PARAM_SNAPSHOT_RESOURCE_SPEC: [%s]", spec.c_str());
-    return selectTarget(*udid, udidText, spec);
+    trace(3, "FI_CONFIG_PARAM_SNAPSHOT_RESOURCE_SPEC: [%s]", resourceSpec.c_str());
+    return selectTarget(*udid, udidText, resourceSpec);
 }
 
-int CFiPrivateData::selectTarget(const CFiUdid &udid, const std::string &udidText, const std::string &spec) {
+int CFiPrivateData::selectTarget(const CFiUdid &udid, const std::string &udidText, const std::string &resourceSpec) {
     const WString name = getObjName();
     std::vector<std::string> sources =
-        spec.empty() ? std::vector<std::string>()
-                     : CFiStringTool::tokenize(CFiStringTool::convertFromXmlSpecialCharacters(spec), "[]&\r\n");
+        resourceSpec.empty() ? std::vector<std::string>()
+                     : CFiStringTool::tokenize(CFiStringTool::convertFromXmlSpecialCharacters(resourceSpec), "[]&\r\n");
     if (sources.empty()) {
-        trace(1, "Configuration \"%s\" has no resources specified for source [%S].", spec.c_str(), name.c_str());
+        trace(1, "Configuration \"%s\" has no resources specified for source [%S].", resourceSpec.c_str(), name.c_str());
         return 6;
     }
     {

@@ -3,6 +3,7 @@
 #include "device_guard.h"
 
 #include "pdk/cfimessagecatalog.h"
+#include "pdk/cfistringtool.h"
 #include "pdk/cfitracelog.h"
 
 using namespace kelm_pdk_4_4;
@@ -31,8 +32,11 @@ int CDevicePlugin::init() {
             m_catalogManager->registerFactory(new CFiIcuMessageCatalogFactory("root", getProviderName()));
         }
 
-        // The reservation tool, the reservation log manager and the identifier
-        // factory are obtained here once their subsystems exist.
+        m_pgrTool = CPGRToolSingleton::instance(false);
+        if (!m_pgrTool.isNull()) m_pgrTool->setTraceLog(m_traceLog);
+
+        // The reservation log manager and the identifier factory are
+        // obtained here once their subsystems exist.
         return 0;
     });
 }
@@ -58,6 +62,15 @@ std::string CDevicePlugin::importDevice(WString, uint32_t, uint32_t) { return st
 int CDevicePlugin::getScsiToolDeviceName(const std::string &deviceName, std::string &scsiName) {
     scsiName = deviceName;
     return 0;
+}
+
+std::string CDevicePlugin::getKeyForHost(const wchar_t *key) {
+    CFiTraceLogFunction traceScope(m_traceLog, "CDevicePlugin::getKeyForHost");
+    if (key != nullptr) return CFiStringTool::toNarrow(key);
+    // Before init (or after the holder is gone at exit) ask the holder.
+    CPGRToolPtr tool = m_pgrTool.isNull() ? CPGRToolSingleton::instance(false) : m_pgrTool;
+    if (tool.isNull()) return CPGRTool::kNoAddressKey;
+    return tool->getKeyForHost();
 }
 
 int CDevicePlugin::diskReserve(const std::string &, const std::string &, int) { return kReserveFailed; }

@@ -3,6 +3,7 @@
 #define PROVIDERS_DEVICE_DEVICE_PLUGIN_H
 
 #include "device_configuration.h"
+#include "pgr/pgrtool.h"
 
 #include "pdk/cfipluginbase.h"
 
@@ -48,13 +49,21 @@ public:
     // Now: 1096 (not released). Will release the reservation held with key.
     virtual int diskRelease(const std::string &diskPath, const std::string &key, int flags);
 
+    // The reservation key for this call: key converted to narrow text and
+    // used unchanged (no padding or validation) when the caller gave one,
+    // else the key derived for this host by the reservation tool.
+    std::string getKeyForHost(const wchar_t *key);
+
     const CDeviceConfiguration &tuningSettings() const { return m_tuning; }
+    // The reservation tool obtained by init (empty before).
+    const CPGRToolPtr &reservationTool() const { return m_pgrTool; }
 
 private:
     // The identifier factory, the two device maps, the multipath discovery
-    // manager, the reservation tool and log manager and the pre-deport map
-    // join the tuning settings as their subsystems arrive.
+    // manager, the reservation log manager and the pre-deport map join the
+    // tuning settings and the reservation tool as their subsystems arrive.
     CDeviceConfiguration m_tuning;
+    CPGRToolPtr m_pgrTool;
 };
 
 #endif // PROVIDERS_DEVICE_DEVICE_PLUGIN_H

@@ -390,12 +390,12 @@ RENDO_API int rendo_fi_pgn_reaccess_altnode(kel_domain *domain, kelm_objid *a, k
     });
 }
 
-RENDO_API int rendo_fi_pgn_config(kel_domain *domain, int mode, char *sessionId, kel_confspec *spec) {
+RENDO_API int rendo_fi_pgn_config(kel_domain *domain, int mode, char *sessionId, kel_confspec *confspec) {
     return atBoundary(__func__, KEL_EFAIL, [&](const char *name) {
         EntryFrame frame(name);
         if (frame.delayedInitFailed()) return KEL_EDELAYEDINIT;
-        if (domain == nullptr || spec == nullptr) return KEL_EINVAL;
-        return frame.plugin()->config(domain, mode, sessionId, spec);
+        if (domain == nullptr || confspec == nullptr) return KEL_EINVAL;
+        return frame.plugin()->config(domain, mode, sessionId, confspec);
     });
 }
 

@@ -45,14 +45,14 @@ TEST_F(Frame, ConfigChecksItsArgumentsOnlyAfterDelayedInit) {
     ProviderLibrary &lib = ProviderLibrary::testpgn();
     ASSERT_EQ(0, start(lib));
     kel_domain node{};
-    kel_confspec spec{};
+    kel_confspec confspec{};
     char session[] = "s1";
-    EXPECT_EQ(KEL_EINVAL, lib.ep().config(nullptr, 1, session, &spec));
+    EXPECT_EQ(KEL_EINVAL, lib.ep().config(nullptr, 1, session, &confspec));
     EXPECT_EQ(1, lib.control()->delayedInitCalls.load());
     EXPECT_EQ(KEL_EINVAL, lib.ep().config(&node, 1, session, nullptr));
     EXPECT_EQ(0, lib.control()->configCalls.load());
     // With both: the plug-in answers (this node has no private data: 3 too).
-    lib.ep().config(&node, 1, session, &spec);
+    lib.ep().config(&node, 1, session, &confspec);
     EXPECT_EQ(1, lib.control()->configCalls.load());
 }
 

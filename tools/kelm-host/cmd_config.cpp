@@ -67,9 +67,9 @@ void freeText(wchar_t *&text) {
 
 // One config call; the returned text (or null) goes to out, owned by caller.
 int configCall(ProviderHost &host, kel_domain *node, int mode, int list, const wchar_t *in, wchar_t **out) {
-    kel_confspec spec{list, 1, const_cast<wchar_t *>(in)};
-    int rc = host.entry().config(node, mode, kSession, &spec);
-    *out = spec.text != in ? spec.text : nullptr;
+    kel_confspec confspec{list, 1, const_cast<wchar_t *>(in)};
+    int rc = host.entry().config(node, mode, kSession, &confspec);
+    *out = confspec.text != in ? confspec.text : nullptr;
     return rc;
 }
 

@@ -48,7 +48,7 @@ public:
     // are CFiStringTool::tstrdup copies that the framework frees; 5 when such
     // a copy cannot be allocated. A text that fails to parse leaves the
     // node's values as they were.
-    virtual int config(kel_domain *domain, int mode, char *sessionId, kel_confspec *spec);
+    virtual int config(kel_domain *domain, int mode, char *sessionId, kel_confspec *confspec);
     virtual int initAltNode(kel_domain *a, kel_domain *b, kel_domain *c, bool remote);
     virtual int reAccessTmpObj(kel_domain *domain, kelm_objid *id, char *splitType, kel_domain *tmp,
                                char *sessionId, kel_intent intent);

@@ -74,7 +74,7 @@ public:
 
 private:
     static int slot(int index) { return index != 0 ? 1 : 0; }
-    int selectTarget(const CFiUdid &udid, const std::string &udidText, const std::string &spec);
+    int selectTarget(const CFiUdid &udid, const std::string &udidText, const std::string &resourceSpec);
 
     mutable ACE_Thread_Mutex m_lock;
     // The name of the node's object record, copied: the record belongs to the

@@ -75,9 +75,9 @@ public:
         }, KEL_CLAIM_NONE);
     }
 
-    int config(kel_domain *domain, int mode, char *sessionId, kel_confspec *spec) override {
+    int config(kel_domain *domain, int mode, char *sessionId, kel_confspec *confspec) override {
         ++control().configCalls;
-        return CDevicePlugin::config(domain, mode, sessionId, spec);
+        return CDevicePlugin::config(domain, mode, sessionId, confspec);
     }
 
     int subobjList(kel_domain *domain, kelm_objid ***list, int *count) override {

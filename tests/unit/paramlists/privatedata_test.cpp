@@ -232,12 +232,12 @@ namespace {
 
 class TargetSelection : public paramlists_test::TracedTest {
 protected:
-    // Private data of a node named udid whose "snapshot_resource_spec" is spec.
-    int select(const std::wstring &udid, const std::string &spec) {
+    // Private data of a node named udid whose "snapshot_resource_spec" is resourceSpec.
+    int select(const std::wstring &udid, const std::string &resourceSpec) {
         node = std::make_unique<Node>(udid);
         pd = CFiPrivateDataPtr(new CFiPrivateData(&node->obj, false));
         pd->setTraceLog(log);
-        pd->configDataList(1).setValue(CFiPrivateData::kSnapshotResourceSpec, spec);
+        pd->configDataList(1).setValue(CFiPrivateData::kSnapshotResourceSpec, resourceSpec);
         return pd->selectTargetFromConfigData();
     }
     std::unique_ptr<Node> node;
@@ -284,7 +284,7 @@ TEST_F(TargetSelection, LaterSpecificationsAndSeparators) {
 
 TEST_F(TargetSelection, EveryFailureReturnsSixWithItsLine) {
     struct Case {
-        std::string spec;
+        std::string resourceSpec;
         std::string line;
     };
     const std::string n = "[UDID##EMC##SYMMETRIX##e1##l1]";
@@ -303,8 +303,8 @@ TEST_F(TargetSelection, EveryFailureReturnsSixWithItsLine) {
         {"E1##L1X;T", "No matching source specification found for " + n + "."},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.spec);
-        EXPECT_EQ(select(kNode, c.spec), 6);
+        SCOPED_TRACE(c.resourceSpec);
+        EXPECT_EQ(select(kNode, c.resourceSpec), 6);
         EXPECT_TRUE(traced(c.line));
         EXPECT_EQ(pd->getConfiguredTarget(), "");
     }

@@ -73,11 +73,11 @@ protected:
 
     // Runs config and takes the text handed back (freeing the framework's copy).
     int run(Node &n, int mode, int listSelect, const wchar_t *in, std::wstring *out, bool *outNull = nullptr) {
-        kel_confspec spec{listSelect, 1, const_cast<wchar_t *>(in)};
-        int rc = plugin_->config(&n.domain, mode, const_cast<char *>("session-7"), &spec);
-        if (outNull != nullptr) *outNull = spec.text == nullptr;
-        if (out != nullptr) *out = spec.text != nullptr ? std::wstring(spec.text) : std::wstring();
-        if (spec.text != nullptr && spec.text != in) CFiStringTool::tstrfree(spec.text);
+        kel_confspec confspec{listSelect, 1, const_cast<wchar_t *>(in)};
+        int rc = plugin_->config(&n.domain, mode, const_cast<char *>("session-7"), &confspec);
+        if (outNull != nullptr) *outNull = confspec.text == nullptr;
+        if (out != nullptr) *out = confspec.text != nullptr ? std::wstring(confspec.text) : std::wstring();
+        if (confspec.text != nullptr && confspec.text != in) CFiStringTool::tstrfree(confspec.text);
         return rc;
     }
 
@@ -96,9 +96,9 @@ protected:
 
 TEST_F(ConfigTest, NoPrivateDataOrMissingArgumentsGiveThree) {
     Node n(L"disk-none");
-    kel_confspec spec{1, 1, nullptr};
-    EXPECT_EQ(plugin_->config(&n.domain, 1, nullptr, &spec), KEL_EINVAL);
-    EXPECT_EQ(plugin_->config(nullptr, 1, nullptr, &spec), KEL_EINVAL);
+    kel_confspec confspec{1, 1, nullptr};
+    EXPECT_EQ(plugin_->config(&n.domain, 1, nullptr, &confspec), KEL_EINVAL);
+    EXPECT_EQ(plugin_->config(nullptr, 1, nullptr, &confspec), KEL_EINVAL);
     privateData(n);
     EXPECT_EQ(plugin_->config(&n.domain, 1, nullptr, nullptr), KEL_EINVAL);
 }
@@ -108,9 +108,9 @@ TEST_F(ConfigTest, BothSpecFieldsZeroGiveNullTextInEveryModeAndKeepTheSession) {
     CFiPrivateDataPtr pd = privateData(n);
     wchar_t input[] = L"<not-touched/>";
     for (int mode = 1; mode <= 6; ++mode) {
-        kel_confspec spec{0, 0, input};
-        EXPECT_EQ(plugin_->config(&n.domain, mode, const_cast<char *>("s1"), &spec), 0);
-        EXPECT_EQ(spec.text, nullptr) << mode;
+        kel_confspec confspec{0, 0, input};
+        EXPECT_EQ(plugin_->config(&n.domain, mode, const_cast<char *>("s1"), &confspec), 0);
+        EXPECT_EQ(confspec.text, nullptr) << mode;
     }
     EXPECT_EQ(pd->getSessionId(), "s1");
     EXPECT_FALSE(pd->hasConfigDataList(0));
@@ -258,20 +258,20 @@ TEST_F(ConfigTest, AnUnknownModeLeavesTheTextAlone) {
     Node n(L"disk-unknown");
     privateData(n);
     wchar_t input[] = L"keep";
-    kel_confspec spec{1, 1, input};
-    EXPECT_EQ(plugin_->config(&n.domain, 9, nullptr, &spec), 0);
-    EXPECT_EQ(spec.text, input);
+    kel_confspec confspec{1, 1, input};
+    EXPECT_EQ(plugin_->config(&n.domain, 9, nullptr, &confspec), 0);
+    EXPECT_EQ(confspec.text, input);
 }
 
 TEST_F(ConfigTest, AFailedCopyIsReportedAsAnAllocationFailure) {
     Node n(L"disk-nomem");
     privateData(n);
     kelm_fail_allocations_after(0);
-    kel_confspec spec{1, 1, nullptr};
-    int rc = plugin_->config(&n.domain, 4, nullptr, &spec);
+    kel_confspec confspec{1, 1, nullptr};
+    int rc = plugin_->config(&n.domain, 4, nullptr, &confspec);
     kelm_fail_allocations_after(-1);
     EXPECT_EQ(rc, KEL_EMALLOC);
-    EXPECT_EQ(spec.text, nullptr);
+    EXPECT_EQ(confspec.text, nullptr);
 }
 
 // ---- private data defaults ----

@@ -249,8 +249,8 @@ TEST(BaseManagers, WithoutManagersTheOperationsAnswerSafely) {
     EXPECT_EQ(p->delLocaleMessage(nullptr), 0);
 
     kel_domain d{};
-    kel_confspec spec{1, 1, nullptr};
-    EXPECT_EQ(p->config(&d, 1, nullptr, &spec), KEL_EINVAL);
+    kel_confspec confspec{1, 1, nullptr};
+    EXPECT_EQ(p->config(&d, 1, nullptr, &confspec), KEL_EINVAL);
     EXPECT_EQ(p->reAccessTmpObj(&d, nullptr, nullptr, nullptr, nullptr, KEL_INTENT_READ), 0);
     p->deInitNode(&d);
 }
@@ -294,8 +294,12 @@ TEST(ErrMsg, TextsComeFromTheBundleOfTheNativeLanguage) {
         ASSERT_EQ(p->errMsg(0, &ok), 0);
         EXPECT_EQ(w(ok), L"rendo: The operation completed successfully.");
         const wchar_t *missing = nullptr;
-        ASSERT_EQ(p->errMsg(29, &missing), 0);
-        EXPECT_EQ(w(missing), L"rendo: <MSG_ERROR_RENDO_0029>");
+        // A code the bundle has no text for shows its identifier.
+        ASSERT_EQ(p->errMsg(28, &missing), 0);
+        EXPECT_EQ(w(missing), L"rendo: <MSG_ERROR_RENDO_0028>");
+        const wchar_t *known = nullptr;
+        ASSERT_EQ(p->errMsg(29, &known), 0);
+        EXPECT_EQ(w(known), L"rendo: The initialisation of the provider failed. See the trace file for the cause.");
     }
     rendo_test::removeTree(root);
 }

@@ -43,7 +43,7 @@ extern "C" {
                              char *sessionId, kel_intent intent))                                             \
     X(int, reaccess_altnode, (kel_domain *domain, kelm_objid *a, kelm_objid *b, char *sessionId,             \
                               kelm_objid **c, kelm_objid **d, int n, kel_intent intent))                      \
-    X(int, config, (kel_domain *domain, int mode, char *sessionId, kel_confspec *spec))                      \
+    X(int, config, (kel_domain *domain, int mode, char *sessionId, kel_confspec *confspec))                      \
     X(void, deinit_node, (kel_domain *domain))                                                               \
     X(int, dispose, (kel_domain *a, kel_domain *b, kel_splitnode *split, kel_disposition disp))              \
     X(int, online, (kel_domain *a, kel_domain *b, int n, kel_disposition disp))                              \

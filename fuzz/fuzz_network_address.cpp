@@ -1,0 +1,67 @@
+// Fuzzes the dotted-address checks of the network helpers against a plain
+// reference, and the text-to-record comparison. The resolver is never
+// called, so no input reaches a name server.
+#include "pdk/cfinetwork.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using kelm_pdk_4_4::CFiHostInfo;
+using kelm_pdk_4_4::CFiNetwork;
+
+namespace {
+
+std::vector<std::string> splitAll(const std::string &s, char sep) {
+    std::vector<std::string> out(1);
+    for (char c : s) {
+        if (c == sep)
+            out.emplace_back();
+        else
+            out.back().push_back(c);
+    }
+    return out;
+}
+
+// Four dot-separated runs of digits; with range set, each 0..255.
+bool reference(const std::string &s, bool range) {
+    std::vector<std::string> t = splitAll(s, '.');
+    if (t.size() != 4) return false;
+    for (const std::string &tok : t) {
+        if (tok.empty()) return false;
+        for (char c : tok)
+            if (c < '0' || c > '9') return false;
+        if (!range) continue;
+        size_t first = tok.find_first_not_of('0');
+        std::string digits = first == std::string::npos ? "0" : tok.substr(first);
+        if (digits.size() > 3 || std::stoi(digits) > 255) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    std::string bytes(reinterpret_cast<const char *>(data), size);
+    std::string text = bytes.c_str(); // the helpers take C strings
+    bool valid = CFiNetwork::validateIPAddress(text.c_str());
+    bool shaped = CFiNetwork::isIpAddress(text);
+    if (valid != reference(text, true)) std::abort();
+    if (shaped != reference(text, false)) std::abort();
+    if (valid && !shaped) std::abort();
+
+    // Records built from the lines of the input: the text matches a record
+    // exactly when it equals one of its fields, case ignored.
+    std::vector<std::string> lines = splitAll(bytes, '\n');
+    lines.resize(4);
+    for (std::string &l : lines) l = l.c_str();
+    CFiHostInfo a(lines[1], lines[2], lines[3]);
+    CFiHostInfo b(lines[3], lines[2], lines[1]);
+    bool byText = CFiNetwork::compare(lines[0].c_str(), a);
+    if (lines[0].empty() && byText) std::abort();
+    if (!lines[0].empty() && (lines[0] == lines[1] || lines[0] == lines[2] || lines[0] == lines[3]) && !byText)
+        std::abort();
+    if (!lines[2].empty() && !CFiNetwork::compare(a, b)) std::abort();
+    return 0;
+}

@@ -1,0 +1,147 @@
+// Network helpers. Only names the C library answers without a name server
+// are used: "localhost" (hosts file), numeric addresses, and names it
+// rejects before any query.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pdk/cfinetwork.h"
+
+namespace {
+
+using namespace kelm_pdk_4_4;
+
+// A reverse lookup no hosts file answers goes to the name server if one is
+// configured; keep that wait short where none is reachable.
+[[maybe_unused]] const bool kShortResolverWait = setenv("RES_OPTIONS", "timeout:1 attempts:1", 0) == 0;
+// Documentation address (RFC 5737): no host answers for it.
+const char *const kNoReverseEntry = "192.0.2.1";
+
+const std::string kLoopback = "127.0.0.1";  // "localhost" in every hosts file
+
+TEST(ValidateIPAddress, TokenRules) {
+    for (const char *ok : {"0.0.0.0", "255.255.255.255", "10.0.0.1", "001.002.003.004", "0000000000255.0.0.0"})
+        EXPECT_TRUE(CFiNetwork::validateIPAddress(ok)) << ok;
+    for (const char *bad :
+         {"256.1.1.1", "1.2.3.256", "1.2.3", "1.2.3.4.5", "", "...", "1..2.3", "1.2.3.4.", ".1.2.3", "1.2.3.-4",
+          "1.2.3.+4", " 1.2.3.4", "1.2.3.4a", "0x1.2.3.4", "99999999999999999999.1.1.1", "1.2.3.4294967297"})
+        EXPECT_FALSE(CFiNetwork::validateIPAddress(bad)) << bad;
+    EXPECT_FALSE(CFiNetwork::validateIPAddress(nullptr));
+    EXPECT_FALSE(CFiNetwork::validateIPAddress(std::string(100000, '1').c_str()));
+    // The looser shape test of the reservation keys: no range check.
+    EXPECT_TRUE(CFiNetwork::isIpAddress("999.1.1.1"));
+    for (const char *bad : {"", "1.2.3", "1..2.3", "1.2.3.", "a.b.c.d"}) EXPECT_FALSE(CFiNetwork::isIpAddress(bad));
+}
+
+TEST(Lookup, ForwardAndReverse) {
+    std::string a, name;
+    ASSERT_EQ(0, CFiNetwork::getHostbyName("LOCALHOST", a));
+    EXPECT_EQ(kLoopback, a);
+    ASSERT_EQ(0, CFiNetwork::getHostbyName("10.1.2.3", a));
+    EXPECT_EQ("10.1.2.3", a);
+    ASSERT_EQ(0, CFiNetwork::getHostbyAddr(kLoopback.c_str(), name));
+    EXPECT_EQ("localhost", name);
+    // The fully qualified name of a name or an address, lower-cased.
+    ASSERT_EQ(0, CFiNetwork::getFQDN("LocalHost", a));
+    ASSERT_EQ(0, CFiNetwork::getFQDN(kLoopback.c_str(), name));
+    EXPECT_EQ("localhost", a);
+    EXPECT_EQ("localhost", name);
+}
+
+TEST(Lookup, FailuresLeaveOrCopyAsDocumented) {
+    // Rejected without a query: digits and dots that are no address, an
+    // empty label, a name far beyond any limit, null.
+    std::string a = "untouched";
+    for (const char *name : {"999.1.1.1", "1.2.3.4.5", "no..such.host"})
+        EXPECT_EQ(3, CFiNetwork::getHostbyName(name, a));
+    EXPECT_EQ(3, CFiNetwork::getHostbyName(std::string(100000, 'a').c_str(), a));
+    EXPECT_EQ(3, CFiNetwork::getHostbyName(nullptr, a));
+    EXPECT_EQ("untouched", a);
+
+    std::string name = "untouched";
+    EXPECT_EQ(3, CFiNetwork::getHostbyAddr(kNoReverseEntry, name));
+    EXPECT_EQ(3, CFiNetwork::getHostbyAddr(nullptr, name));
+    EXPECT_EQ("untouched", name);
+    // What the address parser rejects is copied (it cannot tell the
+    // all-ones address from its error value).
+    for (const char *bad : {"255.255.255.255", "not an address", ""}) {
+        EXPECT_EQ(3, CFiNetwork::getHostbyAddr(bad, name));
+        EXPECT_EQ(bad, name);
+    }
+    a = "untouched";
+    for (const char *bad : {"", kNoReverseEntry, "255.255.255.255", "no..such.host"})
+        EXPECT_EQ(3, CFiNetwork::getFQDN(bad, a));
+    EXPECT_EQ(3, CFiNetwork::getFQDN(nullptr, a));
+    EXPECT_EQ("untouched", a);
+}
+
+
+TEST(Lookup, ThisHostFromThePlatform) {
+    setenv("KELM_COMPUTER_NAME", "localhost", 1);
+    EXPECT_EQ("LOCALHOST", CFiNetwork::getComputerName());
+    std::string f;
+    EXPECT_EQ(0, CFiNetwork::getFQDN(f));
+    EXPECT_EQ("localhost", f);
+    CFiHostInfo self = CFiNetwork::resolve();
+    EXPECT_EQ("LOCALHOST", self.hostName());
+    EXPECT_EQ(kLoopback, self.ipAddress());
+    EXPECT_EQ("localhost", self.fqdn());
+    unsetenv("KELM_COMPUTER_NAME");
+}
+
+void expectRecord(const CFiHostInfo &h, const std::string &name, const std::string &ip, const std::string &fqdn) {
+    EXPECT_EQ(name, h.hostName());
+    EXPECT_EQ(ip, h.ipAddress());
+    EXPECT_EQ(fqdn, h.fqdn());
+}
+
+TEST(Resolve, FieldsAsTheLookupsLeaveThem) {
+    expectRecord(CFiNetwork::resolve("localhost"), "localhost", kLoopback, "localhost");
+    expectRecord(CFiNetwork::resolve(kLoopback.c_str()), "localhost", kLoopback, "localhost");
+    expectRecord(CFiNetwork::resolve("no..such.host"), "no..such.host", "", "");
+    expectRecord(CFiNetwork::resolve(kNoReverseEntry), "", kNoReverseEntry, "");
+    expectRecord(CFiNetwork::resolve("255.255.255.255"), "255.255.255.255", "255.255.255.255", "");
+    expectRecord(CFiNetwork::resolve(""), "", "", "");
+    expectRecord(CFiNetwork::resolve(nullptr), "", "", "");
+}
+
+TEST(Compare, RecordsAndTexts) {
+    const CFiHostInfo full("Alpha", "10.0.0.1", "alpha.example.com");
+    EXPECT_TRUE(CFiNetwork::compare(CFiHostInfo("", "10.0.0.1", ""), full));
+    EXPECT_TRUE(
+        CFiNetwork::compare(CFiHostInfo("ALPHA", "10.0.0.2", ""), full));  // a differing address does not stop it
+    EXPECT_TRUE(CFiNetwork::compare(CFiHostInfo("", "", "Alpha.Example.COM"), full));
+    // Only fields set in the first record count; empty never matches empty.
+    EXPECT_FALSE(CFiNetwork::compare(CFiHostInfo(), CFiHostInfo()));
+    EXPECT_FALSE(CFiNetwork::compare(CFiHostInfo("", "10.0.0.1", ""), CFiHostInfo("alpha", "", "")));
+
+    for (const char *same : {"10.0.0.1", "ALPHA.example.com", "alpha"}) EXPECT_TRUE(CFiNetwork::compare(same, full));
+    EXPECT_FALSE(CFiNetwork::compare("beta", full));
+    EXPECT_FALSE(CFiNetwork::compare(nullptr, full));
+}
+
+// The answers are copied out of per-call storage, so threads looking up
+// different hosts at once each keep their own.
+TEST(NetworkConcurrency, ParallelLookupsKeepTheirOwnAnswers) {
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([t, &wrong] {
+            std::string own = "10.0." + std::to_string(t) + ".1";
+            for (int i = 0; i < 200; ++i) {
+                std::string a, b, name;
+                if (CFiNetwork::getHostbyName(own.c_str(), a) != 0 || a != own) ++wrong;
+                if (CFiNetwork::getHostbyName("localhost", b) != 0 || b != kLoopback) ++wrong;
+                if (CFiNetwork::getHostbyAddr(kLoopback.c_str(), name) != 0 || name != "localhost") ++wrong;
+            }
+        });
+    }
+    for (std::thread &th : threads) th.join();
+    EXPECT_EQ(0, wrong.load());
+}
+
+}  // namespace

@@ -1,0 +1,237 @@
+// Reservation keys: derivation from this host's address, the reverse
+// lookup, the numeric form, padding, the device path test, the provider's
+// choice of key, and the shared tool under threads. The computer name is
+// set to numeric addresses, which resolve without a name server.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device_plugin.h"
+#include "pdk/cfistringtool.h"
+#include "test_env.h"
+
+namespace {
+
+using namespace kelm_pdk_4_4;
+
+// Counts forwarded trace lines by severity and message.
+class Recorder : public CFiErrorHandlerBase {
+public:
+    int handleText(const std::string &text, kel_eseverity severity) override {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_lines.push_back(std::to_string(severity) + text.substr(text.find("> ") + 1));  // "<sev> message\n"
+        return 0;
+    }
+    int handleMessage(const CFiMessagePtr &) override { return 0; }
+    // How often a line was traced since the last call; clears the record.
+    int count(kel_eseverity severity, const std::string &message) {
+        std::lock_guard<std::mutex> g(m_lock);
+        int n = static_cast<int>(
+            std::count(m_lines.begin(), m_lines.end(), std::to_string(severity) + " " + message + "\n"));
+        m_lines.clear();
+        return n;
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> m_lines;
+};
+
+class PgrTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = rendo_test::makeInstallRoot("pgrtool");
+        mkdir((root + "ConfigFiles").c_str(), 0755);
+        mkdir((root + "Logs").c_str(), 0755);
+        rendo_test::writeFile(root + "ConfigFiles/rendo.conf",
+                              "[DEBUG_TRACE_INFO]\n\"TRACEDIR\"=\"" + root +
+                                  "Logs/\"\n\"TRACEFILE\"=\"rendo.log\"\n\"TRACELEVEL\"=dword:00000001\n");
+        errors->registerHandler(&rec);
+        log->initialize(CFiStringTool::toWide("rendo"), WString(), WString(), 1, false);
+        ASSERT_TRUE(log->isInitialized());
+        log->registerErrorManager(errors);
+        tool->setTraceLog(log);
+    }
+    void TearDown() override {
+        errors->unregisterHandler(&rec);
+        rendo_test::removeTree(root);
+        unsetenv("KELM_COMPUTER_NAME");
+    }
+    static void computerName(const char *name) { setenv("KELM_COMPUTER_NAME", name, 1); }
+
+    std::string root;
+    Recorder rec;
+    CFiErrorManagerPtr errors{new CFiErrorManager};
+    CFiTraceLogPtr log{new CFiTraceLog};
+    CPGRToolPtr tool{new CPGRTool};
+};
+
+TEST_F(PgrTool, KeyIsTheLowerCaseHexOfTheOctetsInAddressOrder) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"10.0.0.1", "0a000001"},      {"192.168.1.254", "c0a801fe"}, {"255.255.255.255", "ffffffff"},
+        {"172.16.15.160", "ac100fa0"}, {"0.0.0.0", "00000000"},  // indistinguishable from the failure value
+    };
+    for (const auto &c : cases) {
+        computerName(c.first);
+        EXPECT_EQ(c.second, tool->getKeyForHost());
+        EXPECT_EQ(1, rec.count(KEL_SEV_INFO, std::string("Generated Key [") + c.second + "] from IP[" + c.first +
+                                                 "] for host [" + c.first + "]."));
+    }
+    computerName("localhost");
+    EXPECT_EQ("7f000001", tool->getKeyForHost());
+    // ... and the key leads back to the host.
+    std::string ip;
+    EXPECT_EQ("localhost", tool->getHostForKey("7f000001", ip));
+    EXPECT_EQ("127.0.0.1", ip);
+    EXPECT_EQ("localhost", tool->getHostForKey("7F000001", ip));
+}
+
+TEST_F(PgrTool, UnresolvableHostGetsZeroKeyAndOneWarning) {
+    // Names the C library rejects without a query.
+    for (const char *name : {"999.1.1.1", "A..B"}) {
+        computerName(name);
+        EXPECT_EQ("00000000", tool->getKeyForHost());
+        EXPECT_EQ(1, rec.count(KEL_SEV_WARNING, std::string("Invaild IP address [] found for host '") + name + "'."));
+    }
+    // Octets that would not fit two hex digits, empty octets.
+    std::string key = "untouched";
+    for (const char *bad : {"256.1.1.1", "1.2.3.1000", "99999999999999999999999.1.1.1", "1..2.3", "1.2.3.4."})
+        EXPECT_FALSE(CPGRTool::addressToKey(bad, key)) << bad;
+    EXPECT_EQ("untouched", key);
+}
+
+TEST_F(PgrTool, HostForKeyOfMalformedOrUnknownKeys) {
+    // 7 and 9 characters; non-hex pairs, including ones a scan that stops at
+    // the first non-digit would half read; an embedded NUL.
+    const std::string nul("7f00\0" "001", 8);
+    for (const std::string &bad : {std::string(), std::string("0a00000"), std::string("0a0000011"),
+                                   std::string("0a0000zz"), std::string("0a00000g"), std::string("+f000001"),
+                                   std::string(" f000001"), std::string("-1000001"), std::string("0x000001"), nul}) {
+        std::string ip = "untouched";
+        EXPECT_EQ("UnknownHost", tool->getHostForKey(bad, ip)) << bad;
+        EXPECT_EQ("untouched", ip);
+        EXPECT_EQ(1, rec.count(KEL_SEV_WARNING, "Invaild key format [" + std::string(bad.c_str()) + "]."));
+    }
+    std::string ip;
+    EXPECT_EQ("UnknownHost", tool->getHostForKey("c0000201", ip));  // documentation address: no host
+    EXPECT_EQ("192.0.2.1", ip);
+    EXPECT_EQ(1, rec.count(KEL_SEV_WARNING, "Could not find host for IP address [192.0.2.1]."));
+    EXPECT_EQ("255.255.255.255", tool->getHostForKey("ffffffff", ip));  // the parser's rejection copies the text
+    EXPECT_EQ("255.255.255.255", ip);
+}
+
+TEST_F(PgrTool, NumericKeys) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"", nullptr},
+        {"72,73", ""},
+        {"0,0000000255", ""},
+        {"72,256", "Invalid key format detected! '256' is not an ASCII code.\n"},
+        {"72,a", "Invalid key format detected! 'a' is not an code.\n"},
+        {"-1", "Invalid key format detected! '-1' is not an code.\n"},
+        {"72,,73", "Invalid key format detected! '' is not an code.\n"},
+        {"99999999999999999999999", "Invalid key format detected! '99999999999999999999999' is not an ASCII code.\n"},
+    };
+    for (const auto &c : cases) {
+        ::testing::internal::CaptureStdout();
+        bool valid = tool->isNumericKey(c.first);
+        std::string printed = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(c.second != nullptr && *c.second == '\0', valid) << c.first;
+        EXPECT_EQ(c.second != nullptr ? c.second : "", printed);
+        EXPECT_EQ(1, rec.count(KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  numericKey = ") + c.first));
+        // Text that is no numeric key converts to nothing.
+        if (!valid) {
+            EXPECT_EQ("", tool->getCharKey(c.first)) << c.first;
+        }
+    }
+
+    EXPECT_EQ("72,73", tool->getNumKey("HI"));
+    EXPECT_EQ(1, rec.count(KEL_SEV_INFO, "PGRTool::getKeyForHost -  returning numeric key  = 72,73"));
+    EXPECT_EQ("HI", tool->getCharKey("72,73"));
+    EXPECT_EQ(1, rec.count(KEL_SEV_INFO, "PGRTool::getKeyForHost -  returning character key  = HI"));
+    EXPECT_EQ("48,97,48,48,48,48,48,49", tool->getNumKey("0a000001"));  // ASCII, as the SCSI field carries it
+    // Every byte survives the round trip; bytes above 127 are 128..255.
+    std::string all;
+    for (int c = 1; c < 256; ++c) all.push_back(static_cast<char>(c));
+    std::string numeric = tool->getNumKey(all);
+    EXPECT_EQ(numeric.size() - 7, numeric.find("254,255"));
+    EXPECT_EQ(all, tool->getCharKey(numeric));
+}
+
+TEST_F(PgrTool, PaddingAndDevicePaths) {
+    const std::pair<const char *, const char *> pads[] = {
+        {"abc", "abc-----"}, {"", "--------"}, {"abcdefghij", "abcdefghij"}};
+    for (const auto &c : pads) {
+        std::string key = c.first;
+        EXPECT_EQ(0, tool->formatKey(key));
+        EXPECT_EQ(c.second, key);
+        EXPECT_EQ(
+            1, rec.count(KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  Returning modified key = ") + c.second));
+    }
+    EXPECT_TRUE(tool->isValidDevice("\\\\.\\PHYSICALDRIVE3"));
+    for (const char *bad :
+         {"\\\\.\\Scsi2:", "x\\\\.\\PHYSICALDRIVE3", "\\\\.\\PHYSICALDRIV", "\\\\.\\physicaldrive3", ""})
+        EXPECT_FALSE(tool->isValidDevice(bad)) << bad;
+}
+
+TEST_F(PgrTool, PluginTakesTheCallersKeyUnchangedOrTheSharedToolsKey) {
+    CFiSmartPtr<CDevicePlugin> plugin(new CDevicePlugin);
+    plugin->setTraceLog(log);
+    ASSERT_EQ(0, plugin->init());
+    CPGRToolPtr shared = CPGRToolSingleton::instance(false);
+    EXPECT_EQ(shared.get(), plugin->reservationTool().get());
+    EXPECT_EQ(log.get(), shared->traceLog().get());
+
+    computerName("10.0.0.1");
+    for (const wchar_t *k : {L"HOSTNAME", L"abc", L"", L"a-much-longer-key"})
+        EXPECT_EQ(CFiStringTool::toNarrow(k), plugin->getKeyForHost(k));
+    EXPECT_EQ("0a000001", plugin->getKeyForHost(nullptr));
+    EXPECT_EQ(1, rec.count(KEL_SEV_INFO, "Generated Key [0a000001] from IP[10.0.0.1] for host [10.0.0.1]."));
+    shared->setTraceLog(CFiTraceLogPtr());
+}
+
+// Threads derive keys from the shared tool while it is handed new logs and
+// its holder is released and re-created.
+using PgrToolConcurrency = PgrTool;
+TEST_F(PgrToolConcurrency, SharedToolKeepsItsAnswers) {
+    computerName("10.20.30.40");  // before the threads: the environment is not locked
+    CPGRToolSingleton::instance(false)->setTraceLog(log);
+    CPGRTool *first = CPGRToolSingleton::instance(false).get();
+    std::atomic<int> wrong{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&wrong, first, t] {
+            if (t == 0 && CPGRToolSingleton::instance(false).get() != first) ++wrong;
+            for (int i = 0; i < 150; ++i) {
+                CPGRToolPtr tool = CPGRToolSingleton::instance(false);
+                if (tool.isNull()) continue;
+                if (tool->getKeyForHost() != "0a141e28") ++wrong;
+                if (tool->getCharKey(tool->getNumKey("0a141e28")) != "0a141e28") ++wrong;
+            }
+        });
+    }
+    CFiTraceLogPtr other(new CFiTraceLog);
+    std::thread swapper([&] {
+        for (int i = 0; !done.load(); ++i) {
+            if (i % 5 == 4) CPGRToolSingleton::instance(true);
+            CPGRToolPtr tool = CPGRToolSingleton::instance(false);
+            if (!tool.isNull()) tool->setTraceLog(i % 2 == 0 ? log : other);
+            std::this_thread::yield();
+        }
+    });
+    for (std::thread &th : threads) th.join();
+    done = true;
+    swapper.join();
+    EXPECT_EQ(0, wrong.load());
+    EXPECT_GT(rec.count(KEL_SEV_INFO, "Generated Key [0a141e28] from IP[10.20.30.40] for host [10.20.30.40]."), 0);
+    CPGRToolSingleton::instance(false)->setTraceLog(CFiTraceLogPtr());
+}
+
+}  // namespace
