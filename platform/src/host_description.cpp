@@ -22,6 +22,8 @@ struct DiskDecl {
     uint64_t appearAtMs = 0;
     bool masked = false;
     bool failOpen = false;
+    bool claimed = false;
+    uint32_t claimLevel = 1;
     uint32_t openError = ERROR_FILE_NOT_FOUND;
     unsigned line = 0;
 };
@@ -192,6 +194,10 @@ bool Parser::diskKey(DiskDecl &d, const std::string &key, const std::string &v) 
         d.appearAtMs = n;
     } else if (key == "masked") {
         d.masked = true;
+    } else if (key == "claim-level") {
+        if (!number(v, UINT32_MAX, n)) return false;
+        d.claimed = true;
+        d.claimLevel = static_cast<uint32_t>(n);
     } else if (key == "fail-open") {
         d.failOpen = true;
         if (!v.empty()) {
@@ -324,6 +330,7 @@ std::shared_ptr<Host> Parser::parse(const std::string &input) {
             if (d.appearAfterRescans > 0) l->appearAfterRescans(d.appearAfterRescans);
             if (d.timed) l->appearAt(d.appearAtMs);
             if (d.failOpen) l->failOpen(d.openError);
+            if (d.claimed) l->claimLevel(d.claimLevel);
         }
     }
     return host;

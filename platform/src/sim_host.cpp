@@ -355,6 +355,17 @@ Lun &Lun::shortInquiryData(size_t bytes) {
     return *this;
 }
 
+Lun &Lun::claimLevel(uint32_t level) {
+    std::lock_guard<std::mutex> lock(m_host->mutex());
+    m_claimLevel = level;
+    return *this;
+}
+
+uint32_t Lun::claimLevel() const {
+    std::lock_guard<std::mutex> lock(m_host->mutex());
+    return m_claimLevel;
+}
+
 Lun &Lun::clearFaults() {
     std::lock_guard<std::mutex> lock(m_host->mutex());
     m_openFailures = 0;
@@ -483,6 +494,17 @@ Lun *Host::findLun(const std::string &pathOrDosName) {
     for (auto &l : m_impl->luns)
         if (l->m_present && name == "PHYSICALDRIVE" + std::to_string(l->m_driveNumber)) return l.get();
     return nullptr;
+}
+
+uint32_t Host::claimLevelOf(const std::string &pathOrDosName, uint32_t fallback) const {
+    std::string name = pathOrDosName;
+    if (name.rfind("\\\\.\\", 0) == 0 || name.rfind("\\\\?\\", 0) == 0) name = name.substr(4);
+    name = upper(name);
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->settle();
+    for (auto &l : m_impl->luns)
+        if (l->m_present && name == "PHYSICALDRIVE" + std::to_string(l->m_driveNumber)) return l->m_claimLevel;
+    return fallback;
 }
 
 void Host::unplug(Lun &lun) {

@@ -175,6 +175,11 @@ public:
     Lun &shortInquiryData(size_t bytes);
     Lun &clearFaults();
 
+    // The level at which multipath software claims this path (0: not
+    // claimed). Two paths of one disk may differ; the claim library reads it.
+    Lun &claimLevel(uint32_t level);
+    uint32_t claimLevel() const;
+
     // Internal state of the simulated host, guarded by its mutex; tests use
     // the members above.
     Lun(Host *host, std::shared_ptr<Disk> disk, ScsiAddress address, unsigned id);
@@ -199,6 +204,7 @@ public:
     int m_openFailures = 0;
     std::map<uint32_t, std::pair<uint32_t, int>> m_ioctlFaults;  // code -> error, times
     size_t m_inquiryDataLimit = SIZE_MAX;
+    uint32_t m_claimLevel = 1;
 };
 
 class Host {
@@ -223,6 +229,8 @@ public:
     Lun &attach(std::shared_ptr<Disk> disk, ScsiAddress address);
     std::vector<Lun *> luns();
     Lun *findLun(const std::string &pathOrDosName);   // "\\.\PHYSICALDRIVE2" or "PhysicalDrive2"
+    // The claim level of the present path of that name; `fallback` when none is.
+    uint32_t claimLevelOf(const std::string &pathOrDosName, uint32_t fallback) const;
     // Surprise removal: gone from the host, open handles fail with ERROR_DEV_NOT_EXIST.
     void unplug(Lun &lun);
     // Extra DOS device names (besides PhysicalDriveN and HarddiskNPartition1).

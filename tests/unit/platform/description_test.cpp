@@ -1,0 +1,146 @@
+// Host description files and the embedded default host.
+#include "sim_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace rendo_sim;
+using namespace simtest;
+
+namespace {
+
+TEST(HostDescription, TheDefaultHostHasEveryFamilyAndAMultipathLun) {
+    std::string error;
+    auto host = parseHostDescription(defaultHostDescription(), &error);
+    ASSERT_TRUE(host) << error;
+    auto luns = host->luns();
+    ASSERT_EQ(luns.size(), 14u);
+    std::map<std::string, Lun *> byProduct;
+    for (Lun *l : luns) byProduct[l->disk()->spec().vendor + "/" + l->disk()->spec().product] = l;
+    for (const char *p : {"HP/MSA2012fc", "HP/HSV210", "IBM/2107900", "IBM/1724-100 FAStT", "IBM/1814 FAStT",
+                          "DGC/RAID 5", "EMC/SYMMETRIX", "HITACHI/OPEN-V", "LSI/INF-01-00", "NETAPP/LUN",
+                          "ACME/STORAGE ARRAY", "ABC/X 100"})
+        EXPECT_TRUE(byProduct.count(p)) << p;
+    // The data each identifier rule reads is where the rule reads it.
+    auto sym = byProduct["EMC/SYMMETRIX"]->disk();
+    auto inq = sym->standardInquiry();
+    ASSERT_GE(inq.size(), 136u);
+    EXPECT_EQ(inq[124], 0x00);
+    EXPECT_EQ(inq[128], 0x05);
+    auto msa = byProduct["HP/MSA2012fc"]->disk();
+    EXPECT_GE(msa->standardInquiry().size(), 120u);
+    auto p83 = msa->vpdPage(0x83);
+    ASSERT_GE(p83.size(), 68u);
+    EXPECT_EQ(std::string(p83.begin() + 36, p83.begin() + 68), "600508B4000F1A2B0000C00001230000");
+    auto clariion = byProduct["DGC/RAID 5"]->disk()->vpdPage(0xC0);
+    ASSERT_GE(clariion.size(), clariion[49] + 50u);
+    EXPECT_EQ(std::string(clariion.begin() + 50, clariion.begin() + 64), "APM00123456789");
+    auto hitachi = byProduct["HITACHI/OPEN-V"]->disk()->standardInquiry();
+    EXPECT_EQ(std::string(hitachi.begin() + 36, hitachi.begin() + 48), "50 123450A1F");
+    EXPECT_GE(byProduct["LSI/INF-01-00"]->disk()->vpdPage(0xC8).size(), 106u);
+    EXPECT_GE(byProduct["NETAPP/LUN"]->disk()->vpdPage(0x83).size(), 33u);
+    EXPECT_TRUE(byProduct["ABC/X 100"]->disk()->vpdPage(0x00).empty());
+    EXPECT_FALSE(byProduct["ACME/STORAGE ARRAY"]->disk()->vpdPage(0x00).empty());
+
+    int paths = 0;
+    std::shared_ptr<Disk> shared;
+    for (Lun *l : luns)
+        if (l->disk()->spec().serial == "9005002B3000") {
+            ++paths;
+            EXPECT_TRUE(!shared || shared == l->disk());
+            shared = l->disk();
+        }
+    EXPECT_EQ(paths, 2);
+
+    // The NetApp enclosure query gets its vendor-specific answer.
+    ScopedHost use(host);
+    HANDLE h = open(byProduct["NETAPP/LUN"]->devicePath());
+    Answer a = passThrough(h, {0xC0, 0x00, 0x00, 0x0A, 0x98, 0x0A, 0x22, 0x10, 0x00, 0x00}, 4096, true);
+    ASSERT_TRUE(a.ok);
+    ASSERT_GE(a.data.size(), 59u);
+    EXPECT_EQ(a.data[8], 0x22);
+    EXPECT_EQ(std::string(a.data.begin() + 36, a.data.begin() + 59), "filer01:/vol/vol1/lun0a");
+    CloseHandle(h);
+}
+
+TEST(HostDescription, SettingsAndDiskOptions) {
+    const char *text = R"(computer-name labhost
+initiator iqn.2026-12.org.example:lab
+isid 80 00 00 00 00 07
+virtual-clock on
+removal-needs-reboot on
+adapter 3 alignment-mask 7 iscsi
+dos-name E: \Device\HarddiskVolume9
+# a comment
+disk late
+  vendor "AB  "
+  product P
+  address 3 0 1 4
+  appear-after-rescans 2
+  raw-page 0x00 00 00 00 02 00 83
+  raw-page 0x83 00 83 00 FF 01
+  peripheral 0x7F
+disk broken
+  vendor X
+  fail-open 5
+  masked
+disk claimed
+  vendor C
+  claim-level 7
+end
+)";
+    std::string error;
+    auto host = parseHostDescription(text, &error);
+    ASSERT_TRUE(host) << error;
+    EXPECT_EQ(host->computerName(), "LABHOST");
+    EXPECT_EQ(host->initiator().initiatorName, "iqn.2026-12.org.example:lab");
+    EXPECT_EQ(host->initiator().isid[5], 7);
+    EXPECT_TRUE(host->virtualClock());
+    auto luns = host->luns();
+    ASSERT_EQ(luns.size(), 3u);
+    EXPECT_FALSE(luns[0]->present());
+    EXPECT_EQ(luns[0]->address().lun, 4);
+    EXPECT_EQ(luns[0]->disk()->spec().vendor, "AB  ");
+    EXPECT_EQ(luns[0]->disk()->vpdPage(0x83).size(), 5u);  // a page whose length byte lies
+    EXPECT_EQ(luns[0]->disk()->standardInquiry()[0], 0x7F);
+    EXPECT_FALSE(luns[1]->present());
+    EXPECT_EQ(luns[0]->claimLevel(), 1u);
+    EXPECT_EQ(luns[2]->claimLevel(), 7u);
+    EXPECT_EQ(host->claimLevelOf(luns[2]->devicePath(), 0), 7u);
+    EXPECT_EQ(host->claimLevelOf("PhysicalDrive77", 9), 9u);  // absent: the caller's fallback
+}
+
+TEST(HostDescription, ErrorsNameTheLine) {
+    struct Case {
+        const char *text;
+        const char *message;
+    } cases[] = {
+        {"disk\n  vendor A\n  address 1 2 3\n", "line 3: an address is PORT BUS TARGET LUN"},
+        {"disk\n  page 0x83 0G\n", "line 2: not hexadecimal"},
+        {"disk\n  page 0x83 012\n", "line 2: not hexadecimal"},
+        {"frobnicate\n", "line 1: unknown setting"},
+        {"disk\n  blocks -1\n", "line 2: not a number"},
+        {"disk\n  inquiry-bytes 250 01 02 03 04 05 06\n", "line 2: standard inquiry data ends"},
+        {"disk\n  address 1 2 3 256\n", "line 2: not a number up to 255"},
+        {"disk\n  iscsi http://x\n", "line 2: an iSCSI disk"},
+        {"virtual-clock maybe\n", "line 1: expected on or off"},
+    };
+    for (const auto &c : cases) {
+        std::string error;
+        EXPECT_FALSE(parseHostDescription(c.text, &error)) << c.text;
+        EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
+    }
+    std::string error;
+    EXPECT_FALSE(loadHostDescription("/nonexistent/host.txt", &error));
+    EXPECT_NE(error.find("/nonexistent/host.txt"), std::string::npos);
+}
+
+TEST(HostDescription, TheExampleFileLoads) {
+    std::string error;
+    auto host = loadHostDescription(std::string(RENDO_SOURCE_DIR) + "/examples/host-two-arrays.txt", &error);
+    ASSERT_TRUE(host) << error;
+    EXPECT_FALSE(host->luns().empty());
+}
+
+} // namespace

@@ -1,0 +1,348 @@
+// The simulated host as discovery meets it: DOS names, the device tree, rescans,
+// removal, scripted faults and the clock.
+#include "sim_test_util.h"
+
+#include <gtest/gtest.h>
+
+using namespace rendo_sim;
+using namespace simtest;
+
+namespace {
+
+// A bus rescan the way discovery does one: every device of the SCSI adapter
+// class is re-enumerated synchronously.
+int rescanAdapters() {
+    ULONG size = 0;
+    if (CM_Get_Device_ID_List_Size_ExW(&size, nullptr, 0, nullptr) != CR_SUCCESS) return -1;
+    std::vector<wchar_t> list(size);
+    if (CM_Get_Device_ID_List_ExW(nullptr, list.data(), size, 0, nullptr) != CR_SUCCESS) return -1;
+    GUID adapterClass;
+    wchar_t text[] = L"4D36E97B-E325-11CE-BFC1-08002BE10318";
+    UuidFromStringW(text, &adapterClass);
+    int count = 0;
+    for (auto &id : multiString(list.data())) {
+        DEVINST inst = 0;
+        if (CM_Locate_DevNodeW(&inst, &id[0], CM_LOCATE_DEVNODE_PHANTOM) != CR_SUCCESS) continue;
+        ULONG bytes = 0;
+        if (CM_Get_DevNode_Registry_Property_ExW(inst, CM_DRP_CLASSGUID, nullptr, nullptr, &bytes, 0, nullptr) !=
+            CR_BUFFER_SMALL)
+            continue;
+        std::vector<wchar_t> guid(bytes / sizeof(wchar_t) + 1, 0);
+        if (CM_Get_DevNode_Registry_Property_ExW(inst, CM_DRP_CLASSGUID, nullptr, guid.data(), &bytes, 0, nullptr) !=
+            CR_SUCCESS)
+            continue;
+        std::wstring g(guid.data());
+        GUID parsed;
+        RPC_STATUS st;
+        if (g.size() != 38 || UuidFromStringW(&g.substr(1, 36)[0], &parsed) != RPC_S_OK ||
+            !UuidEqual(&parsed, &adapterClass, &st))
+            continue;
+        if (CM_Reenumerate_DevNode_Ex(inst, CM_REENUMERATE_SYNCHRONOUS, nullptr) == CR_SUCCESS) ++count;
+    }
+    return count;
+}
+
+std::vector<std::string> physicalDrives() {
+    std::vector<wchar_t> buf(32768);
+    DWORD n = QueryDosDeviceW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    std::vector<std::string> out;
+    if (n == 0) return out;
+    for (auto &name : multiString(buf.data()))
+        if (name.rfind(L"PhysicalDrive", 0) == 0) out.emplace_back(name.begin(), name.end());
+    return out;
+}
+
+TEST(SimHost, ADozenDisksOneLateOneBrokenEachWithItsOwnCommands) {
+    auto host = Host::create("HOSTA");
+    std::vector<Lun *> luns;
+    for (int i = 0; i < 12; ++i)
+        luns.push_back(&host->addDisk(DiskSpec::make(i % 2 ? "EMC" : "DGC", i % 2 ? "SYMMETRIX" : "RAID 5", "0001",
+                                                     "SN" + std::to_string(i))
+                                          .naa("6006016000000000000000000000000" + std::to_string(i % 10))));
+    luns[4]->appearAfterRescans(3);
+    luns[7]->disk()->failCommand(0x12, 0x04, 0x44, 0x00);  // hardware error on every INQUIRY
+    ScopedHost use(host);
+
+    EXPECT_EQ(physicalDrives().size(), 11u);
+    EXPECT_EQ(rescanAdapters(), 1);
+    EXPECT_EQ(rescanAdapters(), 1);
+    EXPECT_FALSE(luns[4]->present());
+    EXPECT_EQ(rescanAdapters(), 1);
+    ASSERT_TRUE(luns[4]->present());
+    auto drives = physicalDrives();
+    ASSERT_EQ(drives.size(), 12u);
+
+    for (auto &name : drives) {
+        HANDLE h = open("\\\\.\\" + name);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
+        inquiry(h);
+        inquiry(h, 0x00);
+        CloseHandle(h);
+    }
+    for (size_t i = 0; i < luns.size(); ++i) {
+        auto cmds = luns[i]->disk()->commands();
+        ASSERT_EQ(cmds.size(), 2u) << i;
+        EXPECT_EQ(cmds[0].cdb, (std::vector<uint8_t>{0x12, 0, 0, 0, 255, 0}));
+        EXPECT_EQ(cmds[1].cdb, (std::vector<uint8_t>{0x12, 1, 0, 0, 255, 0}));
+        EXPECT_EQ(cmds[0].direction, DataDirection::In);
+        EXPECT_EQ(cmds[0].initiator, host->initiator().initiatorName);
+        EXPECT_EQ(cmds[0].status, i == 7 ? 0x02 : 0x00) << i;
+    }
+    // The late disk took the lowest free number when it arrived.
+    EXPECT_EQ(luns[4]->dosName(), "PhysicalDrive4");
+}
+
+TEST(SimHost, DosDeviceListHasOtherNamesAndReportsASmallBuffer) {
+    auto host = Host::create("H");
+    host->addDisk(DiskSpec::make("A", "B", "1"));
+    ScopedHost use(host);
+    std::vector<wchar_t> buf(32768);
+    DWORD n = QueryDosDeviceW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    ASSERT_GT(n, 0u);
+    auto names = multiString(buf.data());
+    EXPECT_NE(std::find(names.begin(), names.end(), L"PhysicalDrive0"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), L"Harddisk0Partition1"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), L"CdRom0"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), L"C:"), names.end());
+    EXPECT_EQ(buf[n - 1], L'\0');
+    EXPECT_EQ(buf[n - 2], L'\0');
+
+    SetLastError(0);
+    EXPECT_EQ(QueryDosDeviceW(nullptr, buf.data(), n - 1), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(QueryDosDeviceW(L"PHYSICALDRIVE0", buf.data(), 100), std::wcslen(L"\\Device\\Harddisk0\\DR0") + 2);
+    EXPECT_EQ(std::wstring(buf.data()), L"\\Device\\Harddisk0\\DR0");
+
+    // A long list needs a second, larger buffer, as discovery expects.
+    for (int i = 0; i < 1500; ++i) host->addDosName("Volume{" + std::to_string(i) + "-padding-padding}", "x");
+    EXPECT_EQ(QueryDosDeviceW(nullptr, buf.data(), 32768), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    std::vector<wchar_t> big(327680);
+    EXPECT_GT(QueryDosDeviceW(nullptr, big.data(), 327680), 32768u);
+}
+
+TEST(SimHost, InstallationDatabaseIdentifiesDisksByInstanceIdAndLocation) {
+    auto host = Host::create("H");
+    host->addDisk(DiskSpec::make("EMC", "SYMMETRIX", "5874", "X"), ScsiAddress{2, 0, 1, 2});
+    ScopedHost use(host);
+    HDEVINFO set = SetupDiGetClassDevsExW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    SP_DEVINFO_LIST_DETAIL_DATA_W detail{};
+    detail.cbSize = sizeof detail;
+    ASSERT_TRUE(SetupDiGetDeviceInfoListDetailW(set, &detail));
+    SP_DEVINFO_DATA el{};
+    el.cbSize = sizeof el;
+    int disks = 0;
+    DWORD index = 0;
+    for (; SetupDiEnumDeviceInfo(set, index, &el); ++index) {
+        wchar_t id[200];
+        ASSERT_EQ(CM_Get_Device_ID_ExW(el.DevInst, id, 200, 0, detail.RemoteMachineHandle), CR_SUCCESS);
+        BYTE prop[1024];
+        DWORD type = 0, required = 0;
+        if (!SetupDiGetDeviceRegistryPropertyW(set, &el, SPDRP_LOCATION_INFORMATION, &type, prop, sizeof prop,
+                                               &required))
+            continue;
+        std::wstring location(reinterpret_cast<wchar_t *>(prop));
+        if (std::wstring(id).rfind(L"SCSI\\DISK&", 0) != 0) continue;
+        ++disks;
+        EXPECT_EQ(std::wstring(id).substr(0, 42), L"SCSI\\DISK&VEN_EMC&PROD_SYMMETRIX&REV_5874\\");
+        EXPECT_EQ(location, L"Bus Number 0, Target Id 1, LUN 2");
+        EXPECT_EQ(required, (location.size() + 1) * sizeof(wchar_t));
+        EXPECT_EQ(type, REG_SZ);
+        // A buffer too small is reported with the size needed.
+        EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &el, SPDRP_LOCATION_INFORMATION, nullptr, prop, 4,
+                                                       &required));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    }
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    EXPECT_EQ(disks, 1);
+    EXPECT_FALSE(CloseHandle(set));  // a device information set is not a kernel handle
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+    EXPECT_FALSE(SetupDiDestroyDeviceInfoList(set));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// Removal as the disk manager does it, with and without a reboot to finish.
+void removeFirstDisk(bool &needReboot, std::string &removedId) {
+    HDEVINFO set = SetupDiGetClassDevsExW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    SP_DEVINFO_DATA el{};
+    el.cbSize = sizeof el;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &el); ++i) {
+        wchar_t id[200];
+        ASSERT_EQ(CM_Get_Device_ID_ExW(el.DevInst, id, 200, 0, nullptr), CR_SUCCESS);
+        if (std::wstring(id).rfind(L"SCSI\\DISK&", 0) != 0) continue;
+        removedId.assign(id, id + std::wcslen(id));
+        SP_REMOVEDEVICE_PARAMS p{};
+        p.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
+        p.ClassInstallHeader.InstallFunction = DIF_REMOVE;
+        p.Scope = DI_REMOVEDEVICE_GLOBAL;
+        ASSERT_TRUE(SetupDiSetClassInstallParamsW(set, &el, &p.ClassInstallHeader, sizeof p));
+        ASSERT_TRUE(SetupDiCallClassInstaller(DIF_REMOVE, set, &el));
+        SP_DEVINSTALL_PARAMS_W ip{};
+        ip.cbSize = sizeof ip;
+        ASSERT_TRUE(SetupDiGetDeviceInstallParamsW(set, &el, &ip));
+        needReboot = (ip.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
+        break;
+    }
+    SetupDiDestroyDeviceInfoList(set);
+}
+
+TEST(SimHost, DifRemoveUninstallsUntilTheNextRescanAndCanNeedAReboot) {
+    auto host = Host::create("H");
+    Lun &lun = host->addDisk(DiskSpec::make("NETAPP", "LUN", "1"));
+    ScopedHost use(host);
+    HANDLE open1 = open("\\\\.\\PHYSICALDRIVE0");
+    bool reboot = true;
+    std::string id;
+    removeFirstDisk(reboot, id);
+    EXPECT_FALSE(reboot);
+    EXPECT_EQ(host->removedInstanceIds(), std::vector<std::string>{id});
+    EXPECT_FALSE(lun.present());
+    EXPECT_TRUE(physicalDrives().empty());
+    // The handle opened before the removal now fails.
+    SCSI_ADDRESS a{};
+    DWORD n = 0;
+    EXPECT_FALSE(DeviceIoControl(open1, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &a, sizeof a, &n, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEV_NOT_EXIST));
+    CloseHandle(open1);
+
+    rescanAdapters();
+    ASSERT_TRUE(lun.present());
+    host->setRemovalNeedsReboot(true);
+    removeFirstDisk(reboot, id);
+    EXPECT_TRUE(reboot);
+}
+
+TEST(SimHost, RootReenumerationIsAsynchronousAndAdapterOnesAreNot) {
+    auto host = Host::create("H");
+    host->setVirtualClock(true);
+    host->setRootRescanDelay(500);
+    Lun &late = host->addDisk(DiskSpec::make("A", "B", "1")).appearAfterRescans(1);
+    ScopedHost use(host);
+    DEVINST root = 0;
+    ASSERT_EQ(CM_Locate_DevNode_ExW(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL, nullptr), CR_SUCCESS);
+    ASSERT_EQ(CM_Reenumerate_DevNode_Ex(root, 0, nullptr), CR_SUCCESS);
+    EXPECT_FALSE(late.present());
+    EXPECT_EQ(host->rootRescans(), 0u);
+    Sleep(499);
+    EXPECT_FALSE(late.present());
+    Sleep(1);
+    EXPECT_TRUE(late.present());
+    EXPECT_EQ(host->rootRescans(), 1u);
+    EXPECT_EQ(host->sleeps(), (std::vector<uint32_t>{499, 1}));
+}
+
+TEST(SimHost, TimedAppearanceAndMaskingFollowTheClock) {
+    auto host = Host::create("H");
+    host->setVirtualClock(true);
+    Lun &snap = host->addDisk(DiskSpec::make("A", "B", "1")).appearAt(10000);
+    Lun &quiet = host->addDisk(DiskSpec::make("A", "C", "1")).appearAt(2000, false);
+    ScopedHost use(host);
+    rescanAdapters();
+    EXPECT_FALSE(snap.present());
+    Sleep(5000);
+    EXPECT_TRUE(quiet.present());  // needs no rescan
+    Sleep(5000);
+    EXPECT_FALSE(snap.present());  // its time has come, but nobody looked
+    rescanAdapters();
+    EXPECT_TRUE(snap.present());
+    snap.mask();
+    rescanAdapters();
+    EXPECT_FALSE(snap.present());
+    snap.unmask();
+    EXPECT_FALSE(snap.present());
+    rescanAdapters();
+    EXPECT_TRUE(snap.present());
+}
+
+TEST(SimHost, ScriptedFaults) {
+    auto host = Host::create("H");
+    Lun &gone = host->addDisk(DiskSpec::make("A", "GONE", "1")).vanishAfterListing();
+    Lun &locked = host->addDisk(DiskSpec::make("A", "LOCKED", "1")).failOpen(ERROR_ACCESS_DENIED, 1);
+    Lun &flaky = host->addDisk(DiskSpec::make("A", "FLAKY", "1")).failIoctl(IOCTL_SCSI_PASS_THROUGH, ERROR_IO_DEVICE, 1);
+    ScopedHost use(host);
+    std::string goneName = gone.dosName(), lockedPath = locked.devicePath(), flakyPath = flaky.devicePath();
+    auto listed = physicalDrives();
+    EXPECT_NE(std::find(listed.begin(), listed.end(), goneName), listed.end());
+    EXPECT_EQ(open("\\\\.\\" + goneName), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    EXPECT_EQ(open(lockedPath), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    HANDLE h = open(lockedPath);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+
+    h = open(flakyPath);
+    Answer first = inquiry(h);
+    EXPECT_FALSE(first.ok);
+    EXPECT_EQ(first.error, static_cast<DWORD>(ERROR_IO_DEVICE));
+    EXPECT_TRUE(inquiry(h).ok);
+    EXPECT_EQ(flaky.disk()->commands().size(), 1u);  // the failed IOCTL never reached the disk
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_FALSE(CloseHandle(h));
+    EXPECT_FALSE(inquiry(h).ok);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+    host->failCall("CM_Get_Device_ID_List_Size", CR_OUT_OF_MEMORY, 1);
+    ULONG size = 0;
+    EXPECT_EQ(CM_Get_Device_ID_List_SizeW(&size, nullptr, 0), CR_OUT_OF_MEMORY);
+    EXPECT_EQ(CM_Get_Device_ID_List_SizeW(&size, nullptr, 0), CR_SUCCESS);
+    host->failCall("SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, -1);
+    bool reboot = false;
+    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA el{};
+    el.cbSize = sizeof el;
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 0, &el));
+    EXPECT_FALSE(SetupDiCallClassInstaller(DIF_REMOVE, set, &el));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    SetupDiDestroyDeviceInfoList(set);
+    (void)reboot;
+}
+
+TEST(SimHost, DeviceIdBuffersAndTreeWalk) {
+    auto host = Host::create("H");
+    host->addDisk(DiskSpec::make("HP", "HSV210", "6220"), ScsiAddress{1, 0, 3, 0});
+    ScopedHost use(host);
+    ULONG size = 0;
+    ASSERT_EQ(CM_Get_Device_ID_List_SizeW(&size, nullptr, 0), CR_SUCCESS);
+    std::vector<wchar_t> list(size);
+    EXPECT_EQ(CM_Get_Device_ID_ListW(nullptr, list.data(), size - 1, 0), CR_BUFFER_SMALL);
+    ASSERT_EQ(CM_Get_Device_ID_ListW(nullptr, list.data(), size, 0), CR_SUCCESS);
+    auto ids = multiString(list.data());
+    std::wstring diskId;
+    for (auto &id : ids)
+        if (id.rfind(L"SCSI\\DISK&VEN_HP&PROD_HSV210&REV_6220\\", 0) == 0) diskId = id;
+    ASSERT_FALSE(diskId.empty());
+    DEVINST disk = 0, parent = 0, root = 0, child = 0;
+    ASSERT_EQ(CM_Locate_DevNodeW(&disk, &diskId[0], 0), CR_SUCCESS);
+    ASSERT_EQ(CM_Get_Parent(&parent, disk, 0), CR_SUCCESS);
+    ASSERT_EQ(CM_Get_Parent(&root, parent, 0), CR_SUCCESS);
+    EXPECT_EQ(CM_Get_Parent(&child, root, 0), CR_NO_SUCH_DEVNODE);
+    ASSERT_EQ(CM_Get_Child(&child, parent, 0), CR_SUCCESS);
+    EXPECT_EQ(child, disk);
+    wchar_t small[8];
+    EXPECT_EQ(CM_Get_Device_IDW(disk, small, 8, 0), CR_BUFFER_SMALL);
+    wchar_t bogus[] = L"SCSI\\NOPE\\0";
+    EXPECT_EQ(CM_Locate_DevNodeW(&child, bogus, 0), CR_NO_SUCH_DEVNODE);
+    ULONG bytes = 0;
+    EXPECT_EQ(CM_Get_DevNode_Registry_PropertyW(root, CM_DRP_CLASSGUID, nullptr, nullptr, &bytes, 0), CR_NO_SUCH_VALUE);
+}
+
+TEST(SimHost, VirtualClockRecordsSleepsAndComputerNameComesFromTheHost) {
+    auto host = Host::create("SIMHOST-A");
+    host->setVirtualClock(true);
+    ScopedHost use(host);
+    ULONGLONG before = GetTickCount64();
+    Sleep(5000);
+    Sleep(10000);
+    EXPECT_EQ(GetTickCount64() - before, 15000u);
+    EXPECT_EQ(host->sleeps(), (std::vector<uint32_t>{5000, 10000}));
+    wchar_t name[256];
+    DWORD size = 256;
+    ASSERT_TRUE(GetComputerNameW(name, &size));
+    EXPECT_EQ(std::wstring(name), L"SIMHOST-A");
+}
+
+} // namespace

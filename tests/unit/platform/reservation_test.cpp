@@ -1,0 +1,162 @@
+// The SPC-3 persistent-reservation model, with two hosts sharing one disk.
+#include "sim_test_util.h"
+
+#include <gtest/gtest.h>
+
+using namespace rendo_sim;
+using namespace simtest;
+
+namespace {
+
+const uint8_t kRegister = 0, kReserve = 1, kRelease = 2, kClear = 3, kPreempt = 4, kPreemptAbort = 5,
+              kRegisterIgnore = 6;
+const uint8_t kWriteExclusive = 1, kExclusiveAccess = 3, kWriteExclusiveRegistrants = 5;
+
+class Reservations : public ::testing::Test {
+protected:
+    void SetUp() override {
+        disk = std::make_shared<Disk>(DiskSpec::make("EMC", "SYMMETRIX", "5874"));
+        a = Host::create("HOSTA");
+        b = Host::create("HOSTB");
+        a->attach(disk, ScsiAddress{0, 0, 1, 0});
+        b->attach(disk, ScsiAddress{2, 0, 5, 0});
+        {
+            ScopedHost use(a);
+            ha = open("\\\\.\\PHYSICALDRIVE0");
+        }
+        {
+            ScopedHost use(b);
+            hb = open("\\\\.\\PHYSICALDRIVE0");
+        }
+        ASSERT_NE(ha, INVALID_HANDLE_VALUE);
+        ASSERT_NE(hb, INVALID_HANDLE_VALUE);
+    }
+    void TearDown() override {
+        CloseHandle(ha);
+        CloseHandle(hb);
+    }
+    std::vector<uint64_t> keys(HANDLE h) {
+        Answer r = prIn(h, 0);
+        std::vector<uint64_t> out;
+        for (size_t at = 8; at + 8 <= r.data.size(); at += 8) {
+            uint64_t k = 0;
+            for (int i = 0; i < 8; ++i) k = (k << 8) | r.data[at + i];
+            out.push_back(k);
+        }
+        EXPECT_EQ(be32(r.data, 4), out.size() * 8);
+        return out;
+    }
+    std::shared_ptr<Disk> disk;
+    std::shared_ptr<Host> a, b;
+    HANDLE ha = INVALID_HANDLE_VALUE, hb = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(Reservations, RegisterReserveAndConflictsBetweenInitiators) {
+    EXPECT_EQ(prOut(ha, kRegister, 0, 0, 0xAAAA).status, 0x00);
+    EXPECT_EQ(prOut(hb, kRegister, 0, 0, 0xBBBB).status, 0x00);
+    EXPECT_EQ(keys(ha), (std::vector<uint64_t>{0xAAAA, 0xBBBB}));
+    EXPECT_EQ(be32(prIn(ha, 0).data, 0), 2u);  // generation counts registrations
+
+    // Registering again with the wrong key, or reserving with someone else's, conflicts.
+    EXPECT_EQ(prOut(ha, kRegister, 0, 0x1234, 0xCCCC).status, 0x18);
+    EXPECT_EQ(prOut(hb, kReserve, kWriteExclusive, 0xAAAA, 0).status, 0x18);
+    EXPECT_EQ(prOut(ha, kReserve, kWriteExclusive, 0xAAAA, 0).status, 0x00);
+    EXPECT_EQ(prOut(ha, kReserve, kWriteExclusive, 0xAAAA, 0).status, 0x00);  // same holder, same type
+    EXPECT_EQ(prOut(hb, kReserve, kWriteExclusive, 0xBBBB, 0).status, 0x18);
+
+    Answer res = prIn(hb, 1);
+    ASSERT_EQ(res.data.size(), 24u);
+    EXPECT_EQ(be32(res.data, 4), 16u);
+    EXPECT_EQ(res.data[15], 0xAA);
+    EXPECT_EQ(res.data[21], kWriteExclusive);
+
+    // Write exclusive: B may read, not write.
+    EXPECT_EQ(passThrough(hb, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 512, true).status, 0x00);
+    EXPECT_EQ(passThrough(hb, {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 512, false, std::vector<uint8_t>(512)).status, 0x18);
+    EXPECT_EQ(passThrough(ha, {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 512, false, std::vector<uint8_t>(512)).status, 0x00);
+
+    // Release by a non-holder changes nothing; by the holder with the wrong type is refused.
+    EXPECT_EQ(prOut(hb, kRelease, kWriteExclusive, 0xBBBB, 0).status, 0x00);
+    EXPECT_TRUE(disk->reservation().reserved);
+    Answer wrongType = prOut(ha, kRelease, kExclusiveAccess, 0xAAAA, 0);
+    EXPECT_EQ(wrongType.status, 0x02);
+    EXPECT_EQ(wrongType.sense[12], 0x26);
+    EXPECT_EQ(wrongType.sense[13], 0x04);
+    EXPECT_EQ(prOut(ha, kRelease, kWriteExclusive, 0xAAAA, 0).status, 0x00);
+    EXPECT_FALSE(disk->reservation().reserved);
+    EXPECT_EQ(be32(prIn(ha, 1).data, 4), 0u);
+
+    auto fromB = disk->commandsFrom(b->initiator().initiatorName);
+    ASSERT_FALSE(fromB.empty());
+    EXPECT_EQ(fromB[0].dataOut.size(), 24u);
+    EXPECT_EQ(fromB[0].dataOut[15], 0xBB);
+}
+
+TEST_F(Reservations, PreemptTakesOverTheReservationAndDropsTheVictim) {
+    prOut(ha, kRegister, 0, 0, 0xAAAA);
+    prOut(hb, kRegister, 0, 0, 0xBBBB);
+    prOut(ha, kReserve, kExclusiveAccess, 0xAAAA, 0);
+    EXPECT_EQ(passThrough(hb, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 512, true).status, 0x18);
+    uint32_t before = disk->reservation().generation;
+    EXPECT_EQ(prOut(hb, kPreemptAbort, kWriteExclusiveRegistrants, 0xBBBB, 0xAAAA).status, 0x00);
+    ReservationState s = disk->reservation();
+    EXPECT_EQ(s.holder, b->initiator().initiatorName);
+    EXPECT_EQ(s.type, kWriteExclusiveRegistrants);
+    EXPECT_EQ(s.generation, before + 1);
+    EXPECT_EQ(keys(hb), std::vector<uint64_t>{0xBBBB});
+    // A is no longer registered: its old key conflicts.
+    EXPECT_EQ(prOut(ha, kReserve, kExclusiveAccess, 0xAAAA, 0).status, 0x18);
+    // Preempting a key nobody holds conflicts; a zero key is an invalid field.
+    EXPECT_EQ(prOut(hb, kPreempt, kWriteExclusive, 0xBBBB, 0x9999).status, 0x18);
+    prOut(hb, kRelease, kWriteExclusiveRegistrants, 0xBBBB, 0);
+    EXPECT_EQ(prOut(hb, kPreempt, kWriteExclusive, 0xBBBB, 0).status, 0x02);
+}
+
+TEST_F(Reservations, IgnoreExistingKeyUnregisterAndClear) {
+    prOut(ha, kRegister, 0, 0, 0xAAAA);
+    EXPECT_EQ(prOut(ha, kRegisterIgnore, 0, 0x5555, 0xA2A2).status, 0x00);
+    EXPECT_EQ(keys(ha), std::vector<uint64_t>{0xA2A2});
+    prOut(ha, kReserve, kWriteExclusive, 0xA2A2, 0);
+    // Unregistering the holder ends its reservation.
+    EXPECT_EQ(prOut(ha, kRegister, 0, 0xA2A2, 0).status, 0x00);
+    EXPECT_FALSE(disk->reservation().reserved);
+    EXPECT_TRUE(keys(ha).empty());
+    // An unregistered initiator registering with a non-zero key conflicts.
+    EXPECT_EQ(prOut(hb, kRegister, 0, 0x1, 0xBBBB).status, 0x18);
+    prOut(ha, kRegister, 0, 0, 0xAAAA);
+    prOut(hb, kRegister, 0, 0, 0xBBBB);
+    prOut(hb, kReserve, kWriteExclusive, 0xBBBB, 0);
+    EXPECT_EQ(prOut(hb, kClear, 0, 0x1, 0).status, 0x18);
+    EXPECT_EQ(prOut(ha, kClear, 0, 0xAAAA, 0).status, 0x00);
+    EXPECT_TRUE(keys(hb).empty());
+    EXPECT_FALSE(disk->reservation().reserved);
+}
+
+TEST_F(Reservations, MalformedOutCommandsAreIllegalRequests) {
+    // A parameter list length other than 24.
+    Answer a = passThrough(ha, {0x5F, 0, 0, 0, 0, 0, 0, 0, 16, 0}, 16, false, std::vector<uint8_t>(16));
+    EXPECT_EQ(a.status, 0x02);
+    EXPECT_EQ(a.sense[12], 0x1A);
+    // REGISTER AND MOVE is not offered; an invalid type is refused.
+    EXPECT_EQ(prOut(ha, 7, 0, 0, 1).status, 0x02);
+    prOut(ha, kRegister, 0, 0, 0xAAAA);
+    EXPECT_EQ(prOut(ha, kReserve, 2, 0xAAAA, 0).status, 0x02);
+    EXPECT_EQ(prIn(ha, 3).status, 0x02);
+    EXPECT_EQ(prIn(ha, 2).data.size(), 8u);  // REPORT CAPABILITIES
+}
+
+TEST_F(Reservations, ReadKeysIsTruncatedToTheAllocationButReportsTheFullLength) {
+    for (uint64_t k = 1; k <= 40; ++k) {
+        auto h = Host::create("X");
+        h->attach(disk, ScsiAddress{});
+        ScopedHost use(h);
+        HANDLE x = open("\\\\.\\PHYSICALDRIVE0");
+        ASSERT_EQ(prOut(x, kRegister, 0, 0, k).status, 0);
+        CloseHandle(x);
+    }
+    Answer r = prIn(ha, 0);
+    EXPECT_EQ(r.data.size(), 255u);
+    EXPECT_EQ(be32(r.data, 4), 40u * 8);
+}
+
+} // namespace

@@ -1,0 +1,96 @@
+// Helpers for the platform tests: send one CDB the way the provider does.
+#ifndef TESTS_UNIT_PLATFORM_SIM_TEST_UTIL_H
+#define TESTS_UNIT_PLATFORM_SIM_TEST_UTIL_H
+
+#include "platform/simhost.h"
+#include "platform/windows.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace simtest {
+
+struct Answer {
+    BOOL ok = FALSE;
+    DWORD error = 0;
+    DWORD returned = 0;
+    uint8_t status = 0xFF;
+    std::vector<uint8_t> data;   // the data-in bytes the request reports transferred
+    std::vector<uint8_t> sense;
+};
+
+inline HANDLE open(const std::string &path) {
+    std::wstring w(path.begin(), path.end());
+    return CreateFileW(w.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+// IOCTL_SCSI_PASS_THROUGH laid out as the SCSI tool does: sense at 60, data at 124.
+inline Answer passThrough(HANDLE h, const std::vector<uint8_t> &cdb, size_t length, bool in,
+                          const std::vector<uint8_t> &out = {}) {
+    std::vector<uint8_t> buf(124 + length + 4, 0);
+    SCSI_PASS_THROUGH spt{};
+    spt.Length = sizeof spt;
+    spt.CdbLength = static_cast<UCHAR>(cdb.size());
+    spt.SenseInfoLength = 64;
+    spt.DataIn = in ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
+    spt.DataTransferLength = static_cast<ULONG>(length);
+    spt.TimeOutValue = 20;
+    spt.DataBufferOffset = 124;
+    spt.SenseInfoOffset = 60;
+    std::memcpy(spt.Cdb, cdb.data(), cdb.size());
+    std::memcpy(buf.data(), &spt, sizeof spt);
+    if (!in && !out.empty()) std::memcpy(buf.data() + 124, out.data(), std::min(out.size(), length));
+    Answer a;
+    a.ok = DeviceIoControl(h, IOCTL_SCSI_PASS_THROUGH, buf.data(), static_cast<DWORD>(buf.size()), buf.data(),
+                           static_cast<DWORD>(buf.size()), &a.returned, nullptr);
+    a.error = GetLastError();
+    if (!a.ok) return a;
+    std::memcpy(&spt, buf.data(), sizeof spt);
+    a.status = spt.ScsiStatus;
+    if (in) a.data.assign(buf.begin() + 124, buf.begin() + 124 + spt.DataTransferLength);
+    a.sense.assign(buf.begin() + 60, buf.begin() + 60 + spt.SenseInfoLength);
+    return a;
+}
+
+inline Answer inquiry(HANDLE h, int page = -1, uint8_t allocation = 255) {
+    std::vector<uint8_t> cdb{0x12, uint8_t(page >= 0 ? 1 : 0), uint8_t(page >= 0 ? page : 0), 0, allocation, 0};
+    return passThrough(h, cdb, 4094, true);
+}
+
+inline std::vector<uint8_t> key(uint64_t k) {
+    std::vector<uint8_t> b(8);
+    for (int i = 0; i < 8; ++i) b[i] = uint8_t(k >> (56 - 8 * i));
+    return b;
+}
+
+// PERSISTENT RESERVE OUT with a 24-byte parameter list.
+inline Answer prOut(HANDLE h, uint8_t action, uint8_t type, uint64_t resKey, uint64_t saKey) {
+    std::vector<uint8_t> params = key(resKey);
+    std::vector<uint8_t> sa = key(saKey);
+    params.insert(params.end(), sa.begin(), sa.end());
+    params.resize(24, 0);
+    return passThrough(h, {0x5F, action, type, 0, 0, 0, 0, 0, 24, 0}, 24, false, params);
+}
+
+inline Answer prIn(HANDLE h, uint8_t action) { return passThrough(h, {0x5E, action, 0, 0, 0, 0, 0, 0, 255, 0}, 255, true); }
+
+inline uint32_t be32(const std::vector<uint8_t> &d, size_t at) {
+    return d.size() < at + 4 ? 0 : (uint32_t(d[at]) << 24) | (uint32_t(d[at + 1]) << 16) | (uint32_t(d[at + 2]) << 8) | d[at + 3];
+}
+
+inline std::vector<std::wstring> multiString(const wchar_t *p) {
+    std::vector<std::wstring> out;
+    while (p && *p) {
+        out.emplace_back(p);
+        p += out.back().size() + 1;
+    }
+    return out;
+}
+
+inline std::wstring w(const std::string &s) { return std::wstring(s.begin(), s.end()); }
+
+} // namespace simtest
+
+#endif
