@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,22 @@ std::string groupedHex(const CScsiPageView &page, uint32_t offset, uint32_t coun
 
 // Whether `page` is stored with at least `bytes` bytes.
 bool holds(const CScsiPageView &page, uint32_t bytes) { return page.present() && page.has(0, bytes); }
+
+// The stored page clipped to what the device sent. The SCSI tool stores the
+// request's whole returned count, so a page runs on in zeros from the
+// request buffer; a rule that read those would build an identifier from
+// bytes no device sent (every short Symmetrix answer the same enclosure
+// 000000000000). The page's own length says where the answer ends:
+// byte 4 + 5 for standard inquiry data, bytes 2-3 + 4 for a VPD page.
+CScsiPageView answered(const CScsiPageView &stored, bool standard) {
+    uint32_t own = stored.length();
+    if (standard && stored.has(0, 5)) own = uint32_t(stored.byte(4)) + 5;
+    if (!standard && stored.has(0, kVpdHeaderLength)) own = uint32_t(stored.be16(kVpdLengthOffset)) + kVpdHeaderLength;
+    return CScsiPageView(stored.data(), std::min(own, stored.length()));
+}
+
+CScsiPageView inquiryOf(const CScsiDeviceData *device) { return answered(device->stdInquiry(), true); }
+CScsiPageView vpdOf(const CScsiDeviceData *device, uint32_t code) { return answered(device->modePage(code), false); }
 
 // strtol over bytes [from, to] of s (inclusive), as the serial rules read them.
 long fieldValue(const std::string &s, size_t from, size_t to, int base) {
@@ -104,10 +121,10 @@ bool CHpMsaUdidGenerator::claimDevice(CScsiDeviceData *device) {
 
 std::string CHpMsaUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
-    CScsiPageView inq = device->stdInquiry();
+    CScsiPageView inq = inquiryOf(device);
     if (!holds(inq, 120)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     std::string enclosure = inq.text(96, 14);
-    CScsiPageView p83 = device->modePage(SCSI_VPD_DEVICE_ID);
+    CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
     if (!holds(p83, 68)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     return enclosure + "##" + p83.text(36, 32);
 }
@@ -121,10 +138,10 @@ bool CHpEvaUdidGenerator::claimDevice(CScsiDeviceData *device) {
 
 std::string CHpEvaUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
-    CScsiPageView inq = device->stdInquiry();
+    CScsiPageView inq = inquiryOf(device);
     if (!holds(inq, 138)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
     std::string enclosure = groupedHex(inq, 130, 8, 2);
-    CScsiPageView p83 = device->modePage(SCSI_VPD_DEVICE_ID);
+    CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
     if (!holds(p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
     if (p83.be16(kVpdLengthOffset) < 20) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     return enclosure + "##" + groupedHex(p83, 8, 16, 2);
@@ -140,7 +157,7 @@ bool claimIbm(CScsiDeviceData *device, bool supported, bool alternate) {
 
 // Page 0x80 checks shared by both IBM rules; the serial text from byte 4.
 std::string ibmSerial(const CScsiDeviceData *device, const CUdidGenerator &generator) {
-    CScsiPageView p80 = device->modePage(SCSI_VPD_UNIT_SERIAL);
+    CScsiPageView p80 = vpdOf(device, SCSI_VPD_UNIT_SERIAL);
     if (!p80.present())
         throw CUdidGeneratorException(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA, generator.vendor(), generator.product());
     // The length byte itself must be stored before it can be compared.
@@ -173,19 +190,19 @@ std::string CIbmUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) 
     if (contains(product, "2107")) {
         // A missing inquiry counts as a short one: a UDID without its
         // enclosure field would parse with its fields shifted.
-        CScsiPageView inq = device->stdInquiry();
+        CScsiPageView inq = inquiryOf(device);
         if (!holds(inq, 43)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE);
         enclosure = "IBM.2107-" + inq.text(kInquiryVendorSpecific, 7);
     } else if (isSupportedProduct(product)) {
         enclosure = "IBM." + product.substr(0, 4) + "-" + ibmSerial(device, *this);
     } else if (isSupportedAlternateProduct(product)) {
-        CScsiPageView pC8 = device->modePage(SCSI_VPD_VENDOR_C8);
+        CScsiPageView pC8 = vpdOf(device, SCSI_VPD_VENDOR_C8);
         if (!holds(pC8, 106)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
         enclosure = "IBM." + product.substr(0, 4) + "-" + pC8.hex(90, 16);
     } else {
         failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
     }
-    CScsiPageView p83 = device->modePage(SCSI_VPD_DEVICE_ID);
+    CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
     if (!holds(p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
     return enclosure + "##" + p83.hex(22, 2);
 }
@@ -211,16 +228,16 @@ std::string CIbmDsUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device
     std::string enclosure;
     if (contains(product, "1724")) {
         // As for the 2107: no UDID with a missing enclosure field.
-        CScsiPageView inq = device->stdInquiry();
+        CScsiPageView inq = inquiryOf(device);
         if (!holds(inq, 43)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE);
         enclosure = "IBM.1724-" + inq.text(kInquiryVendorSpecific, 511);
     } else {
         ibmSerial(device, *this);  // only its checks: the enclosure comes from page 0xD0
         enclosure = "IBM." + product.substr(0, 4) + "-";
-        CScsiPageView pD0 = device->modePage(SCSI_VPD_VENDOR_D0);
+        CScsiPageView pD0 = vpdOf(device, SCSI_VPD_VENDOR_D0);
         if (holds(pD0, 24)) enclosure += pD0.hex(8, 16);
     }
-    CScsiPageView p83 = device->modePage(SCSI_VPD_DEVICE_ID);
+    CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
     if (!holds(p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
     std::string lun;
     for (uint32_t i = 8; i < 24; ++i) lun += (i > 8 ? ":" : "") + p83.hex(i, 1);
@@ -241,12 +258,12 @@ std::string CEmcClariionUdidGenerator::getUniqueDeviceIDPrefix(CScsiDeviceData *
 
 std::string CEmcClariionUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
-    CScsiPageView pC0 = device->modePage(SCSI_VPD_VENDOR_C0);
+    CScsiPageView pC0 = vpdOf(device, SCSI_VPD_VENDOR_C0);
     if (!pC0.present()) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
     // Byte 49 (the serial's length) must be stored before it is believed.
     if (!pC0.has(49, 1) || pC0.length() < uint32_t(pC0.byte(49)) + 50) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE);
     std::string enclosure = pC0.text(50, 14);
-    CScsiPageView p83 = device->modePage(SCSI_VPD_DEVICE_ID);
+    CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
     if (!holds(p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     std::string lun;
     for (uint32_t i = 8; i < 24; ++i) lun += p83.hex(i, 1) + ":";
@@ -258,7 +275,7 @@ std::string CEmcClariionUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *
 
 std::string CEmcSymmetrixUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
-    CScsiPageView inq = device->stdInquiry();
+    CScsiPageView inq = inquiryOf(device);
     if (!holds(inq, 136)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
     std::string enclosure = "00" + inq.hex(124, 5);
     char number[5] = {};
@@ -285,7 +302,7 @@ bool CHitachiUdidGenerator::claimDevice(CScsiDeviceData *device) {
 
 std::string CHitachiUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
-    CScsiPageView inq = device->stdInquiry();
+    CScsiPageView inq = inquiryOf(device);
     if (!holds(inq, 56)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
     // The rule names 21 characters (bytes 36-56) but reads only 36-47; byte
     // 56 is not stored in a 56-byte answer, so it is not taken.
@@ -312,10 +329,10 @@ bool CLsiUdidGenerator::claimDevice(CScsiDeviceData *device) {
 
 std::string CLsiUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
-    CScsiPageView pC8 = device->modePage(SCSI_VPD_VENDOR_C8);
+    CScsiPageView pC8 = vpdOf(device, SCSI_VPD_VENDOR_C8);
     if (!holds(pC8, 106)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
     std::string enclosure = pC8.hex(90, 16);
-    CScsiPageView p83 = device->modePage(SCSI_VPD_DEVICE_ID);
+    CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
     if (!holds(p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
     if (p83.be16(kVpdLengthOffset) < 20) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     return enclosure + "##" + p83.hex(8, 16, true);
@@ -387,7 +404,7 @@ std::string CNetAppUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *devic
     bool listed = false;
     for (uint32_t code : device->m_supportedModePageList) listed = listed || code == SCSI_VPD_DEVICE_ID;
     if (!listed) throw CUdidGeneratorException(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA, "NETAPP", "0x83");
-    CScsiPageView p83 = device->modePage(SCSI_VPD_DEVICE_ID);
+    CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
     if (!holds(p83, 33)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     return enclosure + "##" + p83.hex(21, 12);
 }

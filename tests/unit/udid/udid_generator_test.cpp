@@ -221,8 +221,12 @@ TEST(UdidGenerators, ShortDataThrowsTheStatedIdentifier) {
     EXPECT_EQ(thrownId(suffix(*g[1], std::move(e))), ENCLOSURE + "::");
     Device e83 = eva(); e83->removeModePage(0x83);
     EXPECT_EQ(thrownId(suffix(*g[1], std::move(e83))), PAGE_DATA + ":HP:HSV");
+    // A page is read only as far as its own length field reaches: a field
+    // of 19 leaves 23 bytes, however many were stored.
     Device eLen = eva(); eLen.pageAt(0x83, 2, {0x00, 0x13});
-    EXPECT_EQ(thrownId(suffix(*g[1], std::move(eLen))), DEVICE + ":HP:HSV");
+    EXPECT_EQ(thrownId(suffix(*g[1], std::move(eLen))), PAGE_DATA + ":HP:HSV");
+    Device eStd = eva(); eStd.inquiryAt(4, {132});  // additional length: 137 bytes of 138 stored
+    EXPECT_EQ(thrownId(suffix(*g[1], std::move(eStd))), ENCLOSURE + "::");
 
     Device i = ibm2107(); i.inquiry(42);
     EXPECT_EQ(thrownId(suffix(*g[2], std::move(i))), PAGE_SIZE + "::");
@@ -266,7 +270,7 @@ TEST(UdidGenerators, ShortDataThrowsTheStatedIdentifier) {
     Device l83 = lsi(); l83->removeModePage(0x83);
     EXPECT_EQ(thrownId(suffix(*g[7], std::move(l83))), PAGE_DATA + ":ENGENIO:UNIVERSAL");
     Device lLen = lsi(); lLen.pageAt(0x83, 2, {0x00, 0x10});
-    EXPECT_EQ(thrownId(suffix(*g[7], std::move(lLen))), DEVICE + ":ENGENIO:UNIVERSAL");
+    EXPECT_EQ(thrownId(suffix(*g[7], std::move(lLen))), PAGE_DATA + ":ENGENIO:UNIVERSAL");
 }
 
 // Every truncation of every stored page of a valid device: a UDID or the

@@ -31,6 +31,7 @@ Bytes Device::bytes(uint8_t code) const {
 
 Device &Device::inquiry(size_t length) {
     Bytes d(length, 0);
+    if (length > 4) d[4] = uint8_t(std::min<size_t>(length - 5, 255));  // additional length
     const std::string &v = m_record->m_vendorId, &p = m_record->m_productId;
     for (size_t i = 0; i < 8 && 8 + i < length; ++i) d[8 + i] = i < v.size() ? uint8_t(v[i]) : ' ';
     for (size_t i = 0; i < 16 && 16 + i < length; ++i) d[16 + i] = i < p.size() ? uint8_t(p[i]) : ' ';
