@@ -48,7 +48,8 @@ std::string CUDIDFactory::getUniqueDeviceID(CScsiDeviceData *device) {
     return getUniqueDeviceID(device, generatorName);
 }
 
-std::string CUDIDFactory::getUniqueDeviceID(CScsiDeviceData *device, std::string &generatorName) {
+std::string CUDIDFactory::getUniqueDeviceID(CScsiDeviceData *device, std::string &generatorName,
+                                            std::vector<std::string> *refusals) {
     CFiTraceLogFunction traceScope(m_traceLog, "CUDIDFactory::getUniqueDeviceID");
     generatorName.clear();
     if (device == nullptr) return std::string();
@@ -70,6 +71,7 @@ std::string CUDIDFactory::getUniqueDeviceID(CScsiDeviceData *device, std::string
             trace(1, "WARNING: Invalid scsi device data, skipping device.");
             trace(4, "CUDIDFactory::getUniqueDeviceID() %s: generator %s: %s", device->m_deviceName.c_str(),
                   g->getGeneratorName().c_str(), e.getMessageId().c_str());
+            if (refusals != nullptr) refusals->push_back(g->getGeneratorName() + ": " + e.getMessageId());
         }
     }
     return std::string();

@@ -34,7 +34,10 @@ public:
     std::string getUniqueDeviceID(CScsiDeviceData *device);
     // The same, and the name of the generator that built it ("simulation"
     // when the simulation map answered, "" when nothing did).
-    std::string getUniqueDeviceID(CScsiDeviceData *device, std::string &generatorName);
+    // refusals, when given, receives "generator: message id" for each
+    // generator that claimed the device but could not build its UDID.
+    std::string getUniqueDeviceID(CScsiDeviceData *device, std::string &generatorName,
+                                  std::vector<std::string> *refusals = nullptr);
     // The UDID of a device name from the cached map, enumerating when the map
     // is empty, confirming a cached entry by validating that one device, and
     // with rescanIfMissing rebuilding the map (bus rescan) for unknown names.
