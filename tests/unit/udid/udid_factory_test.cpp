@@ -130,8 +130,7 @@ TEST_F(UdidFactory, SimulationMapAnswersOnlyTheNamesItHolds) {
     EXPECT_EQ(severityOf(lines, "WARNING: invalid UDID for device " + c.devicePath() + ", assigned empty UDID"), kLevel2);
     EXPECT_EQ(factory.getCachedUniqueDeviceID(a.devicePath().c_str(), false), "UDID##SIM##ONE##E##1");
     std::string generator;
-    Lun *pa = &a;
-    udid_test::Device record("EMC", "SYMMETRIX", pa->devicePath());
+    udid_test::Device record("EMC", "SYMMETRIX", a.devicePath());
     EXPECT_EQ(factory.getUniqueDeviceID(record.get(), generator), "UDID##SIM##ONE##E##1");
     EXPECT_EQ(generator, "simulation");
     EXPECT_EQ(factory.getUniqueDeviceID(nullptr), "");

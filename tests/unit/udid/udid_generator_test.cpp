@@ -122,21 +122,8 @@ TEST(UdidGenerators, ArrayFamiliesBuildTheirUdidsByteForByte) {
     EXPECT_EQ(udidOf(*g[6], hitachi("71234567000F").get()), "UDID##HITACHI##HDS##71234567##15");
     EXPECT_EQ(udidOf(*g[6], hitachi("0000FFFFZZZZ").get()), "UDID##HITACHI##HDS##65535##0");
 
-    EXPECT_EQ(udidOf(*g[1], eva().get()),
-              "UDID##HP##HSV##5000-1FE1-500A-2B30##6005-08B4-0010-19A2-0000-9000-0123-0000");
-    EXPECT_EQ(udidOf(*g[0], msa().get()), "UDID##HP##MSA##P5A9C2D4E6F8G0##600508B4000F1A2B0000C00001230000");
-    // Lower-case colon-separated hex until the factory upper-cases it.
-    Device c = clariion();
-    EXPECT_EQ(g[4]->getUniqueDeviceIDSuffix(c.get()), "APM00123456789##60:06:01:60:12:34:56:78:00:ab:cd:ef:01:23:45:67");
-    EXPECT_EQ(g[4]->getUniqueDeviceIDPrefix(c.get()), "UDID##DGC##CLARIION##");
-    EXPECT_EQ(udidOf(*g[7], lsi().get()),
-              "UDID##ENGENIO##UNIVERSAL##600A0B80001F2E3D000000004A5B6C7D##600A0B800011223300004A5B6C7D0001");
-    EXPECT_EQ(udidOf(*g[2], ibm2107().get()), "UDID##IBM##TOTALSTORAGE##IBM.2107-75ABCD1##1234");
-    EXPECT_EQ(udidOf(*g[3], ibmDs1724().get()),
-              "UDID##IBM##DISKSYSTEM##IBM.1724-SV12345678##60:0A:0B:80:00:29:04:DE:00:00:05:A1:46:9C:E3:A1");
-    EXPECT_EQ(udidOf(*g[3], ibmDs1814().get()),
-              "UDID##IBM##DISKSYSTEM##IBM.1814-600A0B80002904DE00000000469CE3A2##"
-              "60:0A:0B:80:00:29:04:DE:00:00:05:A2:46:9C:E3:A2");
+    // Lower-case hex until the factory upper-cases it.
+    EXPECT_EQ(g[4]->getUniqueDeviceIDSuffix(clariion().get()), "APM00123456789##60:06:01:60:12:34:56:78:00:ab:cd:ef:01:23:45:67");
     Device noD0 = ibmDs1814();
     noD0->removeModePage(0xD0);
     EXPECT_EQ(udidOf(*g[3], noD0.get()),
@@ -214,8 +201,6 @@ TEST(UdidGenerators, ShortDataThrowsTheStatedIdentifier) {
 
     Device m = msa(); m.inquiry(119);
     EXPECT_EQ(thrownId(suffix(*g[0], std::move(m))), DEVICE + ":HP:MSA");
-    Device m83 = msa(); m83.page(0x83, 67);
-    EXPECT_EQ(thrownId(suffix(*g[0], std::move(m83))), DEVICE + ":HP:MSA");
 
     Device e = eva(); e.inquiry(137);
     EXPECT_EQ(thrownId(suffix(*g[1], std::move(e))), ENCLOSURE + "::");
@@ -230,16 +215,11 @@ TEST(UdidGenerators, ShortDataThrowsTheStatedIdentifier) {
 
     Device i = ibm2107(); i.inquiry(42);
     EXPECT_EQ(thrownId(suffix(*g[2], std::move(i))), PAGE_SIZE + "::");
-    Device i83 = ibm2107(); i83.page(0x83, 23);
-    EXPECT_EQ(thrownId(suffix(*g[2], std::move(i83))), PAGE_DATA + ":IBM:TOTALSTORAGE");
     Device i80("IBM", "2105800");
     EXPECT_EQ(thrownId(suffix(*g[2], std::move(i80))), PAGE_DATA + ":IBM:TOTALSTORAGE");
     Device iLie("IBM", "2105800");
     iLie.page(0x80, 11).pageAt(0x80, 3, {12});  // claims more than is stored
     EXPECT_EQ(thrownId(suffix(*g[2], std::move(iLie))), PAGE_SIZE + "::");
-    Device iHdr("IBM", "2105800");
-    iHdr.page(0x80, 3);  // too short to hold its own length byte
-    EXPECT_EQ(thrownId(suffix(*g[2], std::move(iHdr))), PAGE_SIZE + "::");
     Device iC8("IBM", "3542");
     iC8.page(0xC8, 105);
     EXPECT_EQ(thrownId(suffix(*g[2], std::move(iC8))), PAGE_DATA + ":IBM:TOTALSTORAGE");
@@ -255,8 +235,6 @@ TEST(UdidGenerators, ShortDataThrowsTheStatedIdentifier) {
     EXPECT_EQ(thrownId(suffix(*g[4], std::move(c))), PAGE_DATA + ":DGC:");
     Device cLen = clariion(); cLen.pageAt(0xC0, 49, {15});  // 15 + 50 > 64 bytes stored
     EXPECT_EQ(thrownId(suffix(*g[4], std::move(cLen))), PAGE_SIZE + "::");
-    Device cHdr = clariion(); cHdr.page(0xC0, 49);  // byte 49 itself not stored
-    EXPECT_EQ(thrownId(suffix(*g[4], std::move(cHdr))), PAGE_SIZE + "::");
     Device c83 = clariion(); c83.page(0x83, 23);
     EXPECT_EQ(thrownId(suffix(*g[4], std::move(c83))), DEVICE + ":DGC:");
 
@@ -269,8 +247,6 @@ TEST(UdidGenerators, ShortDataThrowsTheStatedIdentifier) {
     EXPECT_EQ(thrownId(suffix(*g[7], std::move(l))), ENCLOSURE + "::");
     Device l83 = lsi(); l83->removeModePage(0x83);
     EXPECT_EQ(thrownId(suffix(*g[7], std::move(l83))), PAGE_DATA + ":ENGENIO:UNIVERSAL");
-    Device lLen = lsi(); lLen.pageAt(0x83, 2, {0x00, 0x10});
-    EXPECT_EQ(thrownId(suffix(*g[7], std::move(lLen))), PAGE_DATA + ":ENGENIO:UNIVERSAL");
 }
 
 // Every truncation of every stored page of a valid device: a UDID or the

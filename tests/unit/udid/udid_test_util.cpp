@@ -47,10 +47,12 @@ Device &Device::inquiryAt(size_t offset, const Bytes &b) {
     return *this;
 }
 
-Device &Device::inquiryText(size_t offset, const std::string &text) { return inquiryAt(offset, Bytes(text.begin(), text.end())); }
+Device &Device::inquiryText(size_t offset, const std::string &text) {
+    return inquiryAt(offset, Bytes(text.begin(), text.end()));
+}
 
 Device &Device::page(uint8_t code, size_t length) {
-    Bytes d(std::max<size_t>(length, 0), 0);
+    Bytes d(length, 0);
     if (length > 1) d[1] = code;
     if (length > 3) { d[2] = uint8_t((length - 4) >> 8); d[3] = uint8_t(length - 4); }
     put(code, d);
