@@ -728,8 +728,15 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD, DWORD, SECURITY_ATTRIBUTES *, DWOR
         dos.find_first_not_of("0123456789", kDrive.size()) == std::string::npos &&
         (dos[kDrive.size()] != '0' || dos.size() == kDrive.size() + 1))
         number = std::stoi(dos.substr(kDrive.size()));
-    for (auto &l : im.luns) {
-        if (number < 0 || !l->m_present || l->m_driveNumber != number) continue;
+    // Drive numbers are handed out in order, so the Lun at that index is
+    // usually the one; otherwise every Lun is looked at.
+    Lun *l = nullptr;
+    if (number >= 0 && size_t(number) < im.luns.size() && im.luns[size_t(number)]->m_present &&
+        im.luns[size_t(number)]->m_driveNumber == number)
+        l = im.luns[size_t(number)].get();
+    for (size_t i = 0; number >= 0 && l == nullptr && i < im.luns.size(); ++i)
+        if (im.luns[i]->m_present && im.luns[i]->m_driveNumber == number) l = im.luns[i].get();
+    if (l != nullptr) {
         if (l->m_openFailures != 0) {
             if (l->m_openFailures > 0) --l->m_openFailures;
             SetLastError(l->m_openError);
@@ -737,7 +744,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD, DWORD, SECURITY_ATTRIBUTES *, DWOR
         }
         auto h = std::make_shared<DeviceHandle>();
         h->host = host;
-        h->lun = l.get();
+        h->lun = l;
         h->epoch = l->m_epoch;
         SetLastError(ERROR_SUCCESS);
         return addHandle(h);
