@@ -444,6 +444,84 @@ disk generic-without-page-00
   serial ABC123
   no-page-00
 
+# One disk per family whose data is too short for its rule: each is refused
+# by its own generator and named by a later one (here always the default).
+disk hp-msa-short
+  vendor HP
+  product MSA2012fc
+  revision J200
+  serial 3CL8151SHT
+  inquiry-length 100
+  naa 600508b4000f1a2b0000c000012300ff
+
+disk hp-eva-short
+  vendor HP
+  product HSV210
+  revision 6220
+  serial P5B2C3D4E5F6SH
+  naa 600508b4001019a200009000012300ee
+
+disk ibm-2107-short
+  vendor IBM
+  product 2107900
+  revision .288
+  serial 75ABCD1SHRT
+  inquiry-length 40
+  naa 6005076305ffc1a200000000000012ff
+
+disk ibm-ds-1724-short
+  vendor IBM
+  product "1724-100 FAStT"
+  revision 0916
+  serial SV1234SHRT
+  inquiry-length 40
+  naa 600a0b80002904de000005a1469ce3ff
+
+disk clariion-short
+  vendor DGC
+  product "RAID 5"
+  revision 0326
+  serial CK2000SHORT
+  naa 600601601234567800abcdef012345ff
+
+disk symmetrix-short
+  vendor EMC
+  product SYMMETRIX
+  revision 5874
+  serial 9005003C4000
+  inquiry-text 38 3C4
+  naa 60000970000192601234533030334341
+
+disk hitachi-short
+  vendor HITACHI
+  product OPEN-V
+  revision 6006
+  serial 50123450B2F
+  inquiry-length 48
+  naa 60060e80123450000001234500000b2f
+
+disk lsi-short
+  vendor LSI
+  product INF-01-00
+  revision 0735
+  serial SL0011SHRT
+  naa 600a0b800011223300004a5b6c7d0002
+
+disk netapp-short
+  vendor NETAPP
+  product LUN
+  revision 0.2
+  serial P3OoG4WVLqdX
+  t10 "NETAPP   LUN P3OoG4WVLqdX"
+
+# Any product with DISK in it is offered to the CLARiiON rule first.
+disk acme-disk
+  vendor ACME
+  product "VIRTUAL DISK"
+  revision 1.0
+  serial AC0000000002
+  naa 6001405a1b2c3d4e5f60718293a4b5ff
+
 disk multipath
   vendor EMC
   product SYMMETRIX
@@ -452,8 +530,8 @@ disk multipath
   inquiry-length 136
   inquiry-text 38 2B3
   inquiry-bytes 124 00 01 87 90 05
-  address 0 0 20 0
-  path 1 0 20 0
+  address 0 0 40 0
+  path 1 0 40 0
 )";
 
 } // namespace

@@ -126,6 +126,7 @@ struct Host::Impl {
     std::map<uint8_t, Adapter> adapters;
     std::vector<std::unique_ptr<Lun>> luns;
     unsigned nextLunId = 1;
+    bool anyTimed = false;   // some Lun was ever given a time to appear at (settle() scans only then)
     std::vector<std::pair<std::string, std::string>> dosNames;
     std::map<uint32_t, Node> nodes;
     uint32_t nextDevInst = 1;
@@ -254,6 +255,7 @@ struct Host::Impl {
         }
         pendingRoot.swap(still);
         for (size_t i = 0; i < due; ++i) rescanRoot();
+        if (!anyTimed) return;  // every Windows call settles: no scan of every Lun unless one can be due
         for (auto &l : luns)
             if (l->m_timed && !l->m_appearNeedsRescan) consider(*l, false);
     }
@@ -309,6 +311,7 @@ Lun &Lun::appearAt(uint64_t ms, bool needsRescan) {
     std::lock_guard<std::mutex> lock(m_host->mutex());
     m_host->m_impl->makeGone(*this);
     m_timed = true;
+    m_host->m_impl->anyTimed = true;
     m_appearAtMs = ms;
     m_appearNeedsRescan = needsRescan;
     m_host->m_impl->settle();
@@ -727,8 +730,22 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD, DWORD, SECURITY_ATTRIBUTES *, DWOR
     Host::Impl &im = HostAccess::impl(*host);
     std::lock_guard<std::mutex> lock(host->mutex());
     im.settle();
-    for (auto &l : im.luns) {
-        if (!l->m_present || dos != "PHYSICALDRIVE" + std::to_string(l->m_driveNumber)) continue;
+    // The drive number once, rather than a name built per Lun.
+    static const std::string kDrive = "PHYSICALDRIVE";
+    int number = -1;
+    if (dos.size() > kDrive.size() && dos.size() <= kDrive.size() + 9 && dos.compare(0, kDrive.size(), kDrive) == 0 &&
+        dos.find_first_not_of("0123456789", kDrive.size()) == std::string::npos &&
+        (dos[kDrive.size()] != '0' || dos.size() == kDrive.size() + 1))
+        number = std::stoi(dos.substr(kDrive.size()));
+    // Drive numbers are handed out in order, so the Lun at that index is
+    // usually the one; otherwise every Lun is looked at.
+    Lun *l = nullptr;
+    if (number >= 0 && size_t(number) < im.luns.size() && im.luns[size_t(number)]->m_present &&
+        im.luns[size_t(number)]->m_driveNumber == number)
+        l = im.luns[size_t(number)].get();
+    for (size_t i = 0; number >= 0 && l == nullptr && i < im.luns.size(); ++i)
+        if (im.luns[i]->m_present && im.luns[i]->m_driveNumber == number) l = im.luns[i].get();
+    if (l != nullptr) {
         if (l->m_openFailures != 0) {
             if (l->m_openFailures > 0) --l->m_openFailures;
             SetLastError(l->m_openError);
@@ -736,7 +753,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD, DWORD, SECURITY_ATTRIBUTES *, DWOR
         }
         auto h = std::make_shared<DeviceHandle>();
         h->host = host;
-        h->lun = l.get();
+        h->lun = l;
         h->epoch = l->m_epoch;
         SetLastError(ERROR_SUCCESS);
         return addHandle(h);

@@ -15,9 +15,11 @@ TEST(HostDescription, TheDefaultHostHasEveryFamilyAndAMultipathLun) {
     auto host = parseHostDescription(defaultHostDescription(), &error);
     ASSERT_TRUE(host) << error;
     auto luns = host->luns();
-    ASSERT_EQ(luns.size(), 14u);
-    std::map<std::string, Lun *> byProduct;
-    for (Lun *l : luns) byProduct[l->disk()->spec().vendor + "/" + l->disk()->spec().product] = l;
+    // Each family twice (the second disk too short for its rule), two
+    // generic disks, one DISK product and two paths of one LUN.
+    ASSERT_EQ(luns.size(), 24u);
+    std::map<std::string, Lun *> byProduct;  // the first disk of each vendor and product
+    for (Lun *l : luns) byProduct.emplace(l->disk()->spec().vendor + "/" + l->disk()->spec().product, l);
     for (const char *p : {"HP/MSA2012fc", "HP/HSV210", "IBM/2107900", "IBM/1724-100 FAStT", "IBM/1814 FAStT",
                           "DGC/RAID 5", "EMC/SYMMETRIX", "HITACHI/OPEN-V", "LSI/INF-01-00", "NETAPP/LUN",
                           "ACME/STORAGE ARRAY", "ABC/X 100"})

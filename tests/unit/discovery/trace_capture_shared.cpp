@@ -1,2 +1,0 @@
-// The SCSI tool tests' trace capture, shared rather than copied.
-#include "../scsitool/trace_capture.cpp"

@@ -1,0 +1,356 @@
+// The generators' claim rules and byte rules. Every expected UDID below was
+// written out by hand from the bytes the test gives the device.
+#include "udid/device_udid_generator.h"
+#include "udid_test_util.h"
+
+#include "platform/simhost.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace udid_test;
+
+std::vector<std::unique_ptr<CUdidGenerator>> allGenerators() {
+    std::vector<std::unique_ptr<CUdidGenerator>> g;
+    g.emplace_back(new CHpMsaUdidGenerator("HP", "MSA"));
+    g.emplace_back(new CHpEvaUdidGenerator("HP", "HSV"));
+    g.emplace_back(new CIbmUdidGenerator("IBM", "TOTALSTORAGE"));
+    g.emplace_back(new CIbmDsUdidGenerator("IBM", "DISKSYSTEM"));
+    g.emplace_back(new CEmcClariionUdidGenerator("DGC", ""));
+    g.emplace_back(new CEmcSymmetrixUdidGenerator("EMC", "SYMMETRIX"));
+    g.emplace_back(new CHitachiUdidGenerator("HITACHI", "HDS"));
+    g.emplace_back(new CLsiUdidGenerator("ENGENIO", "UNIVERSAL"));
+    g.emplace_back(new CNetAppUdidGenerator("NETAPP", "LUN"));
+    g.emplace_back(new CDefaultUdidGenerator("", ""));
+    return g;
+}
+
+// The first generator that claims the device, by name ("" for none).
+std::string claimer(CScsiDeviceData *d) {
+    for (auto &g : allGenerators())
+        if (g->claimDevice(d)) return g->getGeneratorName();
+    return "";
+}
+
+std::string udidOf(CUdidGenerator &g, CScsiDeviceData *d) {
+    return UdidUpperCase(g.getUniqueDeviceIDPrefix(d) + g.getUniqueDeviceIDSuffix(d));
+}
+
+std::string thrownId(const std::function<void()> &f) {
+    try {
+        f();
+    } catch (const CUdidGeneratorException &e) {
+        return e.getMessageId();
+    }
+    return "nothing thrown";
+}
+
+// ---- valid devices of each family ----
+
+Device symmetrix() {
+    Device d("EMC", "SYMMETRIX");
+    d.inquiry(136).inquiryAt(124, hexBytes("00 01 87 90 05")).inquiryText(38, "1A2");
+    return d;
+}
+
+Device hitachi(const std::string &text) {
+    Device d("HITACHI", "OPEN-V");
+    d.inquiry(56).inquiryText(36, text);
+    return d;
+}
+
+Device eva() {
+    Device d("HP", "HSV210");
+    d.inquiry(138).inquiryAt(130, hexBytes("50 00 1F E1 50 0A 2B 30")).naa("600508b4001019a20000900001230000");
+    return d;
+}
+
+Device msa() {
+    Device d("HP", "MSA2012fc");
+    d.inquiry(120).inquiryText(96, "P5A9C2D4E6F8G0").page(0x83, 68).pageText(0x83, 36, "600508B4000F1A2B0000C00001230000");
+    return d;
+}
+
+Device clariion() {
+    Device d("DGC", "RAID 5");
+    d.page(0xC0, 64).pageAt(0xC0, 49, {14}).pageText(0xC0, 50, "APM00123456789").naa("600601601234567800abcdef01234567");
+    return d;
+}
+
+Device lsi() {
+    Device d("LSI", "INF-01-00");
+    d.page(0xC8, 106).pageAt(0xC8, 90, hexBytes("600a0b80001f2e3d000000004a5b6c7d")).naa("600a0b800011223300004a5b6c7d0001");
+    return d;
+}
+
+Device ibm2107() {
+    Device d("IBM", "2107900");
+    d.inquiry(43).inquiryText(36, "75ABCD1").naa("6005076305ffc1a20000000000001234");
+    return d;
+}
+
+Device ibmDs1724() {
+    Device d("IBM", "1724-100 FAStT");
+    d.inquiryText(36, "SV12345678").naa("600a0b80002904de000005a1469ce3a1");
+    return d;
+}
+
+Device ibmDs1814() {
+    Device d("IBM", "1814 FAStT");
+    d.page(0x80, 14).pageText(0x80, 4, "SQ87654321").page(0xD0, 24)
+        .pageAt(0xD0, 8, hexBytes("600a0b80002904de00000000469ce3a2")).naa("600a0b80002904de000005a2469ce3a2");
+    return d;
+}
+
+TEST(UdidGenerators, ArrayFamiliesBuildTheirUdidsByteForByte) {
+    auto g = allGenerators();
+    EXPECT_EQ(udidOf(*g[5], symmetrix().get()), "UDID##EMC##SYMMETRIX##000001879005##01A2");
+    Device sym4 = symmetrix();
+    sym4.inquiryText(132, "31A2");  // byte 132 set and 133-135 repeat 38-40: four characters
+    EXPECT_EQ(udidOf(*g[5], sym4.get()), "UDID##EMC##SYMMETRIX##000001879005##31A2");
+    sym4.inquiryText(135, "3");
+    EXPECT_EQ(udidOf(*g[5], sym4.get()), "UDID##EMC##SYMMETRIX##000001879005##01A2");
+
+    EXPECT_EQ(udidOf(*g[6], hitachi("50 123450A1F").get()), "UDID##HITACHI##HDS##74565##2591");
+    EXPECT_EQ(udidOf(*g[6], hitachi("D6..ABCD0010").get()), "UDID##HITACHI##HDS##43981##16");
+    EXPECT_EQ(udidOf(*g[6], hitachi("71234567000F").get()), "UDID##HITACHI##HDS##71234567##15");
+    EXPECT_EQ(udidOf(*g[6], hitachi("0000FFFFZZZZ").get()), "UDID##HITACHI##HDS##65535##0");
+
+    // Lower-case hex until the factory upper-cases it.
+    EXPECT_EQ(g[4]->getUniqueDeviceIDSuffix(clariion().get()), "APM00123456789##60:06:01:60:12:34:56:78:00:ab:cd:ef:01:23:45:67");
+    Device noD0 = ibmDs1814();
+    noD0->removeModePage(0xD0);
+    EXPECT_EQ(udidOf(*g[3], noD0.get()),
+              "UDID##IBM##DISKSYSTEM##IBM.1814-##60:0A:0B:80:00:29:04:DE:00:00:05:A2:46:9C:E3:A2");
+
+    Device ibm1750("IBM", "1750500");
+    ibm1750.page(0x80, 15).pageText(0x80, 4, "13AB1234567").naa("6005076303ffc0b60000000000004321");
+    EXPECT_EQ(udidOf(*g[2], ibm1750.get()), "UDID##IBM##TOTALSTORAGE##IBM.1750-13AB123##4321");
+    Device ibm3552("IBM", "3552");
+    ibm3552.page(0xC8, 106).pageAt(0xC8, 90, hexBytes("00112233445566778899aabbccddeeff")).naa("600a0b80000000000000000000000a0b");
+    EXPECT_EQ(udidOf(*g[2], ibm3552.get()), "UDID##IBM##TOTALSTORAGE##IBM.3552-00112233445566778899AABBCCDDEEFF##0A0B");
+}
+
+TEST(UdidGenerators, DefaultRuleUsesTheIdentificationPageOrThePathAndHost) {
+    CDefaultUdidGenerator g("", "");
+    Device withPages("ACME  ", "STORAGE ARRAY  ");
+    withPages.naa("6001405a1b2c3d4e5f60718293a4b5c6").page(0x80, 8);
+    withPages->setModePage(0x83, hexBytes("0083001401030010 6001405a1b2c3d4e5f60718293a4b5c6 000000").data(), 27);
+    EXPECT_EQ(udidOf(g, withPages.get()),
+              "UDID##ACME##STORAGE_ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B5C6");
+    // Without page 0x83 the serial page; trailing zero digits go.
+    withPages->removeModePage(0x83);
+    withPages.pageText(0x80, 4, "AB");
+    EXPECT_EQ(g.getUniqueDeviceIDSuffix(withPages.get()), "00800004" "4142");
+    // More than 80 digits: the first 80, trailing zeros removed again.
+    withPages.page(0x83, 48).pageAt(0x83, 36, hexBytes("11 22 00 00 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(g.getUniqueDeviceIDSuffix(withPages.get()), "0083002c" + std::string(64, '0') + "1122");
+
+    char host[512] = {};
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    Device noPage00("ABC", "X 100", "\\\\.\\PHYSICALDRIVE1");
+    noPage00.naa("6001405a1b2c3d4e5f60718293a4b5c6").unlisted(0x00);
+    EXPECT_EQ(udidOf(g, noPage00.get()), UdidUpperCase(std::string("UDID##ABC##X_100##\\\\.\\PHYSICALDRIVE1@") + host));
+    // An empty vendor, or an identification page of zero bytes, also falls back.
+    Device zeros("ABC", "X 100");
+    zeros.page(0x83, 24);
+    zeros->setModePage(0x83, Bytes(24, 0).data(), 24);
+    EXPECT_EQ(g.getUniqueDeviceIDSuffix(zeros.get()), std::string("\\\\.\\PHYSICALDRIVE1@") + host);
+    Device noVendor("", "X 100");
+    noVendor.naa("6001405a1b2c3d4e5f60718293a4b5c6");
+    EXPECT_EQ(g.getUniqueDeviceIDSuffix(noVendor.get()), std::string("\\\\.\\PHYSICALDRIVE1@") + host);
+}
+
+TEST(UdidGenerators, ClaimRulesInRegistrationOrder) {
+    struct Case { const char *vendor, *product, *claimer; } cases[] = {
+        {"HP", "MSA2012fc", "HP:MSA"},        {"COMPAQ", "MSA1000", "HP:MSA"},   {"HPQ", "XMSA", "HP:MSA"},
+        {"HP", "HSV210", "HP:HSV"},           {"COMPAQ", "HSV110", "HP:HSV"},    {"HPE", "HSV210", ":"},
+        {"HP", "XHSV", ":"},                  {"IBM", "2107900", "IBM:TOTALSTORAGE"},
+        {"IBMX", "2145", "IBM:TOTALSTORAGE"}, {"IBM", "3542 FAStT", "IBM:TOTALSTORAGE"},
+        {"IBM", "1814 FAStT", "IBM:DISKSYSTEM"}, {"IBM", "1724-100", "IBM:DISKSYSTEM"}, {"XIBM", "2107", ":"},
+        {"DGC", "RAID 5", "DGC:"},            {"DGC", "VRAID", "DGC:"},          {"DGC", "LUNZ", ":"},
+        {"ACME", "DISK", "DGC:"},             {"EMC", "SYMMETRIX", "EMC:SYMMETRIX"}, {"EMC", "SYMMETRIX2", ":"},
+        {"HITACHI", "OPEN-V", "HITACHI:HDS"}, {"HITACHI", "DF600F-V", "HITACHI:HDS"}, {"HITACHI", "USP V", "HITACHI:HDS"},
+        {"HITACHI", "XOPEN-V", ":"},          {"LSI", "INF-01-00", "ENGENIO:UNIVERSAL"},
+        {"lsi", "mpp_virtual_disk", "ENGENIO:UNIVERSAL"}, {"LSI", "MPP_VIRTUAL_DISK", "DGC:"},
+        {"NETAPP", "LUN", "NETAPP:LUN"},      {"NETAPP", "LUN C-Mode", ":"},     {"ABC", "X 100", ":"},
+    };
+    for (const Case &c : cases) {
+        Device d(std::string(c.vendor) + "   ", std::string(c.product) + " ");
+        EXPECT_EQ(claimer(d.get()), c.claimer) << c.vendor << "/" << c.product;
+        EXPECT_EQ(d->m_vendorId, c.vendor);  // trimmed and stored back
+    }
+    for (auto &g : allGenerators()) {
+        EXPECT_FALSE(g->claimDevice(nullptr));
+        EXPECT_THROW(g->getUniqueDeviceIDSuffix(nullptr), CUdidGeneratorException);
+    }
+    EXPECT_EQ(allGenerators()[9]->getGeneratorName(), ":");
+}
+
+TEST(UdidGenerators, ShortDataThrowsTheStatedIdentifier) {
+    auto g = allGenerators();
+    const std::string DEVICE = "MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA", PAGE_DATA = "MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA",
+                      PAGE_SIZE = "MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE", ENCLOSURE = "MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA";
+    auto suffix = [](CUdidGenerator &gen, Device d) { return [&gen, d = std::make_shared<Device>(std::move(d))] { gen.getUniqueDeviceIDSuffix(d->get()); }; };
+
+    Device m = msa(); m.inquiry(119);
+    EXPECT_EQ(thrownId(suffix(*g[0], std::move(m))), DEVICE + ":HP:MSA");
+
+    Device e = eva(); e.inquiry(137);
+    EXPECT_EQ(thrownId(suffix(*g[1], std::move(e))), ENCLOSURE + "::");
+    Device e83 = eva(); e83->removeModePage(0x83);
+    EXPECT_EQ(thrownId(suffix(*g[1], std::move(e83))), PAGE_DATA + ":HP:HSV");
+    // A page is read only as far as its own length field reaches: a field
+    // of 19 leaves 23 bytes, however many were stored.
+    Device eLen = eva(); eLen.pageAt(0x83, 2, {0x00, 0x13});
+    EXPECT_EQ(thrownId(suffix(*g[1], std::move(eLen))), PAGE_DATA + ":HP:HSV");
+    Device eStd = eva(); eStd.inquiryAt(4, {132});  // additional length: 137 bytes of 138 stored
+    EXPECT_EQ(thrownId(suffix(*g[1], std::move(eStd))), ENCLOSURE + "::");
+
+    Device i = ibm2107(); i.inquiry(42);
+    EXPECT_EQ(thrownId(suffix(*g[2], std::move(i))), PAGE_SIZE + "::");
+    Device i80("IBM", "2105800");
+    EXPECT_EQ(thrownId(suffix(*g[2], std::move(i80))), PAGE_DATA + ":IBM:TOTALSTORAGE");
+    Device iLie("IBM", "2105800");
+    iLie.page(0x80, 11).pageAt(0x80, 3, {12});  // claims more than is stored
+    EXPECT_EQ(thrownId(suffix(*g[2], std::move(iLie))), PAGE_SIZE + "::");
+    Device iC8("IBM", "3542");
+    iC8.page(0xC8, 105);
+    EXPECT_EQ(thrownId(suffix(*g[2], std::move(iC8))), PAGE_DATA + ":IBM:TOTALSTORAGE");
+    Device iNone("IBM", "9999");
+    EXPECT_EQ(thrownId(suffix(*g[2], std::move(iNone))), ENCLOSURE + "::");
+
+    Device d = ibmDs1724(); d.inquiry(42);
+    EXPECT_EQ(thrownId(suffix(*g[3], std::move(d))), PAGE_SIZE + "::");
+    Device d80 = ibmDs1814(); d80->removeModePage(0x80);
+    EXPECT_EQ(thrownId(suffix(*g[3], std::move(d80))), PAGE_DATA + ":IBM:DISKSYSTEM");
+
+    Device c = clariion(); c->removeModePage(0xC0);
+    EXPECT_EQ(thrownId(suffix(*g[4], std::move(c))), PAGE_DATA + ":DGC:");
+    Device cLen = clariion(); cLen.pageAt(0xC0, 49, {15});  // 15 + 50 > 64 bytes stored
+    EXPECT_EQ(thrownId(suffix(*g[4], std::move(cLen))), PAGE_SIZE + "::");
+    Device c83 = clariion(); c83.page(0x83, 23);
+    EXPECT_EQ(thrownId(suffix(*g[4], std::move(c83))), DEVICE + ":DGC:");
+
+    Device s = symmetrix(); s.inquiry(135);
+    EXPECT_EQ(thrownId(suffix(*g[5], std::move(s))), PAGE_DATA + ":EMC:SYMMETRIX");
+    Device h = hitachi("50 123450A1F"); h.inquiry(55);
+    EXPECT_EQ(thrownId(suffix(*g[6], std::move(h))), PAGE_DATA + ":HITACHI:HDS");
+
+    Device l = lsi(); l.page(0xC8, 105);
+    EXPECT_EQ(thrownId(suffix(*g[7], std::move(l))), ENCLOSURE + "::");
+    Device l83 = lsi(); l83->removeModePage(0x83);
+    EXPECT_EQ(thrownId(suffix(*g[7], std::move(l83))), PAGE_DATA + ":ENGENIO:UNIVERSAL");
+}
+
+// Every truncation of every stored page of a valid device: a UDID or the
+// generator's own exception, never anything else (ASan checks the reads).
+TEST(UdidGenerators, EveryTruncationOfEveryPageIsSafe) {
+    auto g = allGenerators();
+    std::vector<std::pair<size_t, Device>> devices;
+    devices.emplace_back(0, msa());
+    devices.emplace_back(1, eva());
+    devices.emplace_back(2, ibm2107());
+    devices.emplace_back(3, ibmDs1724());
+    devices.emplace_back(3, ibmDs1814());
+    devices.emplace_back(4, clariion());
+    devices.emplace_back(5, symmetrix());
+    devices.emplace_back(6, hitachi("50 123450A1F"));
+    devices.emplace_back(7, lsi());
+    devices.emplace_back(9, symmetrix());
+    for (auto &[index, device] : devices) {
+        for (uint32_t code : device->storedModePages()) {
+            uint32_t full = 0;
+            const uint8_t *p = device->getModePage(code, full);
+            std::vector<uint8_t> original(p, p + full);
+            for (uint32_t len = 0; len < full; ++len) {
+                device->setModePage(code, original.data(), len);
+                try {
+                    g[index]->getUniqueDeviceIDSuffix(device.get());
+                } catch (const CUdidGeneratorException &) {
+                }
+            }
+            device->setModePage(code, original.data(), full);
+        }
+        EXPECT_NO_THROW(g[index]->getUniqueDeviceIDSuffix(device.get())) << g[index]->getGeneratorName();
+    }
+}
+
+// ---- NetApp: the record walk and the query on a simulated disk ----
+
+Bytes netappAnswer(const std::string &enclosure) {
+    Bytes a(8 + 28 + enclosure.size() + 1, 0);
+    a[8] = 0x22;
+    for (size_t i = 0; i < enclosure.size(); ++i) a[36 + i] = uint8_t(enclosure[i]);
+    return a;
+}
+
+TEST(UdidGenerators, NetAppRecordWalk) {
+    Bytes a(300, 0);
+    // A 0x10-byte record at 8, then the enclosure record at 24.
+    a[8] = 0x01; a[10] = 0x00; a[11] = 0x10;
+    a[24] = 0x22;
+    std::string text = "filer01:/vol/vol1/lun0a-and-more";  // 23 characters are taken
+    std::copy(text.begin(), text.end(), a.begin() + 24 + 28);
+    EXPECT_EQ(CNetAppUdidGenerator::findEnclosureRecord(a.data(), uint32_t(a.size())), "filer01:/vol/vol1/lun0a");
+    // The same answer cut inside the text, inside the record header, and
+    // before the step bytes: clipped text, then nothing.
+    EXPECT_EQ(CNetAppUdidGenerator::findEnclosureRecord(a.data(), 24 + 28 + 5), "filer");
+    EXPECT_EQ(CNetAppUdidGenerator::findEnclosureRecord(a.data(), 24), "");
+    EXPECT_EQ(CNetAppUdidGenerator::findEnclosureRecord(a.data(), 10), "");
+    // A zero step ends the walk; a record past offset 256 is not looked at.
+    a[11] = 0x00;
+    EXPECT_EQ(CNetAppUdidGenerator::findEnclosureRecord(a.data(), uint32_t(a.size())), "");
+    Bytes far(600, 0);
+    far[8] = 0x01; far[10] = 0x01; far[11] = 0x00;  // step 256: lands on 264
+    far[264] = 0x22; far[264 + 28] = 'X';
+    EXPECT_EQ(CNetAppUdidGenerator::findEnclosureRecord(far.data(), uint32_t(far.size())), "");
+    far[10] = 0x00; far[11] = 0xF8;  // step 248: lands on 256, still walked
+    far[256] = 0x22; far[256 + 28] = 'Y';
+    EXPECT_EQ(CNetAppUdidGenerator::findEnclosureRecord(far.data(), uint32_t(far.size())), "Y");
+    EXPECT_EQ(CNetAppUdidGenerator::findEnclosureRecord(nullptr, 100), "");
+}
+
+TEST(UdidGenerators, NetAppQueriesTheDiskForItsEnclosure) {
+    auto host = rendo_sim::Host::create("HOSTA");
+    rendo_sim::ScopedHost use(host);
+    const Bytes cdb(std::begin(NETAPP_ENCLOSURE_CDB), std::end(NETAPP_ENCLOSURE_CDB));
+    rendo_sim::Lun &lun = host->addDisk(rendo_sim::DiskSpec::make("NETAPP", "LUN", "0.2").respond(cdb, netappAnswer("filer01:/vol/vol1/lun0a")));
+    rendo_sim::Lun &silent = host->addDisk(rendo_sim::DiskSpec::make("NETAPP", "LUN", "0.2"));
+    CNetAppUdidGenerator g("NETAPP", "LUN");
+
+    Device d("NETAPP", "LUN", lun.devicePath());
+    d.page(0x83, 33).pageText(0x83, 21, "P3OoG4WVLqdB");
+    EXPECT_EQ(udidOf(g, d.get()), "UDID##NETAPP##LUN##FILER01:/VOL/VOL1/LUN0A##50334F6F473457564C716442");
+    ASSERT_EQ(lun.disk()->commands().size(), 1u);
+    const rendo_sim::CommandRecord sent = lun.disk()->commands()[0];
+    EXPECT_EQ(sent.cdb, cdb);
+    EXPECT_EQ(sent.dataLength, NETAPP_DATA_LENGTH);
+
+    Device unlisted("NETAPP", "LUN", lun.devicePath());
+    unlisted.page(0x83, 33).unlisted(0x83);
+    EXPECT_EQ(thrownId([&] { g.getUniqueDeviceIDSuffix(unlisted.get()); }),
+              "MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA:NETAPP:0x83");
+    Device short83("NETAPP", "LUN", lun.devicePath());
+    short83.page(0x83, 32);
+    EXPECT_EQ(thrownId([&] { g.getUniqueDeviceIDSuffix(short83.get()); }),
+              "MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA:NETAPP:LUN");
+    // A disk that rejects the vendor command, and one that is not there.
+    Device rejected("NETAPP", "LUN", silent.devicePath());
+    rejected.page(0x83, 33);
+    EXPECT_EQ(g.getEnclosureId(rejected.get()), "");
+    EXPECT_EQ(thrownId([&] { g.getUniqueDeviceIDSuffix(rejected.get()); }),
+              "MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA:NETAPP:LUN");
+    Device missing("NETAPP", "LUN", "\\\\.\\PHYSICALDRIVE99");
+    EXPECT_EQ(g.getEnclosureId(missing.get()), "");
+    lun.disk()->failCommand(0xC0);
+    EXPECT_EQ(g.getEnclosureId(d.get()), "");
+}
+
+} // namespace
