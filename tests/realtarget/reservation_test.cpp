@@ -131,8 +131,11 @@ public:
         return -1;
     }
 
-    void stop()
+    // Ends the helper; its exit status (0 unless it failed, or a sanitizer
+    // found a fault in it), -1 when it had to be killed or never ran.
+    int stop()
     {
+        int result = -1;
         if (in_ >= 0) {
             ssize_t ignored = write(in_, "quit\n", 5);
             (void)ignored;
@@ -140,9 +143,13 @@ public:
             in_ = -1;
         }
         if (pid_ > 0) {
-            for (int i = 0; i < 500 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
+            int status = 0;
+            pid_t ended = 0;
+            for (int i = 0; i < 1000 && (ended = waitpid(pid_, &status, WNOHANG)) == 0; ++i)
                 usleep(10000);
-            if (kill(pid_, 0) == 0) {
+            if (ended == pid_) {
+                result = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            } else {
                 kill(pid_, SIGKILL);
                 waitpid(pid_, nullptr, 0);
             }
@@ -152,6 +159,7 @@ public:
             close(out_);
             out_ = -1;
         }
+        return result;
     }
 
     const std::string &path() const { return path_; }
@@ -320,7 +328,9 @@ protected:
     }
     void TearDown() override
     {
-        other_.stop();
+        if (twoProcesses()) {
+            EXPECT_EQ(0, other_.stop()) << "host B's process failed";
+        }
         RealTargetFlows::TearDown();
     }
     TgtdTarget tgtd_;
@@ -393,7 +403,9 @@ protected:
     }
     void TearDown() override
     {
-        other_.stop();
+        if (twoProcesses()) {
+            EXPECT_EQ(0, other_.stop()) << "host B's process failed";
+        }
         RealTargetFlows::TearDown();
     }
     IstgtTarget istgt_;
