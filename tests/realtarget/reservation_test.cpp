@@ -1,0 +1,452 @@
+// The reserve and release flows against real iSCSI targets: two simulated
+// hosts, each its own initiator name and ISID, share one logical unit of a
+// private tgtd or istgt, in this process or with host B in a helper process
+// of its own. After every step a third initiator reads READ KEYS and READ
+// RESERVATION and the bytes are decoded here, not by the provider's parser.
+#include "pgr_test_support.h"
+#include "realtarget_fixture.h"
+#include "realtarget_scsi.h"
+
+#include "platform/simhost.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace rendo_realtarget;
+using rendo_sim::DataDirection;
+using rendo_sim::ScsiResult;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+constexpr int kFlagRegister = 0x4000, kFlagPreempt = 0x2000, kFlagVerify = 0x10000, kFlagRelease = 0x800;
+constexpr uint8_t kGood = 0x00, kCheckCondition = 0x02, kReservationConflict = 0x18;
+constexpr uint8_t kWriteExclusiveRegistrantsOnly = 5;   // the type the flows take
+const std::string kA = "c0a80001";
+const std::string kB = "c0a80002";
+
+rendo_sim::InitiatorIdentity identity(const std::string &name, uint8_t tag)
+{
+    rendo_sim::InitiatorIdentity who;
+    who.initiatorName = "iqn.2026-12.org.rendo:" + name;
+    const uint8_t isid[6] = {0x80, 0x00, 0x00, tag, 0x00, 0x01};
+    std::memcpy(who.isid, isid, sizeof isid);
+    return who;
+}
+
+// The flows write key text into the 8-byte key fields, zero padded.
+std::string keyText(uint64_t key)
+{
+    std::string text;
+    for (int shift = 56; shift >= 0; shift -= 8) {
+        char c = static_cast<char>(key >> shift);
+        if (c == 0)
+            break;
+        text += c;
+    }
+    return text;
+}
+
+uint64_t keyValue(const std::string &text)
+{
+    uint64_t key = 0;
+    for (size_t i = 0; i < 8; ++i)
+        key = key << 8 | (i < text.size() ? static_cast<uint8_t>(text[i]) : 0);
+    return key;
+}
+
+// What the target holds, as an initiator that never registers reads it.
+struct Held {
+    Strings keys;
+    std::string holder;   // empty: no reservation
+    int type = -1;
+};
+
+// Host B in a process of its own (pgr_host_helper), kept alive for the
+// whole scenario: tgtd binds a registration to the iSCSI session rather
+// than to the I_T nexus (initiator name and ISID) as SPC-3 does, so a new
+// login by B would find its registration orphaned.
+class HostProcess {
+public:
+    ~HostProcess() { stop(); }
+
+    bool start(const std::string &url, const rendo_sim::InitiatorIdentity &who, std::string *error)
+    {
+        char isid[13];
+        std::snprintf(isid, sizeof isid, "%02x%02x%02x%02x%02x%02x", who.isid[0], who.isid[1], who.isid[2],
+                      who.isid[3], who.isid[4], who.isid[5]);
+        int toChild[2], fromChild[2];
+        if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
+            *error = "pipe failed";
+            return false;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(toChild[0], 0);
+            dup2(fromChild[1], 1);
+            execl(RENDO_PGR_HOST_HELPER, RENDO_PGR_HOST_HELPER, url.c_str(), who.initiatorName.c_str(), isid,
+                  static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        close(toChild[0]);
+        close(fromChild[1]);
+        in_ = toChild[1];
+        out_ = fromChild[0];
+        if (pid_ < 0) {
+            *error = "fork failed";
+            return false;
+        }
+        // Trace lines of the provider's set-up, then the disk's path.
+        std::string first;
+        while (readLine(first) && first.rfind("T ", 0) == 0)
+            ;
+        if (first.rfind("P ", 0) != 0) {
+            *error = "helper did not start: " + first;
+            return false;
+        }
+        path_ = first.substr(2);
+        return true;
+    }
+
+    // One flow call; its trace lines are kept in lines. -1 when the helper failed.
+    int call(const std::string &verb, const std::string &key, int flags)
+    {
+        std::string command = verb + " " + key + " " + std::to_string(flags) + "\n";
+        if (in_ < 0 || write(in_, command.data(), command.size()) != static_cast<ssize_t>(command.size()))
+            return -1;
+        std::string line;
+        while (readLine(line)) {
+            if (line.rfind("T ", 0) == 0)
+                lines.push_back(line.substr(2));
+            else if (line.rfind("S ", 0) == 0)
+                return std::atoi(line.c_str() + 2);
+        }
+        return -1;
+    }
+
+    // Ends the helper; its exit status (0 unless it failed, or a sanitizer
+    // found a fault in it), -1 when it had to be killed or never ran.
+    int stop()
+    {
+        int result = -1;
+        if (in_ >= 0) {
+            ssize_t ignored = write(in_, "quit\n", 5);
+            (void)ignored;
+            close(in_);
+            in_ = -1;
+        }
+        if (pid_ > 0) {
+            int status = 0;
+            pid_t ended = 0;
+            for (int i = 0; i < 1000 && (ended = waitpid(pid_, &status, WNOHANG)) == 0; ++i)
+                usleep(10000);
+            if (ended == pid_) {
+                result = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            } else {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+            }
+            pid_ = -1;
+        }
+        if (out_ >= 0) {
+            close(out_);
+            out_ = -1;
+        }
+        return result;
+    }
+
+    const std::string &path() const { return path_; }
+    Strings lines;
+
+private:
+    bool readLine(std::string &line)
+    {
+        line.clear();
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        for (;;) {
+            size_t end = buffer_.find('\n');
+            if (end != std::string::npos) {
+                line = buffer_.substr(0, end);
+                buffer_.erase(0, end + 1);
+                return true;
+            }
+            int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            deadline - std::chrono::steady_clock::now())
+                                            .count());
+            pollfd p{out_, POLLIN, 0};
+            if (left <= 0 || poll(&p, 1, left) <= 0)
+                return false;
+            char chunk[4096];
+            ssize_t got = read(out_, chunk, sizeof chunk);
+            if (got <= 0)
+                return false;
+            buffer_.append(chunk, static_cast<size_t>(got));
+        }
+    }
+
+    pid_t pid_ = -1;
+    int in_ = -1, out_ = -1;
+    std::string buffer_, path_;
+};
+
+// The provider (with its trace collected), host A in this process, host B
+// here or in a helper process, and the observing initiator.
+class RealTargetFlows : public pgr_test::ProviderFixture, public ::testing::WithParamInterface<bool> {
+protected:
+    bool twoProcesses() const { return GetParam(); }
+
+    void attach(const std::string &url)
+    {
+        url_ = url;
+        std::string error;
+        hostA_->setInitiator(hostA());
+        pathA_ = hostA_->addDisk(rendo_sim::DiskSpec::make("RENDO", "VDISK", "0001").iscsi(url)).devicePath();
+        if (twoProcesses()) {
+            ASSERT_TRUE(other_.start(url, hostB(), &error)) << error;
+            pathB_ = other_.path();
+        } else {
+            hostB_->setInitiator(hostB());
+            pathB_ = hostB_->addDisk(rendo_sim::DiskSpec::make("RENDO", "VDISK", "0001").iscsi(url)).devicePath();
+        }
+        observer_ = rendo_sim::openIscsiBackend(url, identity("observer", 0x0c), &error);
+        ASSERT_TRUE(observer_) << error;
+    }
+
+    int reserve(char host, const std::string &key, int flags) { return run(host, "reserve", key, flags); }
+    int release(char host, const std::string &key, int flags) { return run(host, "release", key, flags); }
+
+    int run(char host, const std::string &verb, const std::string &key, int flags)
+    {
+        if (host == 'B' && twoProcesses())
+            return other_.call(verb, key, flags);
+        rendo_sim::ScopedHost use(host == 'A' ? hostA_ : hostB_);
+        const std::string &path = host == 'A' ? pathA_ : pathB_;
+        return verb == "reserve" ? provider->diskReserve(path, key, flags) : provider->diskRelease(path, key, flags);
+    }
+
+    // A line host B traced, wherever B runs.
+    bool tracedByB(const std::string &line)
+    {
+        if (!twoProcesses())
+            return traced(line);
+        return std::find(other_.lines.begin(), other_.lines.end(), line) != other_.lines.end();
+    }
+
+    // PR IN from the observer; a unit attention (never expected for an
+    // initiator that holds no registration) is reported, then retried.
+    std::vector<uint8_t> persistentReserveIn(uint8_t action)
+    {
+        std::vector<uint8_t> data;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            data.assign(256, 0);
+            ScsiResult r = runCdb(*observer_, persistentReserveInCdb(action, 256), DataDirection::In, data);
+            EXPECT_FALSE(r.transportError) << r.transportMessage;
+            if (r.status == kGood)
+                return data;
+            ADD_FAILURE() << "PR IN " << int(action) << ": status " << int(r.status);
+        }
+        return {};
+    }
+
+    Held held()
+    {
+        Held h;
+        std::vector<uint8_t> keys = persistentReserveIn(kReadKeys);
+        ReadKeys k = decodeReadKeys(keys);
+        EXPECT_EQ(0u, k.additionalLength % 8);
+        EXPECT_EQ(k.additionalLength / 8, k.keys.size()) << "READ KEYS lists more than it returned";
+        for (uint64_t key : k.keys)
+            h.keys.push_back(keyText(key));
+        std::vector<uint8_t> reservation = persistentReserveIn(kReadReservation);
+        ReadReservation r = decodeReadReservation(reservation);
+        if (r.reserved) {
+            EXPECT_EQ(16u, r.additionalLength) << "one reservation at most";
+            EXPECT_EQ(0, reservation[21] >> 4) << "logical-unit scope";
+            h.holder = keyText(r.key);
+            h.type = r.type;
+        } else {
+            EXPECT_EQ(0u, r.additionalLength);
+        }
+        EXPECT_EQ(k.generation, r.generation);
+        return h;
+    }
+
+    void expectHeld(const Strings &keys, const std::string &holder, const char *step)
+    {
+        SCOPED_TRACE(step);
+        Held h = held();
+        EXPECT_EQ(keys, h.keys);
+        EXPECT_EQ(holder, h.holder);
+        EXPECT_EQ(holder.empty() ? -1 : kWriteExclusiveRegistrantsOnly, h.type);
+    }
+
+    // PERSISTENT RESERVE OUT from a fourth initiator, to probe the target itself.
+    ScsiResult probeOut(uint8_t action, uint8_t type, uint64_t key, uint64_t serviceActionKey)
+    {
+        std::string error;
+        if (!prober_)
+            prober_ = rendo_sim::openIscsiBackend(url_, identity("prober", 0x0d), &error);
+        EXPECT_TRUE(prober_) << error;
+        if (!prober_)
+            return ScsiResult{};
+        std::vector<uint8_t> params = persistentReserveOutParams(key, serviceActionKey);
+        return runCdb(*prober_, persistentReserveOutCdb(action, type), DataDirection::Out, params);
+    }
+
+    std::shared_ptr<rendo_sim::Host> hostA_ = rendo_sim::Host::create("HOSTA");
+    std::shared_ptr<rendo_sim::Host> hostB_ = rendo_sim::Host::create("HOSTB");
+    HostProcess other_;
+    std::string url_, pathA_, pathB_;
+    std::shared_ptr<rendo_sim::DiskBackend> observer_, prober_;
+};
+
+std::string modeName(const ::testing::TestParamInfo<bool> &info)
+{
+    return info.param ? "TwoProcesses" : "OneProcess";
+}
+
+// ------------------------------------------------------------------- tgtd
+
+class TgtdReservation : public RealTargetFlows {
+protected:
+    void SetUp() override
+    {
+        RealTargetFlows::SetUp();
+        std::string error;
+        ASSERT_TRUE(tgtd_.start(&error)) << error;
+        std::string iqn = tgtd_.addTarget("pgr", &error);
+        ASSERT_FALSE(iqn.empty()) << error;
+        ASSERT_TRUE(tgtd_.addLogicalUnit(iqn, 1, LogicalUnitSpec{}, &error)) << error;
+        attach(tgtd_.url(iqn, 1));
+    }
+    void TearDown() override
+    {
+        if (twoProcesses()) {
+            EXPECT_EQ(0, other_.stop()) << "host B's process failed";
+        }
+        RealTargetFlows::TearDown();
+    }
+    TgtdTarget tgtd_;
+};
+
+TEST_P(TgtdReservation, EveryStepTgtdImplements)
+{
+    // A registers and reserves.
+    EXPECT_EQ(0, reserve('A', kA, kFlagRegister));
+    expectHeld({kA}, kA, "A reserved");
+
+    // B may not preempt: 1099, and its fresh registration goes again.
+    EXPECT_EQ(1099, reserve('B', kB, kFlagRegister));
+    EXPECT_TRUE(tracedByB("Could not reserve the disk as the disk is already reserved by key [" + kA +
+                          "]But the preempt flag is not set."));
+    expectHeld({kA}, kA, "B refused without preemption");
+
+    // tgtd does not implement PREEMPT AND ABORT (SPC-3 makes it mandatory
+    // with persistent reservations): a registered initiator gets CHECK
+    // CONDITION, ILLEGAL REQUEST, and nothing changes.
+    const uint64_t probeKey = keyValue("prober01");
+    ASSERT_EQ(kGood, probeOut(kRegister, 0, 0, probeKey).status);
+    ScsiResult refused = probeOut(kPreemptAndAbort, kWriteExclusiveRegistrantsOnly, probeKey, keyValue(kA));
+    EXPECT_EQ(kCheckCondition, refused.status);
+    ASSERT_GE(refused.sense.size(), 14u);
+    EXPECT_EQ(0x05, refused.sense[2] & 0x0F);
+    ASSERT_EQ(kGood, probeOut(kRegister, 0, probeKey, 0).status);
+    expectHeld({kA}, kA, "PREEMPT AND ABORT probed");
+
+    // So B's preemption fails: 1098. As with every failure a command
+    // reports by exception, the registration B made at the start of the
+    // call stays (only the 1099 outcome removes it): B is a registrant now.
+    EXPECT_EQ(1098, reserve('B', kB, kFlagRegister | kFlagPreempt));
+    EXPECT_TRUE(tracedByB("Failed to preempt disk [" + pathB_ + "] with error [3]."));
+    expectHeld({kA, kB}, kA, "B's preemption refused");
+
+    // B's release finds A holding it: 1097, and B stays registered;
+    // verifying first: 1100.
+    EXPECT_EQ(1097, release('B', kB, kFlagRelease | kFlagRegister));
+    EXPECT_TRUE(tracedByB("Some other host has reservation on the device [" + pathB_ + "] with key [" + kA + "]"));
+    EXPECT_EQ(1100, release('B', kB, kFlagVerify | kFlagRelease));
+    EXPECT_TRUE(tracedByB("No reservation found for host on device [" + pathB_ + "] with key [" + kB + "]"));
+    expectHeld({kA, kB}, kA, "B's releases refused");
+
+    // A verifies, releases and unregisters; verifying again: 1100.
+    EXPECT_EQ(0, release('A', kA, kFlagVerify | kFlagRelease | kFlagRegister));
+    expectHeld({kB}, "", "A released");
+    EXPECT_EQ(1100, release('A', kA, kFlagVerify));
+    EXPECT_TRUE(traced("No reservation found for host on device [" + pathA_ + "] with key [" + kA + "]"));
+
+    // B, with no reservation to release, removes its registration: nothing left.
+    EXPECT_EQ(0, release('B', kB, kFlagRelease | kFlagRegister));
+    expectHeld({}, "", "B unregistered");
+}
+
+INSTANTIATE_TEST_SUITE_P(, TgtdReservation, ::testing::Bool(), modeName);
+
+// ------------------------------------------------------------------ istgt
+
+class IstgtReservation : public RealTargetFlows {
+protected:
+    void SetUp() override
+    {
+        RealTargetFlows::SetUp();
+        IstgtTarget::Unit unit;
+        unit.name = "pgr";
+        std::string error;
+        ASSERT_TRUE(istgt_.start({unit}, &error)) << error;
+        attach(istgt_.url(istgt_.iqn("pgr"), 0));
+    }
+    void TearDown() override
+    {
+        if (twoProcesses()) {
+            EXPECT_EQ(0, other_.stop()) << "host B's process failed";
+        }
+        RealTargetFlows::TearDown();
+    }
+    IstgtTarget istgt_;
+};
+
+TEST_P(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
+{
+    EXPECT_EQ(0, reserve('A', kA, kFlagRegister));
+    expectHeld({kA}, kA, "A reserved");
+    EXPECT_EQ(1099, reserve('B', kB, kFlagRegister));
+    expectHeld({kA}, kA, "B refused without preemption");
+
+    // PREEMPT AND ABORT of A's key, then B registers again.
+    EXPECT_EQ(0, reserve('B', kB, kFlagRegister | kFlagPreempt));
+    EXPECT_TRUE(tracedByB("Successfully preempted the reservation on the disk [" + pathB_ + "]."));
+    // istgt departs from SPC-3 after PREEMPT AND ABORT: READ KEYS then lists
+    // the victim's key alone (see istgt_backend_test), and the nexus that
+    // record belongs to is B's, not A's: istgt removes A's registration but
+    // writes the victim's key over B's. The flows' registration "just in
+    // case" after a preemption sets B's record back to B's key, so the
+    // outcome is the one SPC-3 gives: B holds, B alone is registered.
+    expectHeld({kB}, kB, "B preempted");
+    std::string error;
+    auto a = rendo_sim::openIscsiBackend(url_, hostA(), &error);
+    ASSERT_TRUE(a) << error;
+    std::vector<uint8_t> block(512, 0x33);
+    EXPECT_EQ(kReservationConflict, runCdb(*a, rw10Cdb(0x2A, 0, 1), DataDirection::Out, block).status);
+    if (!twoProcesses()) {
+        auto b = rendo_sim::openIscsiBackend(url_, hostB(), &error);
+        ASSERT_TRUE(b) << error;
+        EXPECT_EQ(kGood, runCdb(*b, rw10Cdb(0x2A, 0, 1), DataDirection::Out, block).status);
+    }
+
+    // A's release finds B holding it: 1097; B releases and unregisters.
+    EXPECT_EQ(1097, release('A', kA, kFlagRelease | kFlagRegister));
+    EXPECT_TRUE(traced("Some other host has reservation on the device [" + pathA_ + "] with key [" + kB + "]"));
+    expectHeld({kB}, kB, "A's release refused");
+    EXPECT_EQ(0, release('B', kB, kFlagVerify | kFlagRelease | kFlagRegister));
+    expectHeld({}, "", "B released and unregistered");
+}
+
+INSTANTIATE_TEST_SUITE_P(, IstgtReservation, ::testing::Bool(), modeName);
+
+} // namespace
