@@ -49,7 +49,7 @@ TEST(PluginBaseConcurrency, DelayedInitRunsOnceAndTheOthersWaitThenGetZero) {
     CFiSmartPtr<SlowInitPlugin, CFiNullAllocator> plugin(new SlowInitPlugin);
     StartLine start(kThreads);
     std::vector<int> results(kThreads, -1);
-    std::vector<bool> sawFinished(kThreads, false);
+    std::vector<char> sawFinished(kThreads, 0);  // not vector<bool>: its bits share words across threads
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([&, i] {
