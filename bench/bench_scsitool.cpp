@@ -20,11 +20,11 @@ std::wstring wide(const std::string &s) { return std::wstring(s.begin(), s.end()
 // A disk listing `pages` of the tool's pages (0x83 and 0x80 first).
 rendo_sim::DiskSpec benchDisk(int index, int pages) {
     std::string serial = pages >= 2 ? "BENCH" + std::to_string(index) : "";
-    rendo_sim::DiskSpec spec = rendo_sim::DiskSpec::make("BENCH", "DISK", "0001", serial);
-    if (pages >= 1) spec.naa("600a0b8000123456000000000000" + std::to_string(1000 + index));
+    rendo_sim::DiskSpec desc = rendo_sim::DiskSpec::make("BENCH", "DISK", "0001", serial);
+    if (pages >= 1) desc.naa("600a0b8000123456000000000000" + std::to_string(1000 + index));
     const uint8_t vendorPages[] = {0xC0, 0xC8, 0x10, 0x11, 0xD0};
-    for (int i = 0; i + 2 < pages && i < 5; ++i) spec.page(vendorPages[i], std::vector<uint8_t>(106, 0x5A));
-    return spec;
+    for (int i = 0; i + 2 < pages && i < 5; ++i) desc.page(vendorPages[i], std::vector<uint8_t>(106, 0x5A));
+    return desc;
 }
 
 void BM_UpdateDevice(benchmark::State &state) {

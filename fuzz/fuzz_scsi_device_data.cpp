@@ -104,13 +104,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // The same answers from a simulated disk, through the real tool.
     std::shared_ptr<rendo_sim::Host> host = rendo_sim::Host::create("FUZZ");
     rendo_sim::ScopedHost use(host);
-    rendo_sim::DiskSpec spec = rendo_sim::DiskSpec::make("FUZZ", "DISK", "0001");
-    spec.listPage00 = false;
-    if (!tool.answers.empty()) spec.rawInquiry = tool.answers[0];
-    if (tool.answers.size() > 1) spec.rawPage(0x00, tool.answers[1]);
+    rendo_sim::DiskSpec desc = rendo_sim::DiskSpec::make("FUZZ", "DISK", "0001");
+    desc.listPage00 = false;
+    if (!tool.answers.empty()) desc.rawInquiry = tool.answers[0];
+    if (tool.answers.size() > 1) desc.rawPage(0x00, tool.answers[1]);
     for (size_t i = 0; i < 7 && i + 2 < tool.answers.size(); ++i)
-        spec.rawPage(static_cast<uint8_t>(CScsiToolBase::kUpdatedPages[i]), tool.answers[i + 2]);
-    rendo_sim::Lun &lun = host->addDisk(spec);
+        desc.rawPage(static_cast<uint8_t>(CScsiToolBase::kUpdatedPages[i]), tool.answers[i + 2]);
+    rendo_sim::Lun &lun = host->addDisk(desc);
     std::wstring path;
     for (char c : lun.devicePath()) path.push_back(static_cast<wchar_t>(c));
     CScsiDeviceData simulated(path, path, L"FUZZ", 0, 0, 0, 0xFFFFFFFFu, L"", L"", L"", 0);

@@ -266,7 +266,7 @@ int CFiPrivateData::selectTarget(const CFiUdid &udid, const std::string &udidTex
                 }
                 if (!CFiStringTool::equalsNoCase(lun, udid.m_lun) ||
                     !CFiStringTool::equalsNoCase(enclosure, udid.m_enclosure))
-                    break; // not this node's source: next specification
+                    break; // not this node's source: try the next entry
                 trace(3, "Source found [%s] \n", udidText.c_str());
                 found = true;
             } else if (found) {

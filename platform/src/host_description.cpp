@@ -15,7 +15,7 @@ const size_t kMaxDisks = 1024;
 const size_t kMaxLineLength = 65536;
 
 struct DiskDecl {
-    DiskSpec spec;
+    DiskSpec desc;
     std::vector<ScsiAddress> paths;
     unsigned appearAfterRescans = 0;
     bool timed = false;
@@ -104,7 +104,7 @@ struct Parser {
 };
 
 bool Parser::diskKey(DiskDecl &d, const std::string &key, const std::string &v) {
-    DiskSpec &s = d.spec;
+    DiskSpec &s = d.desc;
     uint64_t n = 0;
     std::string first, rest;
     std::vector<uint8_t> bytes;
@@ -313,7 +313,7 @@ std::shared_ptr<Host> Parser::parse(const std::string &input) {
         }
     }
     for (auto &d : disks) {
-        auto disk = std::make_shared<Disk>(d.spec);
+        auto disk = std::make_shared<Disk>(d.desc);
         std::vector<Lun *> paths;
         if (d.paths.empty()) {
             ScsiAddress a;

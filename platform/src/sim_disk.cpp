@@ -260,7 +260,7 @@ struct Disk::Impl {
     bool mediaConflict(const std::string &initiator, bool write);
 };
 
-Disk::Disk(DiskSpec spec) : m_spec(std::move(spec)), m_impl(new Impl) {}
+Disk::Disk(DiskSpec desc) : m_spec(std::move(desc)), m_impl(new Impl) {}
 Disk::~Disk() = default;
 
 std::vector<uint8_t> Disk::standardInquiry() const {

@@ -188,7 +188,7 @@ struct Host::Impl {
         l.m_present = true;
         l.m_waitRescan = false;
         ++l.m_epoch;
-        const DiskSpec &s = l.m_disk->spec();
+        const DiskSpec &s = l.m_disk->desc();
         ScsiAddress a = l.m_address;
         Node n;
         n.parent = adapter(a.port).devInst;
@@ -269,10 +269,10 @@ struct Host::Impl {
     }
 
     DiskBackend *backendFor(const Disk &disk, std::string *error) {
-        if (disk.spec().iscsiUrl.empty()) return nullptr;
+        if (disk.desc().iscsiUrl.empty()) return nullptr;
         auto it = backends.find(&disk);
         if (it != backends.end() && it->second) return it->second.get();
-        auto backend = openIscsiBackend(disk.spec().iscsiUrl, who, error);
+        auto backend = openIscsiBackend(disk.desc().iscsiUrl, who, error);
         if (backend) backends[&disk] = backend;
         return backend.get();
     }
@@ -455,7 +455,7 @@ void Host::addAdapter(uint8_t port, uint32_t alignmentMask, bool iscsiBus) {
     a.iscsi = iscsiBus;
 }
 
-Lun &Host::addDisk(const DiskSpec &spec) {
+Lun &Host::addDisk(const DiskSpec &desc) {
     ScsiAddress a;
     {
         std::lock_guard<std::mutex> lock(m_impl->mutex);
@@ -465,11 +465,11 @@ Lun &Host::addDisk(const DiskSpec &spec) {
                 target = l->m_address.target + 1u;
         a.target = static_cast<uint8_t>(std::min(target, 255u));
     }
-    return attach(std::make_shared<Disk>(spec), a);
+    return attach(std::make_shared<Disk>(desc), a);
 }
 
-Lun &Host::addDisk(const DiskSpec &spec, ScsiAddress address) {
-    return attach(std::make_shared<Disk>(spec), address);
+Lun &Host::addDisk(const DiskSpec &desc, ScsiAddress address) {
+    return attach(std::make_shared<Disk>(desc), address);
 }
 
 Lun &Host::attach(std::shared_ptr<Disk> disk, ScsiAddress address) {
@@ -854,7 +854,7 @@ ScsiResult runCommand(Resolved &r, const uint8_t *cdb, size_t cdbLength, DataDir
     req.data = data;
     req.dataLength = length;
     req.timeoutSeconds = timeout;
-    if (!r.disk->spec().iscsiUrl.empty() && r.backend == nullptr) {
+    if (!r.disk->desc().iscsiUrl.empty() && r.backend == nullptr) {
         ScsiResult res;
         res.transportError = true;
         res.transportMessage = r.backendError;
@@ -953,7 +953,7 @@ BOOL storageProperty(Resolved &r, LPVOID in, DWORD inSize, LPVOID out, DWORD out
         d.resize(sizeof a);
         std::memcpy(d.data(), &a, sizeof a);
     } else {
-        const DiskSpec &s = r.disk->spec();
+        const DiskSpec &s = r.disk->desc();
         STORAGE_DEVICE_DESCRIPTOR dd{};
         d.resize(offsetof(STORAGE_DEVICE_DESCRIPTOR, RawDeviceProperties));
         auto addText = [&](const std::string &t) -> ULONG {
@@ -1026,10 +1026,10 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD code, LPVOID in, DWORD inSize, LPVOID
     }
     case IOCTL_DISK_GET_DRIVE_GEOMETRY: {
         if (out == nullptr || outSize < sizeof(DISK_GEOMETRY)) return fail(ERROR_INSUFFICIENT_BUFFER);
-        uint64_t blocks = r.disk->spec().blocks;
-        uint32_t blockSize = r.disk->spec().blockSize;
+        uint64_t blocks = r.disk->desc().blocks;
+        uint32_t blockSize = r.disk->desc().blockSize;
         if (r.backend != nullptr && !r.backend->capacity(blocks, blockSize)) return fail(ERROR_NOT_READY);
-        if (!r.disk->spec().iscsiUrl.empty() && r.backend == nullptr) return fail(ERROR_NOT_READY);
+        if (!r.disk->desc().iscsiUrl.empty() && r.backend == nullptr) return fail(ERROR_NOT_READY);
         DISK_GEOMETRY g{};
         g.MediaType = FixedMedia;
         g.TracksPerCylinder = 255;
@@ -1057,7 +1057,7 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD code, LPVOID in, DWORD inSize, LPVOID
             ScsiResult res = r.backend->execute(req);
             if (res.transportError || res.status != 0) return fail(ERROR_IO_DEVICE);
             inq.assign(buf, buf + std::min<size_t>(res.dataTransferred, sizeof buf));
-        } else if (r.disk->spec().iscsiUrl.empty()) {
+        } else if (r.disk->desc().iscsiUrl.empty()) {
             inq = r.disk->standardInquiry();
             if (inq.size() > 36) inq.resize(36);
         } else {

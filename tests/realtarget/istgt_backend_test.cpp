@@ -22,10 +22,10 @@ protected:
     {
         IstgtTarget::Unit unit;
         unit.name = "shared";
-        unit.spec.vendor = "RENDO";
-        unit.spec.product = "ISTGT-DISK";
-        unit.spec.revision = "0042";
-        unit.spec.serial = "ISTGT0001";
+        unit.desc.vendor = "RENDO";
+        unit.desc.product = "ISTGT-DISK";
+        unit.desc.revision = "0042";
+        unit.desc.serial = "ISTGT0001";
         std::string error;
         ASSERT_TRUE(istgt_.start({unit}, &error)) << error;
     }

@@ -413,7 +413,7 @@ int TgtdTarget::dropConnections(const std::string &iqn, std::string *error)
     return closed;
 }
 
-bool TgtdTarget::addLogicalUnit(const std::string &iqn, uint32_t lun, const LogicalUnitSpec &spec,
+bool TgtdTarget::addLogicalUnit(const std::string &iqn, uint32_t lun, const LogicalUnitSpec &desc,
                                 std::string *error)
 {
     int tid = 0;
@@ -427,15 +427,15 @@ bool TgtdTarget::addLogicalUnit(const std::string &iqn, uint32_t lun, const Logi
     // Without scsi_id and scsi_sn tgtd derives identifiers that repeat
     // across targets; always give every unit its own.
     int n = ++g_unitCounter;
-    std::string scsiId = spec.scsiId.empty() ? "rendo-" + std::to_string(tid) + "-" + std::to_string(lun) : spec.scsiId;
-    std::string serial = spec.serial.empty() ? "RSN" + std::to_string(getpid()) + "x" + std::to_string(n) : spec.serial;
-    for (const std::string *s : std::initializer_list<const std::string *>{&spec.vendor, &spec.product, &spec.revision, &scsiId, &serial})
+    std::string scsiId = desc.scsiId.empty() ? "rendo-" + std::to_string(tid) + "-" + std::to_string(lun) : desc.scsiId;
+    std::string serial = desc.serial.empty() ? "RSN" + std::to_string(getpid()) + "x" + std::to_string(n) : desc.serial;
+    for (const std::string *s : std::initializer_list<const std::string *>{&desc.vendor, &desc.product, &desc.revision, &scsiId, &serial})
         if (!plainParam(*s)) {
             *error = "\"" + *s + "\" cannot pass through tgtadm --params";
             return false;
         }
     std::string path;
-    if (!makeBackingFile("t" + std::to_string(tid) + "-lun" + std::to_string(lun) + ".img", spec.sizeBytes, &path,
+    if (!makeBackingFile("t" + std::to_string(tid) + "-lun" + std::to_string(lun) + ".img", desc.sizeBytes, &path,
                          error))
         return false;
     std::string out;
@@ -444,7 +444,7 @@ bool TgtdTarget::addLogicalUnit(const std::string &iqn, uint32_t lun, const Logi
                   &out, error) &&
            tgtadm({"--lld", "iscsi", "--mode", "logicalunit", "--op", "update", "--tid", std::to_string(tid), "--lun",
                    std::to_string(lun), "--params",
-                   "vendor_id=" + spec.vendor + ",product_id=" + spec.product + ",product_rev=" + spec.revision +
+                   "vendor_id=" + desc.vendor + ",product_id=" + desc.product + ",product_rev=" + desc.revision +
                        ",scsi_id=" + scsiId + ",scsi_sn=" + serial},
                   &out, error);
 }
@@ -481,16 +481,16 @@ bool IstgtTarget::start(const std::vector<Unit> &units, std::string *error)
         int index = 0;
         for (const auto &u : units) {
             std::string path;
-            if (!makeBackingFile(u.name + ".img", u.spec.sizeBytes, &path, error))
+            if (!makeBackingFile(u.name + ".img", u.desc.sizeBytes, &path, error))
                 return false;
-            std::string serial = u.spec.serial.empty() ? "ISN" + std::to_string(++g_unitCounter) : u.spec.serial;
+            std::string serial = u.desc.serial.empty() ? "ISN" + std::to_string(++g_unitCounter) : u.desc.serial;
             ++index;
             conf << "[LogicalUnit" << index << "]\n"
                  << "  TargetName " << u.name << "\n"
                  << "  Mapping PortalGroup1 InitiatorGroup1\n  AuthMethod None\n  UseDigest Auto\n  UnitType Disk\n"
-                 << "  UnitInquiry \"" << u.spec.vendor << "\" \"" << u.spec.product << "\" \"" << u.spec.revision
+                 << "  UnitInquiry \"" << u.desc.vendor << "\" \"" << u.desc.product << "\" \"" << u.desc.revision
                  << "\" \"" << serial << "\"\n"
-                 << "  LUN0 Storage " << path << " " << (u.spec.sizeBytes >> 20) << "MB\n";
+                 << "  LUN0 Storage " << path << " " << (u.desc.sizeBytes >> 20) << "MB\n";
         }
         std::ofstream(dir_ + "/auth.conf").close();
         std::ofstream(dir_ + "/istgt.conf") << conf.str();

@@ -83,7 +83,7 @@ public:
     // initiator; returns its IQN, or empty with *error.
     std::string addTarget(const std::string &name, std::string *error);
     // Logical unit with its vendor, product, revision, scsi_id and serial set.
-    bool addLogicalUnit(const std::string &iqn, uint32_t lun, const LogicalUnitSpec &spec, std::string *error);
+    bool addLogicalUnit(const std::string &iqn, uint32_t lun, const LogicalUnitSpec &desc, std::string *error);
     // Closes every connection to the target from tgtd's side, as a target
     // that drops its sessions would; returns how many it closed, -1 on error.
     int dropConnections(const std::string &iqn, std::string *error);
@@ -99,7 +99,7 @@ class IstgtTarget : public DaemonBase {
 public:
     struct Unit {
         std::string name;        // target name under the node base
-        LogicalUnitSpec spec;    // LUN 0; istgt takes no scsi_id
+        LogicalUnitSpec desc;    // LUN 0; istgt takes no scsi_id
     };
     ~IstgtTarget() override;
     // Writes the configuration and starts istgt with every unit at LUN 0.

@@ -113,12 +113,12 @@ struct ReservationState {
 
 class Disk {
 public:
-    explicit Disk(DiskSpec spec);
+    explicit Disk(DiskSpec desc);
     ~Disk();
     Disk(const Disk &) = delete;
     Disk &operator=(const Disk &) = delete;
 
-    const DiskSpec &spec() const { return m_spec; }
+    const DiskSpec &desc() const { return m_spec; }
     std::vector<uint8_t> standardInquiry() const;
     // The VPD page as the disk answers it, generated page 0x00 included; empty when absent.
     std::vector<uint8_t> vpdPage(uint8_t code) const;
@@ -225,8 +225,8 @@ public:
     // Adapters are created on first use of their port number.
     void addAdapter(uint8_t port, uint32_t alignmentMask = 0, bool iscsiBus = false);
     // A new disk at `address`, or at the next free target of adapter 0.
-    Lun &addDisk(const DiskSpec &spec);
-    Lun &addDisk(const DiskSpec &spec, ScsiAddress address);
+    Lun &addDisk(const DiskSpec &desc);
+    Lun &addDisk(const DiskSpec &desc, ScsiAddress address);
     Lun &attach(std::shared_ptr<Disk> disk, ScsiAddress address);
     std::vector<Lun *> luns();
     Lun *findLun(const std::string &pathOrDosName);   // "\\.\PHYSICALDRIVE2" or "PhysicalDrive2"

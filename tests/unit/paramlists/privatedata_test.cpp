@@ -300,7 +300,7 @@ TEST_F(TargetSelection, EveryFailureReturnsSixWithItsLine) {
         EXPECT_TRUE(traced(c.line));
         EXPECT_EQ(pd->getConfiguredTarget(), "");
     }
-    // A failing specification after a non-matching one stops the search.
+    // A failing source entry after a non-matching one stops the search.
     EXPECT_EQ(select(kNode, "[E9##L9;T][L1;T]"), 6);
     EXPECT_EQ(countStartingWith("Source configuration \"L1\" has no enclosure"), 2);
 }

@@ -19,7 +19,7 @@ TEST(HostDescription, TheDefaultHostHasEveryFamilyAndAMultipathLun) {
     // generic disks, one DISK product and two paths of one LUN.
     ASSERT_EQ(luns.size(), 24u);
     std::map<std::string, Lun *> byProduct;  // the first disk of each vendor and product
-    for (Lun *l : luns) byProduct.emplace(l->disk()->spec().vendor + "/" + l->disk()->spec().product, l);
+    for (Lun *l : luns) byProduct.emplace(l->disk()->desc().vendor + "/" + l->disk()->desc().product, l);
     for (const char *p : {"HP/MSA2012fc", "HP/HSV210", "IBM/2107900", "IBM/1724-100 FAStT", "IBM/1814 FAStT",
                           "DGC/RAID 5", "EMC/SYMMETRIX", "HITACHI/OPEN-V", "LSI/INF-01-00", "NETAPP/LUN",
                           "ACME/STORAGE ARRAY", "ABC/X 100"})
@@ -48,7 +48,7 @@ TEST(HostDescription, TheDefaultHostHasEveryFamilyAndAMultipathLun) {
     int paths = 0;
     std::shared_ptr<Disk> shared;
     for (Lun *l : luns)
-        if (l->disk()->spec().serial == "9005002B3000") {
+        if (l->disk()->desc().serial == "9005002B3000") {
             ++paths;
             EXPECT_TRUE(!shared || shared == l->disk());
             shared = l->disk();
@@ -103,7 +103,7 @@ end
     ASSERT_EQ(luns.size(), 3u);
     EXPECT_FALSE(luns[0]->present());
     EXPECT_EQ(luns[0]->address().lun, 4);
-    EXPECT_EQ(luns[0]->disk()->spec().vendor, "AB  ");
+    EXPECT_EQ(luns[0]->disk()->desc().vendor, "AB  ");
     EXPECT_EQ(luns[0]->disk()->vpdPage(0x83).size(), 5u);  // a page whose length byte lies
     EXPECT_EQ(luns[0]->disk()->standardInquiry()[0], 0x7F);
     EXPECT_EQ(luns[0]->disk()->vpdPage(0x83)[0], 0x00);  // raw pages keep their own byte 0

@@ -126,9 +126,9 @@ TEST_F(ScsiToolSim, PagesOutsideTheListAreNeverAskedFor) {
 
 TEST_F(ScsiToolSim, ADeviceThatIsNotADiskFailsAfterOneInquiry) {
     for (uint8_t peripheral : {0x7F, 0x05}) {
-        DiskSpec spec = DiskSpec::make("ABC", "ODD", "0001", "S1");
-        spec.peripheral = peripheral;
-        Lun &lun = host->addDisk(spec);
+        DiskSpec desc = DiskSpec::make("ABC", "ODD", "0001", "S1");
+        desc.peripheral = peripheral;
+        Lun &lun = host->addDisk(desc);
         std::unique_ptr<CScsiDeviceData> d = record(lun);
         EXPECT_EQ(tool.UpdateDevice(d.get()), 6);
         EXPECT_EQ(cdbs(lun), std::vector<Bytes>{kStd});

@@ -87,7 +87,7 @@ TEST_F(UdidFactory, TheDefaultHostsDisksGetTheirFamiliesUdids) {
     DeviceMap map = factory.enumerateDeviceMap(false, false, false);
     EXPECT_EQ(map.size(), host->luns().size());
     for (Lun *lun : host->luns()) {
-        const std::string &serial = lun->disk()->spec().serial;
+        const std::string &serial = lun->disk()->desc().serial;
         ASSERT_TRUE(expected.count(serial)) << serial;
         ASSERT_TRUE(map.count(lun->devicePath())) << lun->devicePath();
         const SDeviceInfo &info = map[lun->devicePath()];
