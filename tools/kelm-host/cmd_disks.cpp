@@ -38,7 +38,7 @@ int runDisks(ProviderHost &, const std::vector<std::string> &args) {
 }
 
 const CommandRegistration reg{
-    {"disks", "list the host's disks: path, vendor, product, the generator that named each and its UDID", "",
+    {"disks", "list the host's disks: path, vendor, product, the generator that named each and its UDID", "disks",
      &runDisks, false}};
 
 } // namespace
