@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -33,22 +33,24 @@ std::vector<char *> cArgs(const std::vector<std::string> &argv)
     return out;
 }
 
-bool portAccepts(uint16_t port)
+sockaddr_in loopback(uint16_t port)
 {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    close(fd);
-    return ok;
+    return a;
 }
 
-// Strings tgtadm passes in "--params a=b,c=d" must not contain its separators.
-bool plainParam(const std::string &s) { return s.find_first_of(",= \t\n") == std::string::npos; }
+bool portAccepts(uint16_t port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback(port);
+    bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    if (fd >= 0)
+        close(fd);
+    return ok;
+}
 
 std::string readAll(const std::string &path)
 {
@@ -60,10 +62,9 @@ std::string readAll(const std::string &path)
 
 void removeTree(const std::string &dir)
 {
-    if (dir.empty())
-        return;
-    std::string out;
-    runProgram({"/bin/rm", "-rf", dir}, &out);
+    std::error_code ignored;
+    if (!dir.empty())
+        std::filesystem::remove_all(dir, ignored);
 }
 
 int g_unitCounter = 0;
@@ -75,10 +76,7 @@ uint16_t freeLoopbackPort()
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return 0;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = 0;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = loopback(0);
     socklen_t len = sizeof a;
     uint16_t port = 0;
     if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
@@ -90,16 +88,8 @@ uint16_t freeLoopbackPort()
 
 std::string findProgram(const std::string &name)
 {
-    std::vector<std::string> dirs = {"/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin", "/usr/local/bin"};
-    if (const char *path = std::getenv("PATH")) {
-        std::stringstream s(path);
-        std::string d;
-        while (std::getline(s, d, ':'))
-            if (!d.empty())
-                dirs.push_back(d);
-    }
-    for (const auto &d : dirs) {
-        std::string p = d + "/" + name;
+    for (const char *d : {"/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin", "/usr/local/bin"}) {
+        std::string p = std::string(d) + "/" + name;
         if (access(p.c_str(), X_OK) == 0)
             return p;
     }
@@ -108,16 +98,14 @@ std::string findProgram(const std::string &name)
 
 int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs)
 {
+    // coreutils' timeout bounds the run; it exits 124 (or dies) when it strikes.
+    std::vector<std::string> full = {"/usr/bin/timeout", "-s", "KILL", std::to_string(timeoutMs / 1000.0)};
+    full.insert(full.end(), argv.begin(), argv.end());
+    auto args = cArgs(full);
     int fds[2];
     if (argv.empty() || pipe2(fds, O_CLOEXEC) != 0)
         return -1;
-    auto args = cArgs(argv);
     pid_t pid = fork();
-    if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        return -1;
-    }
     if (pid == 0) {
         dup2(fds[1], 1);
         dup2(fds[1], 2);
@@ -126,37 +114,17 @@ int runProgram(const std::vector<std::string> &argv, std::string *output, int ti
     }
     close(fds[1]);
     std::string out;
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    bool timedOut = false;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd p{fds[0], POLLIN, 0};
-        int rc = poll(&p, 1, static_cast<int>(left));
-        if (rc < 0 && errno == EINTR)
-            continue;
-        if (rc <= 0)
-            continue;
-        char buf[4096];
-        ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        out.append(buf, static_cast<size_t>(n));
-    }
+    char buf[4096];
+    ssize_t n;
+    while (pid > 0 && ((n = read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)))
+        out.append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
     close(fds[0]);
-    if (timedOut)
-        kill(pid, SIGKILL);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (output)
         *output = out;
-    if (timedOut || !WIFEXITED(status))
+    if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) == 124)
         return -1;
     return WEXITSTATUS(status);
 }
@@ -181,15 +149,12 @@ std::string DaemonBase::log() const { return dir_.empty() ? std::string() : read
 
 bool DaemonBase::makeDirectory(std::string *error)
 {
-    std::string tmpl = "/tmp/rendo-realtarget-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) {
+    char tmpl[] = "/tmp/rendo-realtarget-XXXXXX";
+    if (!mkdtemp(tmpl))
         *error = std::string("cannot create a temporary directory: ") + std::strerror(errno);
-        return false;
-    }
-    dir_ = buf.data();
-    return true;
+    else
+        dir_ = tmpl;
+    return !dir_.empty();
 }
 
 bool DaemonBase::spawn(const std::vector<std::string> &argv, std::string *error)
@@ -429,11 +394,6 @@ bool TgtdTarget::addLogicalUnit(const std::string &iqn, uint32_t lun, const Logi
     int n = ++g_unitCounter;
     std::string scsiId = desc.scsiId.empty() ? "rendo-" + std::to_string(tid) + "-" + std::to_string(lun) : desc.scsiId;
     std::string serial = desc.serial.empty() ? "RSN" + std::to_string(getpid()) + "x" + std::to_string(n) : desc.serial;
-    for (const std::string *s : std::initializer_list<const std::string *>{&desc.vendor, &desc.product, &desc.revision, &scsiId, &serial})
-        if (!plainParam(*s)) {
-            *error = "\"" + *s + "\" cannot pass through tgtadm --params";
-            return false;
-        }
     std::string path;
     if (!makeBackingFile("t" + std::to_string(tid) + "-lun" + std::to_string(lun) + ".img", desc.sizeBytes, &path,
                          error))
@@ -518,20 +478,11 @@ void IstgtTarget::stop()
 
 // ---------------------------------------------------------------- helpers
 
-rendo_sim::InitiatorIdentity hostA()
+rendo_sim::InitiatorIdentity identity(const std::string &name, uint8_t tag)
 {
     rendo_sim::InitiatorIdentity who;
-    who.initiatorName = "iqn.2026-12.org.rendo:host-a";
-    const uint8_t isid[6] = {0x80, 0x00, 0x00, 0x0a, 0x00, 0x01};
-    std::memcpy(who.isid, isid, sizeof isid);
-    return who;
-}
-
-rendo_sim::InitiatorIdentity hostB()
-{
-    rendo_sim::InitiatorIdentity who;
-    who.initiatorName = "iqn.2026-12.org.rendo:host-b";
-    const uint8_t isid[6] = {0x80, 0x00, 0x00, 0x0b, 0x00, 0x01};
+    who.initiatorName = "iqn.2026-12.org.rendo:" + name;
+    const uint8_t isid[6] = {0x80, 0x00, 0x00, tag, 0x00, 0x01};
     std::memcpy(who.isid, isid, sizeof isid);
     return who;
 }
@@ -550,6 +501,17 @@ rendo_sim::ScsiResult runCdb(rendo_sim::DiskBackend &disk, const std::vector<uin
     if (direction == rendo_sim::DataDirection::In)
         data.resize(std::min(data.size(), result.dataTransferred));
     return result;
+}
+
+rendo_sim::ScsiResult prOut(rendo_sim::DiskBackend &disk, uint8_t action, uint8_t type, uint64_t key,
+                            uint64_t serviceActionKey)
+{
+    std::vector<uint8_t> params(24, 0);
+    for (int i = 0; i < 8; ++i) {
+        params[static_cast<size_t>(i)] = static_cast<uint8_t>(key >> (56 - 8 * i));
+        params[static_cast<size_t>(8 + i)] = static_cast<uint8_t>(serviceActionKey >> (56 - 8 * i));
+    }
+    return runCdb(disk, {0x5F, action, type, 0, 0, 0, 0, 0, 24, 0}, rendo_sim::DataDirection::Out, params);
 }
 
 } // namespace rendo_realtarget

@@ -23,6 +23,7 @@
 
 namespace rendo_realtarget {
 
+// Strings go to tgtadm "--params a=b,...": no commas, equals signs or blanks.
 struct LogicalUnitSpec {
     std::string vendor = "RENDO";     // at most 8 characters
     std::string product = "VDISK";    // at most 16
@@ -39,7 +40,7 @@ uint16_t freeLoopbackPort();
 // Returns the exit status, or -1 when it could not run or timed out.
 int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs = 5000);
 
-// Full path of a program in the usual system directories or PATH; empty if absent.
+// Full path of a program in the usual system directories; empty if absent.
 std::string findProgram(const std::string &name);
 
 // Owns a temporary directory and a daemon child process.
@@ -108,13 +109,18 @@ public:
     std::string iqn(const std::string &name) const { return "iqn.2026-12.org.rendo.istgt:" + name; }
 };
 
-// Identities of two simulated hosts.
-rendo_sim::InitiatorIdentity hostA();
-rendo_sim::InitiatorIdentity hostB();
+// Initiator "iqn.2026-12.org.rendo:<name>" with ISID 80 00 00 <tag> 00 01;
+// the two simulated hosts are "host-a" (0x0a) and "host-b" (0x0b).
+rendo_sim::InitiatorIdentity identity(const std::string &name, uint8_t tag);
+inline rendo_sim::InitiatorIdentity hostA() { return identity("host-a", 0x0a); }
+inline rendo_sim::InitiatorIdentity hostB() { return identity("host-b", 0x0b); }
 
 // Sends one CDB through a backend; data is resized to what was transferred.
 rendo_sim::ScsiResult runCdb(rendo_sim::DiskBackend &disk, const std::vector<uint8_t> &cdb,
                              rendo_sim::DataDirection direction, std::vector<uint8_t> &data);
+// PERSISTENT RESERVE OUT with its 24-byte parameter list.
+rendo_sim::ScsiResult prOut(rendo_sim::DiskBackend &disk, uint8_t action, uint8_t type, uint64_t key,
+                            uint64_t serviceActionKey);
 
 } // namespace rendo_realtarget
 

@@ -23,16 +23,11 @@ inline uint64_t be64(const std::vector<uint8_t> &d, size_t at)
     return static_cast<uint64_t>(be32(d, at)) << 32 | be32(d, at + 4);
 }
 
-inline void putBe64(std::vector<uint8_t> &d, size_t at, uint64_t v)
-{
-    for (int i = 7; i >= 0; --i, v >>= 8)
-        d[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v);
-}
-
 inline std::vector<uint8_t> inquiryCdb(uint8_t allocation) { return {0x12, 0, 0, 0, allocation, 0}; }
 inline std::vector<uint8_t> vpdCdb(uint8_t page, uint8_t allocation) { return {0x12, 1, page, 0, allocation, 0}; }
 inline std::vector<uint8_t> testUnitReadyCdb() { return {0, 0, 0, 0, 0, 0}; }
 
+constexpr uint8_t kGood = 0x00, kCheckCondition = 0x02, kReservationConflict = 0x18;
 enum : uint8_t { kReadKeys = 0, kReadReservation = 1 };
 enum : uint8_t { kRegister = 0, kReserve = 1, kRelease = 2, kPreemptAndAbort = 5 };
 enum : uint8_t { kWriteExclusive = 1, kExclusiveAccess = 3 };
@@ -41,20 +36,6 @@ inline std::vector<uint8_t> persistentReserveInCdb(uint8_t serviceAction, uint16
 {
     return {0x5E, serviceAction, 0, 0, 0, 0, 0, static_cast<uint8_t>(allocation >> 8),
             static_cast<uint8_t>(allocation), 0};
-}
-
-// PERSISTENT RESERVE OUT with its 24-byte parameter list (LU scope).
-inline std::vector<uint8_t> persistentReserveOutCdb(uint8_t serviceAction, uint8_t type)
-{
-    return {0x5F, serviceAction, type, 0, 0, 0, 0, 0, 24, 0};
-}
-
-inline std::vector<uint8_t> persistentReserveOutParams(uint64_t key, uint64_t serviceActionKey)
-{
-    std::vector<uint8_t> p(24, 0);
-    putBe64(p, 0, key);
-    putBe64(p, 8, serviceActionKey);
-    return p;
 }
 
 inline std::vector<uint8_t> rw10Cdb(uint8_t opcode, uint32_t lba, uint16_t blocks)
@@ -100,13 +81,6 @@ inline ReadReservation decodeReadReservation(const std::vector<uint8_t> &d)
         r.type = d[21] & 0x0F;
     }
     return r;
-}
-
-inline std::string asText(const std::vector<uint8_t> &d, size_t at, size_t length)
-{
-    if (at >= d.size())
-        return {};
-    return std::string(d.begin() + static_cast<long>(at), d.begin() + static_cast<long>(std::min(d.size(), at + length)));
 }
 
 } // namespace rendo_realtarget

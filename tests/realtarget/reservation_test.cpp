@@ -11,11 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,19 +25,9 @@ using Strings = std::vector<std::string>;
 namespace {
 
 constexpr int kFlagRegister = 0x4000, kFlagPreempt = 0x2000, kFlagVerify = 0x10000, kFlagRelease = 0x800;
-constexpr uint8_t kGood = 0x00, kCheckCondition = 0x02, kReservationConflict = 0x18;
 constexpr uint8_t kWriteExclusiveRegistrantsOnly = 5;   // the type the flows take
 const std::string kA = "c0a80001";
 const std::string kB = "c0a80002";
-
-rendo_sim::InitiatorIdentity identity(const std::string &name, uint8_t tag)
-{
-    rendo_sim::InitiatorIdentity who;
-    who.initiatorName = "iqn.2026-12.org.rendo:" + name;
-    const uint8_t isid[6] = {0x80, 0x00, 0x00, tag, 0x00, 0x01};
-    std::memcpy(who.isid, isid, sizeof isid);
-    return who;
-}
 
 // The flows write key text into the 8-byte key fields, zero padded.
 std::string keyText(uint64_t key)
@@ -98,7 +86,7 @@ public:
         close(toChild[0]);
         close(fromChild[1]);
         in_ = toChild[1];
-        out_ = fromChild[0];
+        out_ = fdopen(fromChild[0], "r");
         if (pid_ < 0) {
             *error = "fork failed";
             return false;
@@ -131,69 +119,43 @@ public:
         return -1;
     }
 
-    // Ends the helper; its exit status (0 unless it failed, or a sanitizer
-    // found a fault in it), -1 when it had to be killed or never ran.
+    // Ends the helper (it leaves at "quit" or end of input); its exit
+    // status: 0 unless it failed or a sanitizer found a fault in it.
     int stop()
     {
-        int result = -1;
-        if (in_ >= 0) {
-            ssize_t ignored = write(in_, "quit\n", 5);
-            (void)ignored;
-            close(in_);
-            in_ = -1;
-        }
-        if (pid_ > 0) {
-            int status = 0;
-            pid_t ended = 0;
-            for (int i = 0; i < 1000 && (ended = waitpid(pid_, &status, WNOHANG)) == 0; ++i)
-                usleep(10000);
-            if (ended == pid_) {
-                result = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            } else {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-            }
-            pid_ = -1;
-        }
-        if (out_ >= 0) {
-            close(out_);
-            out_ = -1;
-        }
-        return result;
+        int status = -1;
+        if (in_ >= 0)
+            close(in_);   // end of input: the helper quits
+        in_ = -1;
+        if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_)
+            status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        pid_ = -1;
+        if (out_)
+            std::fclose(out_);
+        out_ = nullptr;
+        return status;
     }
 
     const std::string &path() const { return path_; }
     Strings lines;
 
 private:
+    // Blocking: a helper that hangs is ended by the test's time limit.
     bool readLine(std::string &line)
     {
-        line.clear();
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        for (;;) {
-            size_t end = buffer_.find('\n');
-            if (end != std::string::npos) {
-                line = buffer_.substr(0, end);
-                buffer_.erase(0, end + 1);
-                return true;
-            }
-            int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            deadline - std::chrono::steady_clock::now())
-                                            .count());
-            pollfd p{out_, POLLIN, 0};
-            if (left <= 0 || poll(&p, 1, left) <= 0)
-                return false;
-            char chunk[4096];
-            ssize_t got = read(out_, chunk, sizeof chunk);
-            if (got <= 0)
-                return false;
-            buffer_.append(chunk, static_cast<size_t>(got));
-        }
+        char buffer[8192];
+        if (!out_ || !std::fgets(buffer, sizeof buffer, out_))
+            return false;
+        line = buffer;
+        if (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        return true;
     }
 
     pid_t pid_ = -1;
-    int in_ = -1, out_ = -1;
-    std::string buffer_, path_;
+    int in_ = -1;
+    FILE *out_ = nullptr;
+    std::string path_;
 };
 
 // The provider (with its trace collected), host A in this process, host B
@@ -296,12 +258,19 @@ protected:
         EXPECT_TRUE(prober_) << error;
         if (!prober_)
             return ScsiResult{};
-        std::vector<uint8_t> params = persistentReserveOutParams(key, serviceActionKey);
-        return runCdb(*prober_, persistentReserveOutCdb(action, type), DataDirection::Out, params);
+        return prOut(*prober_, action, type, key, serviceActionKey);
     }
 
     std::shared_ptr<rendo_sim::Host> hostA_ = rendo_sim::Host::create("HOSTA");
     std::shared_ptr<rendo_sim::Host> hostB_ = rendo_sim::Host::create("HOSTB");
+    void TearDown() override
+    {
+        if (twoProcesses()) {
+            EXPECT_EQ(0, other_.stop()) << "host B's process failed";
+        }
+        pgr_test::ProviderFixture::TearDown();
+    }
+
     HostProcess other_;
     std::string url_, pathA_, pathB_;
     std::shared_ptr<rendo_sim::DiskBackend> observer_, prober_;
@@ -325,13 +294,6 @@ protected:
         ASSERT_FALSE(iqn.empty()) << error;
         ASSERT_TRUE(tgtd_.addLogicalUnit(iqn, 1, LogicalUnitSpec{}, &error)) << error;
         attach(tgtd_.url(iqn, 1));
-    }
-    void TearDown() override
-    {
-        if (twoProcesses()) {
-            EXPECT_EQ(0, other_.stop()) << "host B's process failed";
-        }
-        RealTargetFlows::TearDown();
     }
     TgtdTarget tgtd_;
 };
@@ -400,13 +362,6 @@ protected:
         std::string error;
         ASSERT_TRUE(istgt_.start({unit}, &error)) << error;
         attach(istgt_.url(istgt_.iqn("pgr"), 0));
-    }
-    void TearDown() override
-    {
-        if (twoProcesses()) {
-            EXPECT_EQ(0, other_.stop()) << "host B's process failed";
-        }
-        RealTargetFlows::TearDown();
     }
     IstgtTarget istgt_;
 };

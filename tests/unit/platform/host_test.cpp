@@ -92,76 +92,6 @@ TEST(SimHost, ADozenDisksOneLateOneBrokenEachWithItsOwnCommands) {
     EXPECT_EQ(luns[4]->dosName(), "PhysicalDrive4");
 }
 
-TEST(SimHost, DosDeviceListHasOtherNamesAndReportsASmallBuffer) {
-    auto host = Host::create("H");
-    host->addDisk(DiskSpec::make("A", "B", "1"));
-    ScopedHost use(host);
-    std::vector<wchar_t> buf(32768);
-    DWORD n = QueryDosDeviceW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-    ASSERT_GT(n, 0u);
-    auto names = multiString(buf.data());
-    EXPECT_NE(std::find(names.begin(), names.end(), L"PhysicalDrive0"), names.end());
-    EXPECT_NE(std::find(names.begin(), names.end(), L"Harddisk0Partition1"), names.end());
-    EXPECT_NE(std::find(names.begin(), names.end(), L"CdRom0"), names.end());
-    EXPECT_NE(std::find(names.begin(), names.end(), L"C:"), names.end());
-    EXPECT_EQ(buf[n - 1], L'\0');
-    EXPECT_EQ(buf[n - 2], L'\0');
-
-    SetLastError(0);
-    EXPECT_EQ(QueryDosDeviceW(nullptr, buf.data(), n - 1), 0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(QueryDosDeviceW(L"PHYSICALDRIVE0", buf.data(), 100), std::wcslen(L"\\Device\\Harddisk0\\DR0") + 2);
-    EXPECT_EQ(std::wstring(buf.data()), L"\\Device\\Harddisk0\\DR0");
-
-    // A long list needs a second, larger buffer, as discovery expects.
-    for (int i = 0; i < 1500; ++i) host->addDosName("Volume{" + std::to_string(i) + "-padding-padding}", "x");
-    EXPECT_EQ(QueryDosDeviceW(nullptr, buf.data(), 32768), 0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    std::vector<wchar_t> big(327680);
-    EXPECT_GT(QueryDosDeviceW(nullptr, big.data(), 327680), 32768u);
-}
-
-TEST(SimHost, InstallationDatabaseIdentifiesDisksByInstanceIdAndLocation) {
-    auto host = Host::create("H");
-    host->addDisk(DiskSpec::make("EMC", "SYMMETRIX", "5874", "X"), ScsiAddress{2, 0, 1, 2});
-    ScopedHost use(host);
-    HDEVINFO set = SetupDiGetClassDevsExW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr);
-    ASSERT_NE(set, INVALID_HANDLE_VALUE);
-    SP_DEVINFO_LIST_DETAIL_DATA_W detail{};
-    detail.cbSize = sizeof detail;
-    ASSERT_TRUE(SetupDiGetDeviceInfoListDetailW(set, &detail));
-    SP_DEVINFO_DATA el{};
-    el.cbSize = sizeof el;
-    int disks = 0;
-    DWORD index = 0;
-    for (; SetupDiEnumDeviceInfo(set, index, &el); ++index) {
-        wchar_t id[200];
-        ASSERT_EQ(CM_Get_Device_ID_ExW(el.DevInst, id, 200, 0, detail.RemoteMachineHandle), CR_SUCCESS);
-        BYTE prop[1024];
-        DWORD type = 0, required = 0;
-        if (!SetupDiGetDeviceRegistryPropertyW(set, &el, SPDRP_LOCATION_INFORMATION, &type, prop, sizeof prop,
-                                               &required))
-            continue;
-        std::wstring location(reinterpret_cast<wchar_t *>(prop));
-        if (std::wstring(id).rfind(L"SCSI\\DISK&", 0) != 0) continue;
-        ++disks;
-        EXPECT_EQ(std::wstring(id).substr(0, 42), L"SCSI\\DISK&VEN_EMC&PROD_SYMMETRIX&REV_5874\\");
-        EXPECT_EQ(location, L"Bus Number 0, Target Id 1, LUN 2");
-        EXPECT_EQ(required, (location.size() + 1) * sizeof(wchar_t));
-        EXPECT_EQ(type, REG_SZ);
-        // A buffer too small is reported with the size needed.
-        EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &el, SPDRP_LOCATION_INFORMATION, nullptr, prop, 4,
-                                                       &required));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    }
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
-    EXPECT_EQ(disks, 1);
-    EXPECT_FALSE(CloseHandle(set));  // a device information set is not a kernel handle
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
-    EXPECT_FALSE(SetupDiDestroyDeviceInfoList(set));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-}
-
 // Removal as the disk manager does it, with and without a reboot to finish.
 void removeFirstDisk(bool &needReboot, std::string &removedId) {
     HDEVINFO set = SetupDiGetClassDevsExW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr);
@@ -233,29 +163,6 @@ TEST(SimHost, RootReenumerationIsAsynchronousAndAdapterOnesAreNot) {
     EXPECT_EQ(host->sleeps(), (std::vector<uint32_t>{499, 1}));
 }
 
-TEST(SimHost, TimedAppearanceAndMaskingFollowTheClock) {
-    auto host = Host::create("H");
-    host->setVirtualClock(true);
-    Lun &snap = host->addDisk(DiskSpec::make("A", "B", "1")).appearAt(10000);
-    Lun &quiet = host->addDisk(DiskSpec::make("A", "C", "1")).appearAt(2000, false);
-    ScopedHost use(host);
-    rescanAdapters();
-    EXPECT_FALSE(snap.present());
-    Sleep(5000);
-    EXPECT_TRUE(quiet.present());  // needs no rescan
-    Sleep(5000);
-    EXPECT_FALSE(snap.present());  // its time has come, but nobody looked
-    rescanAdapters();
-    EXPECT_TRUE(snap.present());
-    snap.mask();
-    rescanAdapters();
-    EXPECT_FALSE(snap.present());
-    snap.unmask();
-    EXPECT_FALSE(snap.present());
-    rescanAdapters();
-    EXPECT_TRUE(snap.present());
-}
-
 TEST(SimHost, ScriptedFaults) {
     auto host = Host::create("H");
     Lun &gone = host->addDisk(DiskSpec::make("A", "GONE", "1")).vanishAfterListing();
@@ -289,61 +196,7 @@ TEST(SimHost, ScriptedFaults) {
     ULONG size = 0;
     EXPECT_EQ(CM_Get_Device_ID_List_SizeW(&size, nullptr, 0), CR_OUT_OF_MEMORY);
     EXPECT_EQ(CM_Get_Device_ID_List_SizeW(&size, nullptr, 0), CR_SUCCESS);
-    host->failCall("SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, -1);
-    bool reboot = false;
-    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
-    SP_DEVINFO_DATA el{};
-    el.cbSize = sizeof el;
-    ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 0, &el));
-    EXPECT_FALSE(SetupDiCallClassInstaller(DIF_REMOVE, set, &el));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    SetupDiDestroyDeviceInfoList(set);
-    (void)reboot;
     EXPECT_THROW(host->failCall("CM_Get_Device_ID_ListW", CR_FAILURE), std::invalid_argument);
-}
-
-TEST(SimHost, DeviceIdBuffersAndTreeWalk) {
-    auto host = Host::create("H");
-    host->addDisk(DiskSpec::make("HP", "HSV210", "6220"), ScsiAddress{1, 0, 3, 0});
-    ScopedHost use(host);
-    ULONG size = 0;
-    ASSERT_EQ(CM_Get_Device_ID_List_SizeW(&size, nullptr, 0), CR_SUCCESS);
-    std::vector<wchar_t> list(size);
-    EXPECT_EQ(CM_Get_Device_ID_ListW(nullptr, list.data(), size - 1, 0), CR_BUFFER_SMALL);
-    ASSERT_EQ(CM_Get_Device_ID_ListW(nullptr, list.data(), size, 0), CR_SUCCESS);
-    auto ids = multiString(list.data());
-    std::wstring diskId;
-    for (auto &id : ids)
-        if (id.rfind(L"SCSI\\DISK&VEN_HP&PROD_HSV210&REV_6220\\", 0) == 0) diskId = id;
-    ASSERT_FALSE(diskId.empty());
-    DEVINST disk = 0, parent = 0, root = 0, child = 0;
-    ASSERT_EQ(CM_Locate_DevNodeW(&disk, &diskId[0], 0), CR_SUCCESS);
-    ASSERT_EQ(CM_Get_Parent(&parent, disk, 0), CR_SUCCESS);
-    ASSERT_EQ(CM_Get_Parent(&root, parent, 0), CR_SUCCESS);
-    EXPECT_EQ(CM_Get_Parent(&child, root, 0), CR_NO_SUCH_DEVNODE);
-    ASSERT_EQ(CM_Get_Child(&child, parent, 0), CR_SUCCESS);
-    EXPECT_EQ(child, disk);
-    wchar_t small[8];
-    EXPECT_EQ(CM_Get_Device_IDW(disk, small, 8, 0), CR_BUFFER_SMALL);
-    wchar_t bogus[] = L"SCSI\\NOPE\\0";
-    EXPECT_EQ(CM_Locate_DevNodeW(&child, bogus, 0), CR_NO_SUCH_DEVNODE);
-    ULONG bytes = 0;
-    EXPECT_EQ(CM_Get_DevNode_Registry_PropertyW(root, CM_DRP_CLASSGUID, nullptr, nullptr, &bytes, 0), CR_NO_SUCH_VALUE);
-}
-
-TEST(SimHost, VirtualClockRecordsSleepsAndComputerNameComesFromTheHost) {
-    auto host = Host::create("SIMHOST-A");
-    host->setVirtualClock(true);
-    ScopedHost use(host);
-    ULONGLONG before = GetTickCount64();
-    Sleep(5000);
-    Sleep(10000);
-    EXPECT_EQ(GetTickCount64() - before, 15000u);
-    EXPECT_EQ(host->sleeps(), (std::vector<uint32_t>{5000, 10000}));
-    wchar_t name[256];
-    DWORD size = 256;
-    ASSERT_TRUE(GetComputerNameW(name, &size));
-    EXPECT_EQ(std::wstring(name), L"SIMHOST-A");
 }
 
 } // namespace
