@@ -67,21 +67,11 @@ InitRecord::InitRecord(const char *nativeLanguage) {
     }
 }
 
+// ASCII as it stands; anything else as its code point, enough to compare texts.
 std::string narrow(const wchar_t *text) {
     std::string out;
-    for (; text != nullptr && *text != L'\0'; ++text) {
-        auto c = static_cast<uint32_t>(*text);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xE0 | ((c >> 12) & 0x0F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
+    for (; text != nullptr && *text != L'\0'; ++text)
+        out += *text < 0x80 ? std::string(1, static_cast<char>(*text)) : "&#" + std::to_string(*text) + ";";
     return out;
 }
 

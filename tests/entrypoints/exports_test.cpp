@@ -33,34 +33,16 @@ std::set<std::string> definedDynamicSymbols(const std::string &library, bool &ok
     return names;
 }
 
-TEST(EntryPointExports, TableHoldsSeventyDistinctNames) {
-    EXPECT_EQ(70u, entryPointNames().size());
-}
-
-TEST(EntryPointExports, LibrendoExportsExactlyTheEntryPoints) {
-    bool ok = false;
-    std::set<std::string> exported = definedDynamicSymbols(RENDO_LIBRARY, ok);
-    ASSERT_TRUE(ok) << "nm failed on " << RENDO_LIBRARY;
-    EXPECT_EQ(entryPointNames(), exported);
-}
-
-TEST(EntryPointExports, TestLibraryAddsOnlyItsControl) {
-    bool ok = false;
-    std::set<std::string> exported = definedDynamicSymbols(RENDO_TESTPGN_LIBRARY, ok);
-    ASSERT_TRUE(ok);
+TEST(EntryPointExports, LibrariesExportExactlyTheSeventyEntryPoints) {
     std::set<std::string> expected = entryPointNames();
+    EXPECT_EQ(70u, expected.size());
+    bool ok = false;
+    EXPECT_EQ(expected, definedDynamicSymbols(RENDO_LIBRARY, ok));
+    EXPECT_TRUE(ok) << "nm failed on " << RENDO_LIBRARY;
+    // The test library adds only its control.
     expected.insert("rendo_testpgn_control");
-    EXPECT_EQ(expected, exported);
-}
-
-TEST(EntryPointExports, EveryEntryPointResolvesInBothLibraries) {
-    for (ep_test::ProviderLibrary *lib : {&ep_test::ProviderLibrary::rendo(), &ep_test::ProviderLibrary::testpgn()}) {
-        ASSERT_NE(nullptr, lib->handle());
-        const ep_test::EntryPoints &ep = lib->ep();
-#define EP_TEST_CHECK_(ret, name, params) EXPECT_NE(nullptr, reinterpret_cast<void *>(ep.name)) << #name;
-        RENDO_FI_PGN_ENTRY_POINTS(EP_TEST_CHECK_)
-#undef EP_TEST_CHECK_
-    }
+    EXPECT_EQ(expected, definedDynamicSymbols(RENDO_TESTPGN_LIBRARY, ok));
+    EXPECT_TRUE(ok);
 }
 
 } // namespace

@@ -8,11 +8,7 @@
 #include "device_guard.h"
 #include "device_plugin.h"
 
-#include "pdk/cfiexecpipe.h"
-#include "pdk/cfiudid.h"
-
 #include <chrono>
-#include <stdexcept>
 #include <thread>
 
 using namespace kelm_pdk_4_4;
@@ -61,42 +57,32 @@ public:
     }
 
     int claim(kelm_objid *, kelm_objid ***, int *level) override {
-        ++control().claimCalls;
+        ++control().guardedCalls;
         *level = 0;
         return guardedCall(m_errorManager, kClaimGuardLine, [] {
-            switch (control().claimThrows.load()) {
-            case 1: throw EFiExecPipe("cmd.exe /c ver", KEL_EXEC_PIPE_READ_TIMEOUT);
-            case 2: throw CFiError(6, WString(L"claim failed"), WString(L"claim.cpp"), 12, WString(L"claim"));
-            case 3: throw CFiUdidException("UDID##X", CFiUdidException::NO_VENDOR_END);
-            case 4: throw std::runtime_error("no claim today");
-            case 5: throw 42;
-            default: return KEL_CLAIM_SECONDARY;
-            }
+            if (control().claimThrows.load()) throw 42;
+            return KEL_CLAIM_SECONDARY;
         }, KEL_CLAIM_NONE);
     }
 
     int config(kel_domain *domain, int mode, char *sessionId, kel_confspec *confspec) override {
-        ++control().configCalls;
+        ++control().guardedCalls;
         return CDevicePlugin::config(domain, mode, sessionId, confspec);
     }
-
     int subobjList(kel_domain *domain, kelm_objid ***list, int *count) override {
-        ++control().subobjCalls;
+        ++control().guardedCalls;
         return CDevicePlugin::subobjList(domain, list, count);
     }
-
     int translateResourceNames(wchar_t **names, int count, wchar_t **out) override {
-        ++control().translateCalls;
+        ++control().guardedCalls;
         return CDevicePlugin::translateResourceNames(names, count, out);
     }
-
     int enumerateNodes(kel_node_list **list, int *count, int selection, wchar_t *text) override {
-        ++control().enumerateNodesCalls;
+        ++control().guardedCalls;
         return CDevicePlugin::enumerateNodes(list, count, selection, text);
     }
-
     int getProviderInfo(kel_provider_list **list) override {
-        ++control().providerInfoCalls;
+        ++control().guardedCalls;
         control().providerListWasNull = (*list == nullptr);
         return 0;
     }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <new>
 
 // What delayedInit does.
 enum TestDelayedInit : int {
@@ -22,7 +23,7 @@ struct RendoTestPgnControl {
     std::atomic<int> delayedInitSleepMs{0};
     std::atomic<int> selectResult{4};        // 4: use the session-based variant
     std::atomic<int> makeSnapshotsResult{0};
-    std::atomic<int> claimThrows{0};         // 1..5: claim throws handler n's type
+    std::atomic<bool> claimThrows{false};    // claim throws the int 42
 
     // ---- observations ----
     std::atomic<int> delayedInitCalls{0};
@@ -30,12 +31,7 @@ struct RendoTestPgnControl {
     std::atomic<int> finiCalls{0};
     std::atomic<int> destroyed{0};
     std::atomic<bool> shuttingDownAtFini{false};
-    std::atomic<int> claimCalls{0};
-    std::atomic<int> configCalls{0};
-    std::atomic<int> subobjCalls{0};
-    std::atomic<int> translateCalls{0};
-    std::atomic<int> enumerateNodesCalls{0};
-    std::atomic<int> providerInfoCalls{0};
+    std::atomic<int> guardedCalls{0};        // claim, config, subobj_list, translate, enumerate_nodes, provider info
     std::atomic<bool> providerListWasNull{false};
     std::atomic<int> makeSnapshotsCalls{0};
     std::atomic<int> prepareSnapshotsCalls{0};
@@ -49,24 +45,8 @@ struct RendoTestPgnControl {
     std::atomic<int> objctlInputs{-1};
 
     void reset() {
-        delayedInitMode = kDelayedInitReal;
-        delayedInitResult = 0;
-        delayedInitSleepMs = 0;
-        selectResult = 4;
-        makeSnapshotsResult = 0;
-        claimThrows = 0;
-        delayedInitCalls = initCalls = finiCalls = destroyed = 0;
-        shuttingDownAtFini = false;
-        claimCalls = configCalls = subobjCalls = translateCalls = enumerateNodesCalls = providerInfoCalls = 0;
-        providerListWasNull = false;
-        makeSnapshotsCalls = prepareSnapshotsCalls = selectSnapshotsCalls = 0;
-        lastSession = 0;
-        lastSessionNodes = 0;
-        quiesceNodes = nullptr;
-        quiesceCount = -1;
-        quiesceFirst = nullptr;
-        interposeMutexHeld = false;
-        objctlInputs = -1;
+        this->~RendoTestPgnControl();
+        new (this) RendoTestPgnControl;
     }
 };
 

@@ -12,7 +12,6 @@ struct Tracked : public virtual CFiRefCount {
     static int live;
     Tracked() { ++live; }
     ~Tracked() override { --live; }
-    int value = 0;
 };
 int Tracked::live = 0;
 
@@ -20,31 +19,28 @@ struct DerivedTracked : public Tracked {};
 
 using TrackedPtr = CFiSmartPtr<Tracked, CFiNullAllocator>;
 
-TEST(SmartPtr, CopiesAssignmentAndMoveKeepCountsRight) {
+TEST(SmartPtr, CopiesAssignmentMoveAndBaseConversionKeepCountsRight) {
     ASSERT_EQ(Tracked::live, 0);
     TrackedPtr a(new Tracked);
     TrackedPtr b(new Tracked);
-    {
-        TrackedPtr c = a;
-        EXPECT_EQ(a->getCount(), 2);
-    }
-    EXPECT_EQ(a->getCount(), 1);
     b = a; // b's old object goes
     EXPECT_EQ(Tracked::live, 1);
-    EXPECT_EQ(a->getCount(), 2);
     b = b; // self-assignment changes nothing
     EXPECT_EQ(a->getCount(), 2);
-
-    TrackedPtr m(std::move(b));
-    EXPECT_TRUE(b.isNull());
-    TrackedPtr n;
+    TrackedPtr m(std::move(b)), n;
     n = std::move(m);
-    EXPECT_TRUE(m.isNull());
+    EXPECT_TRUE(b.isNull() && m.isNull());
     EXPECT_EQ(a->getCount(), 2);
-
     n.reset();
     a.reset();
-    EXPECT_TRUE(a.isNull());
+    EXPECT_EQ(Tracked::live, 0);
+
+    // Deleted through the base's virtual destructor.
+    CFiSmartPtr<DerivedTracked, CFiNullAllocator> d(new DerivedTracked);
+    TrackedPtr base(d);
+    EXPECT_EQ(base->getCount(), 2);
+    d.reset();
+    base.reset();
     EXPECT_EQ(Tracked::live, 0);
 }
 
@@ -54,37 +50,20 @@ TEST(SmartPtr, AssigningFromAPointerHeldOnlyByTheOldObjectIsSafe) {
     struct Holder : public virtual CFiRefCount {
         TrackedPtr inner;
     };
-    using HolderPtr = CFiSmartPtr<Holder, CFiNullAllocator>;
-    HolderPtr h(new Holder);
+    CFiSmartPtr<Holder, CFiNullAllocator> h(new Holder);
     h->inner = TrackedPtr(new Tracked);
-    h->inner->value = 42;
     TrackedPtr p = h->inner;
     h.reset();
-    ASSERT_FALSE(p.isNull());
-    EXPECT_EQ(p->value, 42);
     EXPECT_EQ(p->getCount(), 1);
     p.reset();
-    EXPECT_EQ(Tracked::live, 0);
-}
-
-TEST(SmartPtr, ConvertsToABaseAndDeletesThroughTheVirtualDestructor) {
-    {
-        CFiSmartPtr<DerivedTracked, CFiNullAllocator> d(new DerivedTracked);
-        TrackedPtr base(d);
-        EXPECT_EQ(base->getCount(), 2);
-        d.reset();
-        EXPECT_EQ(Tracked::live, 1);
-    }
     EXPECT_EQ(Tracked::live, 0);
 }
 
 TEST(RefCount, CopyingAnObjectStartsAFreshCount) {
     Tracked a;
     a.addRef();
-    a.addRef();
     Tracked b(a);
     EXPECT_EQ(b.getCount(), 0);
-    EXPECT_EQ(a.releaseRef(), 1);
     EXPECT_EQ(a.releaseRef(), 0);
 }
 
@@ -101,22 +80,13 @@ int SingletonThing::destroyed = 0;
 
 TEST(Singleton, SameObjectUntilReleasedThenAFreshOne) {
     auto first = CFiSingleton<SingletonThing>::instance();
-    auto again = CFiSingleton<SingletonThing>::instance();
-    ASSERT_FALSE(first.isNull());
-    EXPECT_EQ(first.get(), again.get());
-    EXPECT_EQ(SingletonThing::created, 1);
-    EXPECT_EQ(first->getCount(), 3); // holder + two copies
-
-    auto released = CFiSingleton<SingletonThing>::instance(true);
-    EXPECT_TRUE(released.isNull());
+    EXPECT_EQ(first.get(), CFiSingleton<SingletonThing>::instance().get());
+    EXPECT_EQ(first->getCount(), 2); // holder + copy
+    EXPECT_TRUE(CFiSingleton<SingletonThing>::instance(true).isNull());
     EXPECT_EQ(SingletonThing::destroyed, 0) << "still held by the test";
-    EXPECT_EQ(first->getCount(), 2);
     first.reset();
-    again.reset();
     EXPECT_EQ(SingletonThing::destroyed, 1);
-
     auto fresh = CFiSingleton<SingletonThing>::instance();
-    ASSERT_FALSE(fresh.isNull());
     EXPECT_EQ(SingletonThing::created, 2);
     CFiSingleton<SingletonThing>::instance(true);
     fresh.reset();
