@@ -109,16 +109,12 @@ TEST(Handlers, CalledInRegistrationOrderAndRemovable) {
     m.pushError(makeMessage("MSG", KEL_SEV_ERROR));
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0].handler + log[1].handler + log[2].handler + log[3].handler, "abab");
-    EXPECT_EQ(log[0].text, "line");
-    EXPECT_EQ(log[0].severity, KEL_SEV_WARNING);
-    EXPECT_EQ(log[2].text, "MSG");
+    EXPECT_EQ(log[0].text + log[2].text, "lineMSG");
     EXPECT_EQ(log[2].severity, KEL_SEV_ERROR);
 
     m.unregisterHandler(&a);
-    log.clear();
     m.pushError("again", KEL_SEV_INFO);
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].handler, "b");
+    EXPECT_EQ(log.back().handler + std::to_string(log.size()), "b5");
 }
 
 TEST(Handlers, AHandlerMayPushAndRemoveItselfWithoutDeadlock) {
@@ -140,7 +136,6 @@ TEST(Handlers, AHandlerMayPushAndRemoveItselfWithoutDeadlock) {
     m.registerHandler(&h);
     m.pushError(makeMessage("M"));
     EXPECT_EQ(h.texts, 1);
-    m.pushError(makeMessage("M2"));
     m.pushError("after removal", KEL_SEV_INFO);
     EXPECT_EQ(h.texts, 1);
 }
@@ -166,17 +161,6 @@ protected:
     std::vector<CallbackCall> calls;
 };
 
-TEST_F(Forwarding, TextsGoToTheCallbackAsDefaultText) {
-    CFiErrorHandler handler(&init, catalogs);
-    CFiErrorManager m;
-    m.registerHandler(&handler);
-    m.pushError("rendo:ts <Thread id - 1> Entering Function x\n", KEL_SEV_DEBUG);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].native, "");
-    EXPECT_EQ(calls[0].defaultText, "rendo:ts <Thread id - 1> Entering Function x\n");
-    EXPECT_EQ(calls[0].severity, KEL_SEV_DEBUG);
-}
-
 TEST_F(Forwarding, MessagesGoInTheNativeAndTheDefaultLanguage) {
     CFiErrorHandler handler(&init, catalogs);
     german[0] = 'x'; // the handler copied the language at construction
@@ -184,7 +168,10 @@ TEST_F(Forwarding, MessagesGoInTheNativeAndTheDefaultLanguage) {
     m.registerHandler(&handler);
     m.pushError(makeMessage("MSG_ERROR_DEVICE_NOT_FOUND", KEL_SEV_ERROR, {Formattable(UnicodeString("UDID##X"))}));
     m.pushError(makeMessage("MSG_ERROR_INITIALIZATION_FAILED", KEL_SEV_WARNING));
-    ASSERT_EQ(calls.size(), 2u);
+    m.pushError("rendo:ts <Thread id - 1> Entering Function x\n", KEL_SEV_DEBUG); // texts: default text only
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[2].native + "|" + calls[2].defaultText, "|rendo:ts <Thread id - 1> Entering Function x\n");
+    EXPECT_EQ(calls[2].severity, KEL_SEV_DEBUG);
     EXPECT_EQ(calls[0].defaultText,
               "rendo: No disk with the unique disk identifier (UDID) UDID##X was found on this host.");
     EXPECT_EQ(calls[0].native, "rendo: Auf diesem Host wurde kein Datentr\xC3\xA4ger mit der eindeutigen "

@@ -5,20 +5,6 @@
 using kelm_pdk_4_4::CFiUdid;
 using kelm_pdk_4_4::CFiUdidException;
 
-namespace {
-
-uint32_t codeOf(const std::string &text) {
-    try {
-        CFiUdid udid(text);
-    } catch (const CFiUdidException &e) {
-        EXPECT_EQ(e.text(), text);
-        return e.code();
-    }
-    return 0;
-}
-
-} // namespace
-
 TEST(UdidParse, FieldsOfWellFormedTexts) {
     struct Case {
         const char *text, *vendor, *product, *enclosure, *lun;
@@ -33,21 +19,28 @@ TEST(UdidParse, FieldsOfWellFormedTexts) {
     };
     for (const Case &c : cases) {
         CFiUdid u(c.text);
-        EXPECT_EQ(u.m_vendor, c.vendor) << c.text;
-        EXPECT_EQ(u.m_product, c.product) << c.text;
-        EXPECT_EQ(u.m_enclosure, c.enclosure) << c.text;
-        EXPECT_EQ(u.m_lun, c.lun) << c.text;
+        EXPECT_EQ(u.m_vendor + "|" + u.m_product + "|" + u.m_enclosure + "|" + u.m_lun,
+                  std::string(c.vendor) + "|" + c.product + "|" + c.enclosure + "|" + c.lun);
         EXPECT_EQ(u.m_complete, c.complete) << c.text;
     }
 }
 
 TEST(UdidParse, MalformedTextsThrowTheirCodes) {
-    EXPECT_EQ(codeOf("UDID##EMC##SYMMETRIX##"), CFiUdidException::NOTHING_AFTER_PRODUCT);
-    EXPECT_EQ(codeOf(""), CFiUdidException::NO_PREFIX);
-    EXPECT_EQ(codeOf("udid##EMC##SYM##E##L"), CFiUdidException::NO_PREFIX);
-    EXPECT_EQ(codeOf("UDID#"), CFiUdidException::NO_PREFIX);
-    EXPECT_EQ(codeOf("UDID##EMC"), CFiUdidException::NO_VENDOR_END);
-    EXPECT_EQ(codeOf("UDID##EMC#SYM"), CFiUdidException::NO_VENDOR_END);
-    EXPECT_EQ(codeOf("UDID##EMC##SYMMETRIX"), CFiUdidException::NO_PRODUCT_END);
-    EXPECT_EQ(codeOf("UDID##EMC##SYMMETRIX#"), CFiUdidException::NO_PRODUCT_END);
+    const std::pair<const char *, uint32_t> cases[] = {
+        {"UDID##EMC##SYMMETRIX##", CFiUdidException::NOTHING_AFTER_PRODUCT},
+        {"", CFiUdidException::NO_PREFIX},
+        {"udid##EMC##SYM##E##L", CFiUdidException::NO_PREFIX},
+        {"UDID#", CFiUdidException::NO_PREFIX},
+        {"UDID##EMC#SYM", CFiUdidException::NO_VENDOR_END},
+        {"UDID##EMC##SYMMETRIX#", CFiUdidException::NO_PRODUCT_END},
+    };
+    for (const auto &c : cases) {
+        try {
+            CFiUdid udid(c.first);
+            ADD_FAILURE() << c.first;
+        } catch (const CFiUdidException &e) {
+            EXPECT_EQ(e.text(), c.first);
+            EXPECT_EQ(e.code(), c.second) << c.first;
+        }
+    }
 }
