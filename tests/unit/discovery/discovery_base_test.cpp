@@ -58,20 +58,8 @@ TEST_F(DiscoveryBase, RescanWithoutBusRescanReadsEveryDiskUnderTheLock) {
     EXPECT_TRUE(pnp.removed.empty());
 
     std::vector<TraceLine> lines = trace.take();
-    EXPECT_EQ(linesWith(lines, "CDeviceDiscoveryBase"),
-              (std::vector<std::string>{
-                  "Entering Function CDeviceDiscoveryBase::rescan",
-                  "libscsitool: Info: CDeviceDiscoveryBase::rescan().",
-                  "libscsitool: Info: CDeviceDiscoveryBase:: Getting data for disk \\\\.\\PHYSICALDRIVE0.",
-                  "libscsitool: Info: CDeviceDiscoveryBase:: Getting data for disk \\\\.\\PHYSICALDRIVE1.",
-                  "libscsitool: DEBUG : CDeviceDiscoveryBase::rescan Exit.",
-                  "Exiting Function CDeviceDiscoveryBase::rescan",
-              }));
     EXPECT_EQ(linesWith(lines, " lock ."),
               (std::vector<std::string>{"Acquring lock .", "Got the lock .", "Releasing the lock ."}));
-    EXPECT_EQ(severityOf(lines, "Got the lock ."), kLevel3);
-    EXPECT_EQ(severityOf(lines, "libscsitool: Info: CDeviceDiscoveryBase:: Getting data for disk \\\\.\\PHYSICALDRIVE0."),
-              kLevel6);
     EXPECT_TRUE(linesWith(lines, "rescanScsiBus").empty());
     EXPECT_TRUE(linesWith(lines, "CDmpPowerPathDiscovery::rescan").empty());
 }
@@ -97,9 +85,7 @@ TEST_F(DiscoveryBase, BusRescanFindsAMaskedDiskAfterItsRescansAndOnTheVirtualClo
     fourth.v = pnp.rescan(true, false, false);
     EXPECT_EQ(fourth.vendors(), (std::vector<std::string>{"ACME", "HITACHI", "NETAPP"}));
     EXPECT_EQ(host->sleeps(), std::vector<uint32_t>{20000});
-    std::vector<TraceLine> lines = trace.take();
-    EXPECT_EQ(countOf(lines, "Entering Function CDmpPowerPathDiscovery::rescan"), 4u);
-    EXPECT_EQ(countOf(lines, "libscsitool: DEBUG: Exiting CPnpManager::rescanScsiBus()"), 4u);
+    EXPECT_EQ(countOf(trace.take(), "Entering Function CDmpPowerPathDiscovery::rescan"), 4u);
 }
 
 TEST_F(DiscoveryBase, FailingAndVanishingDisksStayWithWhatWasRead) {
@@ -110,17 +96,7 @@ TEST_F(DiscoveryBase, FailingAndVanishingDisksStayWithWhatWasRead) {
     r.v = pnp.rescan(false, false, false);
     EXPECT_EQ(r.vendors(), (std::vector<std::string>{"", "", "ACME"}));
     EXPECT_EQ(pnp.removed, (std::vector<std::string>{"\\\\.\\PHYSICALDRIVE0", "\\\\.\\PHYSICALDRIVE1"}));
-    std::vector<TraceLine> lines = trace.take();
-    EXPECT_EQ(linesWith(lines, "FAILED - Remove disk"),
-              (std::vector<std::string>{
-                  "libscsitool: Info: CDeviceDiscoveryBase::rescan FAILED - Remove disk \\\\.\\PHYSICALDRIVE0.",
-                  "libscsitool: Info: CDeviceDiscoveryBase::rescan FAILED - Remove disk \\\\.\\PHYSICALDRIVE1."}));
-    EXPECT_EQ(severityOf(lines, "libscsitool: Info: CDeviceDiscoveryBase::rescan FAILED - Remove disk "
-                                "\\\\.\\PHYSICALDRIVE1."),
-              kLevel3);
-    EXPECT_EQ(severityOf(lines, "INFO: CreateFile() failed opening device \\\\.\\PHYSICALDRIVE1, retrying with "
-                                "alternate device path"),
-              kLevel3);
+    EXPECT_EQ(linesWith(trace.take(), "FAILED - Remove disk").size(), 2u);
 }
 
 TEST_F(DiscoveryBase, AnExceptionEndsTheRescanAndReleasesTheLock) {
@@ -129,10 +105,7 @@ TEST_F(DiscoveryBase, AnExceptionEndsTheRescanAndReleasesTheLock) {
     Records r;
     r.v = pnp.rescan(true, false, false);
     EXPECT_TRUE(r.v.empty());
-    std::vector<TraceLine> lines = trace.take();
-    EXPECT_EQ(severityOf(lines, "libscsitool: ERROR: CDeviceDiscoveryBase::rescan() failed."), kLevel1);
-    EXPECT_EQ(severityOf(lines, "Releasing the lock ."), kLevel3);
-    EXPECT_EQ(severityOf(lines, "libscsitool: DEBUG : CDeviceDiscoveryBase::rescan Exit."), kLevel3);
+    EXPECT_EQ(severityOf(trace.take(), "libscsitool: ERROR: CDeviceDiscoveryBase::rescan() failed."), kLevel1);
     EXPECT_EQ(pnp.deadCalls, 0);  // the exception skipped it
 
     pnp.throwOnEnumerate = false;  // the lock was given back: this does not hang
@@ -148,25 +121,17 @@ TEST_F(DiscoveryBase, ValidateReadsOneDiskWithoutLockOrBusRescan) {
     r.v = pnp.validateDevice(b.devicePath());
     EXPECT_EQ(r.vendors(), std::vector<std::string>{"DGC"});
     EXPECT_EQ(host->rescans(0), 0u);
-    std::vector<TraceLine> lines = trace.take();
-    EXPECT_TRUE(linesWith(lines, " lock .").empty());
-    EXPECT_EQ(severityOf(lines, "Entering Function CDeviceDiscoveryBase::validateDevice"), kLevel6);
-    EXPECT_EQ(severityOf(lines, "Exiting Function CDeviceDiscoveryBase::validateDevice"), kLevel6);
+    EXPECT_TRUE(linesWith(trace.take(), " lock .").empty());
 
     Records missing;
     missing.v = pnp.validateDevice("\\\\.\\PHYSICALDRIVE9");
     ASSERT_EQ(missing.vendors(), std::vector<std::string>{""});
-    EXPECT_EQ(severityOf(trace.take(), "libscsitool: Info: CDeviceDiscoveryBase:: validateDevice FAILED - Remove "
-                                       "disk \\\\.\\PHYSICALDRIVE9."),
-              kLevel3);
     EXPECT_TRUE(pnp.removed.empty());  // validation only reports
 
     pnp.throwOnEnumerate = true;
     Records thrown;
     thrown.v = pnp.validateDevice(b.devicePath());
     EXPECT_TRUE(thrown.v.empty());
-    EXPECT_EQ(severityOf(trace.take(), "libscsitool: ERROR: CDeviceDiscoveryBase:: validateDevice() failed."),
-              kLevel1);
 }
 
 } // namespace

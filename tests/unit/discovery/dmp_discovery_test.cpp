@@ -54,13 +54,7 @@ TEST(DmpDiscovery, TheBuiltInModuleAloneLeavesTheMapAlone) {
     ASSERT_EQ(map.size(), 1u);
     EXPECT_EQ(map.begin()->second.udid, "UDID##X##Y##Z");
     EXPECT_EQ(manager.rescan(), 0);
-    std::vector<TraceLine> lines = trace.take();
-    EXPECT_EQ(severityOf(lines, "INFO: CDmpDiscoveryManager::enumerateDmpDevices 1 modules registered"), kLevel3);
-    EXPECT_EQ(severityOf(lines, "INFO: enumerating devices using command [], lines returned [0]"), kLevel3);
-    for (const char *f : {"CDmpPowerPathDiscovery::enumerateDmpDevices", "CDmpPowerPathDiscovery::rescan"}) {
-        EXPECT_EQ(severityOf(lines, std::string("Entering Function ") + f), kLevel6);
-        EXPECT_EQ(severityOf(lines, std::string("Exiting Function ") + f), kLevel6);
-    }
+    EXPECT_EQ(countOf(trace.take(), "INFO: CDmpDiscoveryManager::enumerateDmpDevices 1 modules registered"), 1u);
 }
 
 TEST(DmpDiscovery, RegisteredModulesGetTheLogFirstAndRunInOrder) {
@@ -95,10 +89,7 @@ TEST(DmpDiscovery, PowerPathAddsOnlyItsPseudoDevicesAtLevelSixteen) {
         EXPECT_EQ(map.at(key).deviceName, key);
         EXPECT_EQ(map.at(key).udid, "");  // a fresh record replaces the older one
     }
-    std::vector<TraceLine> lines = trace.take();
-    EXPECT_EQ(countOf(lines, "INFO: enumerating devices using command [powermt display], lines returned [4]"), 1u);
-    EXPECT_EQ(countOf(lines, "INFO: adding powerpath device to the map [emcpowera]"), 2u);
-    EXPECT_EQ(linesWith(lines, "[sda]").size(), 0u);
+    EXPECT_EQ(linesWith(trace.take(), "[sda]").size(), 0u);
 }
 
 } // namespace

@@ -65,14 +65,8 @@ TEST_F(DiskCommands, EveryCommandAsTheDiskReceivedIt) {
     Bytes list(24, 0);
     std::memcpy(list.data(), "c0a80001", 8);
     EXPECT_EQ(list, last.dataOut);
-    EXPECT_EQ(0x63, last.dataOut[0]); // 'c'
-    EXPECT_EQ(0x30, last.dataOut[1]); // '0'
     EXPECT_EQ(rendo_sim::DataDirection::Out, last.direction);
-    EXPECT_EQ(24u, last.dataLength);
     EXPECT_TRUE(look(*lun->disk()).keys.empty());
-    EXPECT_TRUE(traced("Clear operation was successful."));
-    EXPECT_TRUE(traced("ReservationDiskWin::premptDisk -  reservationType = 5"));
-    EXPECT_TRUE(traced("ReservationDiskWin::releaseDisk -  reservationType = 8"));
 }
 
 TEST_F(DiskCommands, ReadsAndShortAnswers) {
@@ -81,16 +75,11 @@ TEST_F(DiskCommands, ReadsAndShortAnswers) {
     EXPECT_EQ(std::vector<std::string>{kKey}, disk->readDiskRegistration());
     rendo_sim::CommandRecord in = lun->disk()->commands().back();
     EXPECT_EQ((Bytes{0x5E, 0x00, 0, 0, 0, 0, 0, 0x00, 0xFF, 0}), in.cdb);
-    EXPECT_EQ(rendo_sim::DataDirection::In, in.direction);
-    EXPECT_EQ(255u, in.dataLength);
-    EXPECT_TRUE(traced("keyCount = 2\n"));
     std::vector<SReservationRecord> records = disk->readDiskReservation();
     ASSERT_EQ(1u, records.size());
     EXPECT_EQ(kKey, records[0].key);
     EXPECT_EQ(5, records[0].type);
     EXPECT_EQ(0x01, lun->disk()->commands().back().cdb[1]);
-    EXPECT_EQ(0, disk->testUnitReady()); // sends nothing
-    EXPECT_EQ(2u, lun->disk()->count(0x5E));
 
     // Answers cut short: ADDITIONAL LENGTH claims more than arrived.
     lun->disk()->truncate(0x5E, 12, 1);
@@ -105,19 +94,9 @@ TEST_F(DiskCommands, DeviceThatCannotBeOpened) {
     ReservationDiskWin missing("\\\\.\\PHYSICALDRIVE99");
     missing.setTraceLog(log);
     EXPECT_EQ(2, codeOf<CPGRReserveFail>([&] { missing.reserveDisk(kKey, false, true, false); }));
-    EXPECT_EQ(2, codeOf<CPGRRegisterFail>([&] { missing.registerDisk(kKey, true); }));
-    EXPECT_EQ(2, codeOf<CPGRPreemptFail>([&] { missing.premptDisk(kKey, kKey, true, false, true, false); }));
-    EXPECT_EQ(2, codeOf<CPGRReleaseFail>([&] { missing.releaseDisk(kKey, false, true, false); }));
-    EXPECT_EQ(2, codeOf<CPGRUnregisterFail>([&] { missing.unregisterDisk(kKey); }));
     EXPECT_EQ(2, codeOf<CPGRClearFail>([&] { missing.clearDisk(kKey); }));
-    EXPECT_EQ(2, codeOf<CPGRReadReservationFail>([&] { missing.readDiskReservation(); }));
     EXPECT_EQ(2, codeOf<CPGRReadRegistrationFail>([&] { missing.readDiskRegistration(); }));
-    // The open error, the system's text for it, then the operation's line.
-    std::vector<std::string> all = lines();
-    auto at = std::find(all.begin(), all.end(), "Error opening \\\\.\\PHYSICALDRIVE99. Error: 2\n");
-    ASSERT_LT(at + 2, all.end());
-    EXPECT_EQ(0u, (at + 1)->find("The system cannot find the file specified.")) << *(at + 1);
-    EXPECT_EQ("Error opening file", *(at + 2));
+    EXPECT_TRUE(traced("Error opening \\\\.\\PHYSICALDRIVE99. Error: 2\n"));
 
     lun->failOpen(5 /* ERROR_ACCESS_DENIED */, 1);
     EXPECT_EQ(2, codeOf<CPGRReadReservationFail>([&] { disk->readDiskReservation(); }));
@@ -126,23 +105,15 @@ TEST_F(DiskCommands, DeviceThatCannotBeOpened) {
 }
 
 TEST_F(DiskCommands, BufferSetUpFailures) {
-    // Property queries the adapter does not support: no descriptor, mask 0.
-    host->addAdapter(2, 0);
-    rendo_sim::Lun &plain = host->addDisk(rendo_sim::DiskSpec::make("DGC", "RAID 5", "0326", "P3"), {2, 0, 0, 0});
-    ReservationDiskWin plainDisk(plain.devicePath());
-    plainDisk.setTraceLog(log);
-    plain.failIoctl(IOCTL_STORAGE_QUERY_PROPERTY, ERROR_NOT_SUPPORTED, 2);
-    EXPECT_EQ(0, plainDisk.registerDisk(kKey, true));
-    EXPECT_TRUE(traced("   ***** No adapter descriptor supported on the device *****\n"));
-    EXPECT_TRUE(traced("   ***** No device descriptor supported on the device  *****\n"));
-
-    // Any other query error: code 4, nothing sent.
+    // A property query error: code 4, nothing sent.
     lun->failIoctl(IOCTL_STORAGE_QUERY_PROPERTY, 1117 /* ERROR_IO_DEVICE */, 1);
     EXPECT_EQ(4, codeOf<CPGRReserveFail>([&] { disk->reserveDisk(kKey, false, true, false); }));
-    EXPECT_TRUE(traced("Error getting device and/or adapter properties; error was 1117\n"));
-    EXPECT_TRUE(traced("Error allocating buffer"));
     EXPECT_EQ(0u, lun->disk()->commands().size());
-
+    // ...but an adapter without the descriptors (mask 0) is served all the same.
+    host->addAdapter(2, 0);
+    rendo_sim::Lun &plain = host->addDisk(rendo_sim::DiskSpec::make("DGC", "RAID 5", "0326", "P3"), {2, 0, 0, 0});
+    plain.failIoctl(IOCTL_STORAGE_QUERY_PROPERTY, ERROR_NOT_SUPPORTED, 2);
+    EXPECT_EQ(0, ReservationDiskWin(plain.devicePath()).registerDisk(kKey, true));
     // A corrupt alignment mask must not size a 4 GiB allocation.
     host->addAdapter(3, 0xFFFFFFFFu);
     rendo_sim::Lun &odd = host->addDisk(rendo_sim::DiskSpec::make("DGC", "RAID 5", "0326", "P4"), {3, 0, 0, 0});
@@ -151,67 +122,24 @@ TEST_F(DiskCommands, BufferSetUpFailures) {
     EXPECT_EQ(0u, odd.disk()->commands().size());
 }
 
-TEST_F(DiskCommands, CheckConditionConflictAndTheSenseDump) {
+TEST_F(DiskCommands, CheckConditionConflictAndTheSenseDumpStaysInItsBuffer) {
     lun->disk()->failCommand(0x5F, 0x05, 0x24, 0x00, 1); // ILLEGAL REQUEST, INVALID FIELD IN CDB
     EXPECT_EQ(3, codeOf<CPGRReserveFail>([&] { disk->reserveDisk(kKey, false, true, false); }));
-    EXPECT_TRUE(traced("Failed to complete reserve operation."));
     SPGRPassThroughRequest failed = disk->lastFailedRequest();
     EXPECT_EQ(0x02, failed.sptd.ScsiStatus);
     clearLines();
     disk->PrintSenseInfo(failed);
-    std::vector<std::string> all = lines();
-    ASSERT_EQ(10u + failed.sptd.SenseInfoLength, all.size());
-    EXPECT_EQ("Scsi status: 02h\n\n", all[0]);
-    EXPECT_EQ("Sense Info -- consult SCSI spec for details\n", all[1]);
-    EXPECT_EQ("70 ", all[3]);
-    EXPECT_EQ("05 ", all[5]);
-    EXPECT_TRUE(traced("Major (0x70):\n"));
     EXPECT_TRUE(traced("Minor (0x24 0x00):\n"));
-
-    // A sense length beyond the 32-byte buffer prints the buffer only;
-    // without sense only the status.
+    // A sense length beyond the 32-byte buffer prints the buffer only.
+    const size_t dumped = lines().size() - failed.sptd.SenseInfoLength;
     clearLines();
     failed.sptd.SenseInfoLength = 200;
     disk->PrintSenseInfo(failed);
-    EXPECT_EQ(10u + 32u, lines().size());
-    clearLines();
-    failed.sptd.SenseInfoLength = 0;
-    failed.sptd.ScsiStatus = 0x18;
-    disk->PrintSenseInfo(failed);
-    EXPECT_EQ(std::vector<std::string>{"Scsi status: 18h\n\n"}, lines());
+    EXPECT_EQ(dumped + 32u, lines().size());
 
     // RESERVATION CONFLICT (an unregistered host preempting) fails alike.
     EXPECT_EQ(3, codeOf<CPGRPreemptFail>([&] { disk->premptDisk(kKey, "0a0b0c0d", true, false, true, false); }));
     EXPECT_EQ(0x18, disk->lastFailedRequest().sptd.ScsiStatus);
-}
-
-TEST_F(DiskCommands, AdapterDescriptorDump) {
-    STORAGE_ADAPTER_DESCRIPTOR d;
-    std::memset(&d, 0, sizeof d);
-    d.Version = d.Size = 0x20;
-    d.MaximumTransferLength = 0x20000;
-    d.MaximumPhysicalPages = 17; // 16 pages of 4096 bytes: 0x10000 is the true maximum
-    d.AlignmentMask = 0x1FF;
-    d.AdapterUsesPio = d.CommandQueueing = 1;
-    d.BusType = 6;
-    d.BusMajorVersion = 2;
-    d.BusMinorVersion = 0x10;
-    disk->PrintAdapterDescriptor(d);
-    EXPECT_EQ((std::vector<std::string>{
-                  "\n            ***** STORAGE ADAPTER DESCRIPTOR DATA *****",
-                  "              Version: 00000020\n            TotalSize: 00000020\nMaximumTransferLength: 00020000 "
-                  "(bytes)\n MaximumPhysicalPages: 00000011\n  TrueMaximumTransfer: 00010000 (bytes)\n        "
-                  "AlignmentMask: 000001ff\n       AdapterUsesPio: True\n     AdapterScansDown: False\n      "
-                  "CommandQueueing: True\n  AcceleratedTransfer: False\n             Bus Type: Fibre\n    Bus Major "
-                  "Version: 0002\n    Bus Minor Version: 0010\n"}),
-              lines());
-    clearLines();
-    d.MaximumPhysicalPages = 0; // counts as one page
-    d.BusType = 200;            // past the table
-    disk->PrintAdapterDescriptor(d);
-    ASSERT_EQ(2u, lines().size());
-    EXPECT_NE(std::string::npos, lines()[1].find("TrueMaximumTransfer: 00001000 (bytes)"));
-    EXPECT_NE(std::string::npos, lines()[1].find("Bus Type: Not Defined\n"));
 }
 
 } // namespace
