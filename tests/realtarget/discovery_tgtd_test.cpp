@@ -24,6 +24,14 @@ using rendo_sim::DataDirection;
 
 namespace {
 
+// Bytes [at, at + length) of an answer as text, clipped to what arrived.
+std::string asText(const std::vector<uint8_t> &d, size_t at, size_t length)
+{
+    if (at >= d.size())
+        return {};
+    return std::string(d.begin() + static_cast<long>(at), d.begin() + static_cast<long>(std::min(d.size(), at + length)));
+}
+
 struct Unit {
     LogicalUnitSpec desc;
     uint32_t lun = 0;
