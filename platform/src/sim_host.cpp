@@ -395,31 +395,26 @@ std::shared_ptr<Host> Host::create(const std::string &computerName) {
     im.who.initiatorName = "iqn.2026-12.org.rendo.sim:" + base + "-" + std::to_string(n);
     im.who.isid[5] = static_cast<uint8_t>(n);
     im.who.isid[4] = static_cast<uint8_t>(n >> 8);
-    Node root;
-    root.instanceId = "HTREE\\ROOT\\0";
-    im.addNode(root);
-    Node hal;
-    hal.parent = 1;
-    hal.instanceId = "ROOT\\ACPI_HAL\\0000";
-    hal.classGuid = "{4D36E966-E325-11CE-BFC1-08002BE10318}";
-    hal.className = "Computer";
-    hal.description = "ACPI x64-based PC";
-    im.addNode(hal);
-    Node pci;
-    pci.parent = 1;
-    pci.instanceId = "ACPI\\PNP0A08\\0";
-    pci.classGuid = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";
-    pci.className = "System";
-    pci.description = "PCI Express Root Complex";
-    im.addNode(pci);
-    Node cd;
-    cd.parent = 1;
-    cd.instanceId = "IDE\\CDROMSIM_DVD-ROM\\5&1A2B3C&0&1.0.0";
-    cd.classGuid = "{4D36E965-E325-11CE-BFC1-08002BE10318}";
-    cd.className = "CDROM";
-    cd.location = "1";
-    cd.description = "Simulated DVD-ROM";
-    im.addNode(cd);
+    // The machine's fixed device tree: the root, then the nodes every PC has
+    // beside its disks (parent 1 is the root).
+    struct FixedNode { uint32_t parent; const char *instanceId, *classGuid, *className, *location, *description; };
+    static const FixedNode kFixed[] = {
+        {0, "HTREE\\ROOT\\0", "", "", "", ""},
+        {1, "ROOT\\ACPI_HAL\\0000", "{4D36E966-E325-11CE-BFC1-08002BE10318}", "Computer", "", "ACPI x64-based PC"},
+        {1, "ACPI\\PNP0A08\\0", "{4D36E97D-E325-11CE-BFC1-08002BE10318}", "System", "", "PCI Express Root Complex"},
+        {1, "IDE\\CDROMSIM_DVD-ROM\\5&1A2B3C&0&1.0.0", "{4D36E965-E325-11CE-BFC1-08002BE10318}", "CDROM", "1",
+         "Simulated DVD-ROM"},
+    };
+    for (const FixedNode &f : kFixed) {
+        Node node;
+        node.parent = f.parent;
+        node.instanceId = f.instanceId;
+        node.classGuid = f.classGuid;
+        node.className = f.className;
+        node.location = f.location;
+        node.description = f.description;
+        im.addNode(node);
+    }
     im.dosNames = {{"C:", "\\Device\\HarddiskVolume1"}, {"CdRom0", "\\Device\\CdRom0"},
                    {"GLOBALROOT", ""}, {"NUL", "\\Device\\Null"}};
     return h;

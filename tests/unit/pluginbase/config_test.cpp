@@ -101,7 +101,7 @@ TEST_F(ConfigTest, MissingArgumentsGiveThreeAndEmptySpecsNullInEveryMode) {
     EXPECT_EQ(plugin_->config(nullptr, 1, nullptr, &confspec), KEL_EINVAL);
     CFiPrivateDataPtr pd = privateData(n);
     EXPECT_EQ(plugin_->config(&n.domain, 1, nullptr, nullptr), KEL_EINVAL);
-    // Both spec fields zero: null text whatever the mode, the session kept.
+    // Both selector fields of the record zero: null text whatever the mode, the session kept.
     wchar_t input[] = L"<not-touched/>";
     for (int mode = 1; mode <= 6; ++mode) {
         confspec = kel_confspec{0, 0, input};
