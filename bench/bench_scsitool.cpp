@@ -5,6 +5,8 @@
 
 #include "platform/simhost.h"
 
+#include "bench_counters.h"
+
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -49,15 +51,10 @@ void BM_UpdateDevice(benchmark::State &state) {
         }
         updated += kDisks;
         state.PauseTiming();
-        for (rendo_sim::Lun *lun : luns) {
-            commands += lun->disk()->commands().size();
-            lun->disk()->clearCommands();
-        }
+        commands += rendo_bench::takeCommands(luns);
         state.ResumeTiming();
     }
-    state.counters["time_per_disk"] =
-        benchmark::Counter(static_cast<double>(updated), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["cmds_per_disk"] = updated ? static_cast<double>(commands) / updated : 0.0;
+    rendo_bench::setPerDiskCounters(state, updated, commands);
 }
 BENCHMARK(BM_UpdateDevice)->ArgName("pages")->Arg(0)->Arg(2)->Arg(7)->Unit(benchmark::kMicrosecond);
 

@@ -8,6 +8,8 @@
 
 #include "platform/simhost.h"
 
+#include "bench_counters.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -86,15 +88,10 @@ void BM_UpdateDeviceTgtd(benchmark::State &state)
         }
         updated += kDisks;
         state.PauseTiming();
-        for (rendo_sim::Lun *lun : luns) {
-            commands += lun->disk()->commands().size();
-            lun->disk()->clearCommands();
-        }
+        commands += rendo_bench::takeCommands(luns);
         state.ResumeTiming();
     }
-    state.counters["time_per_disk"] =
-        benchmark::Counter(static_cast<double>(updated), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["cmds_per_disk"] = updated ? static_cast<double>(commands) / updated : 0.0;
+    rendo_bench::setPerDiskCounters(state, updated, commands);
 }
 BENCHMARK(BM_UpdateDeviceTgtd)->Unit(benchmark::kMicrosecond);
 

@@ -7,6 +7,8 @@
 
 #include "platform/simhost.h"
 
+#include "bench_counters.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -66,15 +68,10 @@ void BM_EnumerateDeviceMap(benchmark::State &state) {
         }
         enumerated += map.size();
         state.PauseTiming();
-        for (rendo_sim::Lun *lun : luns) {
-            commands += lun->disk()->commands().size();
-            lun->disk()->clearCommands();
-        }
+        commands += rendo_bench::takeCommands(luns);
         state.ResumeTiming();
     }
-    state.counters["time_per_disk"] =
-        benchmark::Counter(static_cast<double>(enumerated), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["cmds_per_disk"] = enumerated ? static_cast<double>(commands) / enumerated : 0.0;
+    rendo_bench::setPerDiskCounters(state, enumerated, commands);
 }
 BENCHMARK(BM_EnumerateDeviceMap)->ArgName("disks")->Arg(16)->Arg(256)->Arg(4096)->Unit(benchmark::kMillisecond);
 
