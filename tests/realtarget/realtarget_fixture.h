@@ -17,6 +17,7 @@
 #include "platform/disk_backend.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -59,11 +60,12 @@ public:
     std::string log() const;
 
 protected:
-    bool makeDirectory(std::string *error);
-    bool spawn(const std::vector<std::string> &argv, std::string *error);
     bool running();
-    // Waits until the portal accepts connections or the child dies.
-    bool waitForPortal(int timeoutMs, std::string *error);
+    // Makes the directory, then up to attempts times: a free port, prepare()
+    // (configuration and the command line), start, and wait until the portal
+    // accepts connections and ready() holds.
+    bool launch(int attempts, const std::function<bool(std::vector<std::string> &, std::string *)> &prepare,
+                const std::function<bool()> &ready, std::string *error);
     // Waits for the child to end; kills it after timeoutMs.
     void reap(int timeoutMs);
     bool makeBackingFile(const std::string &name, uint64_t size, std::string *path, std::string *error);
@@ -92,6 +94,7 @@ public:
     bool tgtadm(const std::vector<std::string> &args, std::string *output, std::string *error);
 
 private:
+    int tidOf(const std::string &iqn) const;   // 0: not ours
     int control_ = 0;
     std::vector<std::pair<std::string, int>> targets_;   // IQN, tid
 };

@@ -349,36 +349,24 @@ TEST(IscsiBackendOpen, UnreachablePortalsFailQuicklyWithAReason)
 
 TEST(IscsiSense, DescriptorSenseIsConvertedAndLengthsAreClamped)
 {
-    // SenseLength 8 + descriptor header: current, ILLEGAL REQUEST, 24/00.
-    std::vector<uint8_t> seg = {0, 8, 0x72, 0x05, 0x24, 0x00, 0, 0, 0, 0};
-    std::vector<uint8_t> fixed = rendo_sim::fixedSenseFromSegment(seg.data(), seg.size());
-    ASSERT_EQ(18u, fixed.size());
-    EXPECT_EQ(0x70, fixed[0]);
-    EXPECT_EQ(0x05, fixed[2]);
-    EXPECT_EQ(10, fixed[7]);
-    EXPECT_EQ(0x24, fixed[12]);
-    EXPECT_EQ(0x00, fixed[13]);
-
-    // Information descriptor carrying LBA 0x1234 fills INFORMATION, VALID set.
-    seg = {0, 20, 0x72, 0x03, 0x11, 0x00, 0, 0, 0, 12, 0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x34};
-    fixed = rendo_sim::fixedSenseFromSegment(seg.data(), seg.size());
-    ASSERT_EQ(18u, fixed.size());
-    EXPECT_EQ(0xF0, fixed[0]);
-    EXPECT_EQ(0x12, fixed[5]);
-    EXPECT_EQ(0x34, fixed[6]);
-
-    // Fixed sense passes through, cut to what arrived even if SenseLength lies.
-    seg = {0, 200, 0x70, 0, 0x06, 0, 0, 0, 0, 10};
-    fixed = rendo_sim::fixedSenseFromSegment(seg.data(), seg.size());
-    EXPECT_EQ(std::vector<uint8_t>(seg.begin() + 2, seg.end()), fixed);
+    using Bytes = std::vector<uint8_t>;
+    // Data segment (SenseLength, then the sense data) and the fixed sense made of it.
+    const std::pair<Bytes, Bytes> cases[] = {
+        // Descriptor header only: current, ILLEGAL REQUEST, 24/00.
+        {{0, 8, 0x72, 0x05, 0x24, 0x00, 0, 0, 0, 0}, {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0, 0, 0, 0, 0}},
+        // An information descriptor carrying LBA 0x1234 fills INFORMATION, VALID set.
+        {{0, 20, 0x72, 0x03, 0x11, 0x00, 0, 0, 0, 12, 0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x34},
+         {0xF0, 0, 0x03, 0, 0, 0x12, 0x34, 10, 0, 0, 0, 0, 0x11, 0, 0, 0, 0, 0}},
+        // A descriptor whose length runs past the data is ignored, not read.
+        {{0, 12, 0x72, 0x03, 0x11, 0x00, 0, 0, 0, 40, 0x00, 0x0A, 0x80, 0},
+         {0x70, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x11, 0, 0, 0, 0, 0}},
+        // Fixed sense passes through, cut to what arrived even if SenseLength lies.
+        {{0, 200, 0x70, 0, 0x06, 0, 0, 0, 0, 10}, {0x70, 0, 0x06, 0, 0, 0, 0, 10}},
+        {{0, 0, 0x70}, {}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.second, rendo_sim::fixedSenseFromSegment(c.first.data(), c.first.size()));
     EXPECT_TRUE(rendo_sim::fixedSenseFromSegment(nullptr, 10).empty());
-    seg = {0, 0, 0x70};
-    EXPECT_TRUE(rendo_sim::fixedSenseFromSegment(seg.data(), seg.size()).empty());
-    // A descriptor whose length runs past the data is ignored, not read.
-    seg = {0, 12, 0x72, 0x03, 0x11, 0x00, 0, 0, 0, 40, 0x00, 0x0A, 0x80, 0};
-    fixed = rendo_sim::fixedSenseFromSegment(seg.data(), seg.size());
-    ASSERT_EQ(18u, fixed.size());
-    EXPECT_EQ(0x70, fixed[0]);
 }
 
 } // namespace
