@@ -1,7 +1,7 @@
 // The reserve and release flows against real iSCSI targets: two simulated
 // hosts, each its own initiator name and ISID, share one logical unit of a
-// private tgtd or istgt, in this process or with host B in a helper process
-// of its own. After every step a third initiator reads READ KEYS and READ
+// private tgtd or istgt, host A in this process and host B in a helper
+// process of its own, as two machines would. After every step a third initiator reads READ KEYS and READ
 // RESERVATION and the bytes are decoded here, not by the provider's parser.
 #include "pgr_test_support.h"
 #include "realtarget_fixture.h"
@@ -148,24 +148,17 @@ private:
 };
 
 // The provider (with its trace collected), host A in this process, host B
-// here or in a helper process, and the observing initiator.
-class RealTargetFlows : public pgr_test::ProviderFixture, public ::testing::WithParamInterface<bool> {
+// in a helper process, and the observing initiator.
+class RealTargetFlows : public pgr_test::ProviderFixture {
 protected:
-    bool twoProcesses() const { return GetParam(); }
-
     void attach(const std::string &url)
     {
         url_ = url;
         std::string error;
         hostA_->setInitiator(hostA());
         pathA_ = hostA_->addDisk(rendo_sim::DiskSpec::make("RENDO", "VDISK", "0001").iscsi(url)).devicePath();
-        if (twoProcesses()) {
-            ASSERT_TRUE(other_.start(url, &error)) << error;
-            pathB_ = other_.path();
-        } else {
-            hostB_->setInitiator(hostB());
-            pathB_ = hostB_->addDisk(rendo_sim::DiskSpec::make("RENDO", "VDISK", "0001").iscsi(url)).devicePath();
-        }
+        ASSERT_TRUE(other_.start(url, &error)) << error;
+        pathB_ = other_.path();
         observer_ = rendo_sim::openIscsiBackend(url, identity("observer", 0x0c), &error);
         ASSERT_TRUE(observer_) << error;
         // PERSISTENT RESERVE OUT from a fourth initiator probes the target itself.
@@ -178,18 +171,14 @@ protected:
 
     int run(char host, const std::string &verb, const std::string &key, int flags)
     {
-        if (host == 'B' && twoProcesses())
+        if (host == 'B')
             return other_.call(verb, key, flags);
-        rendo_sim::ScopedHost use(host == 'A' ? hostA_ : hostB_);
-        const std::string &path = host == 'A' ? pathA_ : pathB_;
-        return verb == "reserve" ? provider->diskReserve(path, key, flags) : provider->diskRelease(path, key, flags);
+        rendo_sim::ScopedHost use(hostA_);
+        return verb == "reserve" ? provider->diskReserve(pathA_, key, flags) : provider->diskRelease(pathA_, key, flags);
     }
 
-    // A line host B traced, wherever B runs.
     bool tracedByB(const std::string &line)
     {
-        if (!twoProcesses())
-            return traced(line);
         return std::find(other_.lines.begin(), other_.lines.end(), line) != other_.lines.end();
     }
 
@@ -228,12 +217,9 @@ protected:
     }
 
     std::shared_ptr<rendo_sim::Host> hostA_ = rendo_sim::Host::create("HOSTA");
-    std::shared_ptr<rendo_sim::Host> hostB_ = rendo_sim::Host::create("HOSTB");
     void TearDown() override
     {
-        if (twoProcesses()) {
-            EXPECT_EQ(0, other_.stop()) << "host B's process failed";
-        }
+        EXPECT_EQ(0, other_.stop()) << "host B's process failed";
         pgr_test::ProviderFixture::TearDown();
     }
 
@@ -241,11 +227,6 @@ protected:
     std::string url_, pathA_, pathB_;
     std::shared_ptr<rendo_sim::DiskBackend> observer_, prober_;
 };
-
-std::string modeName(const ::testing::TestParamInfo<bool> &info)
-{
-    return info.param ? "TwoProcesses" : "OneProcess";
-}
 
 // ------------------------------------------------------------------- tgtd
 
@@ -264,7 +245,7 @@ protected:
     TgtdTarget tgtd_;
 };
 
-TEST_P(TgtdReservation, EveryStepTgtdImplements)
+TEST_F(TgtdReservation, EveryStepTgtdImplements)
 {
     // A registers and reserves.
     EXPECT_EQ(0, reserve('A', kA, kFlagRegister));
@@ -314,8 +295,6 @@ TEST_P(TgtdReservation, EveryStepTgtdImplements)
     expectHeld({}, "", "B unregistered");
 }
 
-INSTANTIATE_TEST_SUITE_P(, TgtdReservation, ::testing::Bool(), modeName);
-
 // ------------------------------------------------------------------ istgt
 
 class IstgtReservation : public RealTargetFlows {
@@ -332,7 +311,7 @@ protected:
     IstgtTarget istgt_;
 };
 
-TEST_P(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
+TEST_F(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
 {
     EXPECT_EQ(0, reserve('A', kA, kFlagRegister));
     expectHeld({kA}, kA, "A reserved");
@@ -354,11 +333,6 @@ TEST_P(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
     ASSERT_TRUE(a) << error;
     std::vector<uint8_t> block(512, 0x33);
     EXPECT_EQ(kReservationConflict, runCdb(*a, rw10Cdb(0x2A, 0, 1), DataDirection::Out, block).status);
-    if (!twoProcesses()) {
-        auto b = rendo_sim::openIscsiBackend(url_, hostB(), &error);
-        ASSERT_TRUE(b) << error;
-        EXPECT_EQ(kGood, runCdb(*b, rw10Cdb(0x2A, 0, 1), DataDirection::Out, block).status);
-    }
 
     // A's release finds B holding it: 1097; B releases and unregisters.
     EXPECT_EQ(1097, release('A', kA, kFlagRelease | kFlagRegister));
@@ -367,7 +341,5 @@ TEST_P(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
     EXPECT_EQ(0, release('B', kB, kFlagVerify | kFlagRelease | kFlagRegister));
     expectHeld({}, "", "B released and unregistered");
 }
-
-INSTANTIATE_TEST_SUITE_P(, IstgtReservation, ::testing::Bool(), modeName);
 
 } // namespace
