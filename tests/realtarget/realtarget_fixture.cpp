@@ -50,25 +50,7 @@ bool waitFor(int timeoutMs, const std::function<bool()> &ready, int stepMs = 10)
     return false;
 }
 
-int g_unitCounter = 0;
-
-} // namespace
-
-uint16_t freeLoopbackPort()
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in a = loopback(0);
-    socklen_t len = sizeof a;
-    uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    close(fd);
-    return port;
-}
-
+// Full path of a program in the usual system directories; empty if absent.
 std::string findProgram(const std::string &name)
 {
     for (const char *d : {"/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin", "/usr/local/bin"}) {
@@ -79,7 +61,9 @@ std::string findProgram(const std::string &name)
     return {};
 }
 
-int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs)
+// Runs a program, waiting at most timeoutMs; output gets stdout and stderr.
+// Returns the exit status, or -1 when it could not run or timed out.
+int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs = 5000)
 {
     // coreutils' timeout bounds the run; it exits 124 when it strikes. Our
     // arguments hold no quotes.
@@ -97,6 +81,25 @@ int runProgram(const std::vector<std::string> &argv, std::string *output, int ti
     if (output)
         *output = out;
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) != 124 ? WEXITSTATUS(status) : -1;
+}
+
+int g_unitCounter = 0;
+
+} // namespace
+
+uint16_t freeLoopbackPort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in a = loopback(0);
+    socklen_t len = sizeof a;
+    uint16_t port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    close(fd);
+    return port;
 }
 
 // ---------------------------------------------------------------- DaemonBase

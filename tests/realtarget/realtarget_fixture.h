@@ -37,13 +37,6 @@ struct LogicalUnitSpec {
 // A loopback TCP port nobody listens on at the time of the call.
 uint16_t freeLoopbackPort();
 
-// Runs a program and waits at most timeoutMs; output gets stdout+stderr.
-// Returns the exit status, or -1 when it could not run or timed out.
-int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs = 5000);
-
-// Full path of a program in the usual system directories; empty if absent.
-std::string findProgram(const std::string &name);
-
 // Owns a temporary directory and a daemon child process.
 class DaemonBase {
 public:
@@ -53,7 +46,6 @@ public:
     virtual ~DaemonBase();
 
     uint16_t port() const { return port_; }
-    const std::string &directory() const { return dir_; }
     std::string portal() const { return "127.0.0.1:" + std::to_string(port_); }
     std::string url(const std::string &iqn, uint32_t lun) const;
     // The daemon's own output so far (for failure messages).
@@ -80,7 +72,6 @@ public:
     ~TgtdTarget() override;
     bool start(std::string *error);
     void stop();
-    int controlPort() const { return control_; }
 
     // New target "iqn.2026-12.org.rendo.test:<name>" open to every
     // initiator; returns its IQN, or empty with *error.

@@ -92,7 +92,12 @@ TEST_F(TgtdBackend, FirstCommandAfterLoginMeetsNoUnitAttention)
     }
 }
 
-TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveCloseAndReopen)
+// Closing and opening the disk again keeps its session, and so the
+// registration tgtd binds to it. When the target closes the connection
+// while the disk is idle, the next open notices and logs in again with the
+// same identity (the same I_T nexus: tgtd keeps the registration), and disks
+// opened before use the new login.
+TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveReopeningAndADroppedConnection)
 {
     size_t before = rendo_sim::iscsiLoggedInSessionCount();
     auto disk = open(iqn1_, hostA());
@@ -103,19 +108,32 @@ TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveCloseAndReopen)
     ASSERT_EQ(kGood, r.status);
     disk.reset();
 
-    disk = open(iqn1_, hostA());
-    ASSERT_TRUE(disk);
+    auto reopened = open(iqn1_, hostA());
+    ASSERT_TRUE(reopened);
     EXPECT_EQ(before + 1, rendo_sim::iscsiLoggedInSessionCount());
     std::vector<uint8_t> d;
-    r = in(*disk, persistentReserveInCdb(kReadKeys, 64), d, 64);
+    r = in(*reopened, persistentReserveInCdb(kReadKeys, 64), d, 64);
     ASSERT_EQ(kGood, r.status);
     ReadKeys keys = decodeReadKeys(d);
     EXPECT_GE(keys.generation, 1u);
     EXPECT_EQ(8u, keys.additionalLength);
     EXPECT_EQ(std::vector<uint64_t>{0xA1A1A1A1A1A1A1A1ull}, keys.keys);
     // Still registered: registering again with key 0 is a conflict for this nexus.
-    r = prOut(*disk, kRegister, 0, 0, 0xA1A1A1A1A1A1A1A1ull);
-    EXPECT_EQ(kReservationConflict, r.status);
+    EXPECT_EQ(kReservationConflict, prOut(*reopened, kRegister, 0, 0, 0xA1A1A1A1A1A1A1A1ull).status);
+
+    std::string error;
+    ASSERT_EQ(1, tgtd_.dropConnections(iqn1_, &error)) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto after = open(iqn1_, hostA());
+    ASSERT_TRUE(after);
+    std::vector<uint8_t> none;
+    r = runCdb(*after, testUnitReadyCdb(), DataDirection::None, none);
+    ASSERT_FALSE(r.transportError) << r.transportMessage;
+    EXPECT_EQ(kGood, r.status);
+    r = in(*reopened, persistentReserveInCdb(kReadKeys, 64), d, 64);
+    ASSERT_FALSE(r.transportError) << r.transportMessage;
+    ASSERT_EQ(kGood, r.status);
+    EXPECT_EQ(std::vector<uint64_t>{0xA1A1A1A1A1A1A1A1ull}, decodeReadKeys(d).keys);
 }
 
 TEST_F(TgtdBackend, TwoHostsAreTwoNexusesThatContendForTheReservation)
@@ -206,31 +224,6 @@ TEST_F(TgtdBackend, BadCommandsAndMissingUnitsAreReportedNotSent)
     // The session is still good afterwards.
     std::vector<uint8_t> d;
     EXPECT_EQ(kGood, in(*disk, inquiryCdb(36), d, 36).status);
-}
-
-// The target closes the connection while the disk is idle: the next open
-// notices and logs in again with the same identity (the same I_T nexus, so
-// tgtd keeps its registration), and disks opened before use the new login.
-TEST_F(TgtdBackend, DroppedConnectionIsNoticedAtNextOpenWhichLogsInAgain)
-{
-    auto before = open(iqn1_, hostA());
-    ASSERT_TRUE(before);
-    ASSERT_EQ(kGood, prOut(*before, kRegister, 0, 0, 0x77).status);
-    std::string error;
-    ASSERT_EQ(1, tgtd_.dropConnections(iqn1_, &error)) << error;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-
-    auto after = open(iqn1_, hostA());
-    ASSERT_TRUE(after);
-    std::vector<uint8_t> none;
-    ScsiResult r = runCdb(*after, testUnitReadyCdb(), DataDirection::None, none);
-    ASSERT_FALSE(r.transportError) << r.transportMessage;
-    EXPECT_EQ(kGood, r.status);
-    std::vector<uint8_t> d;
-    r = in(*before, persistentReserveInCdb(kReadKeys, 64), d, 64);
-    ASSERT_FALSE(r.transportError) << r.transportMessage;
-    ASSERT_EQ(kGood, r.status);
-    EXPECT_EQ(std::vector<uint64_t>{0x77}, decodeReadKeys(d).keys);
 }
 
 TEST_F(TgtdBackend, TargetGoneIsATransportErrorAndReopenFails)
