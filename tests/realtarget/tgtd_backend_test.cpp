@@ -200,7 +200,7 @@ TEST_F(TgtdBackend, CapacityComesFromReadCapacityTenOrSixteen)
     EXPECT_EQ((3ull << 40) / 512, blocks);
 }
 
-TEST_F(TgtdBackend, BadCommandsAndMissingUnitsAreReportedNotSent)
+TEST_F(TgtdBackend, BadCommandsMissingUnitsAndALostTargetAreReportedNotSent)
 {
     std::string error;
     EXPECT_FALSE(openIscsiBackend(tgtd_.url("iqn.2026-12.org.rendo.test:no-such-target", 1), hostA(), &error));
@@ -224,14 +224,9 @@ TEST_F(TgtdBackend, BadCommandsAndMissingUnitsAreReportedNotSent)
     // The session is still good afterwards.
     std::vector<uint8_t> d;
     EXPECT_EQ(kGood, in(*disk, inquiryCdb(36), d, 36).status);
-}
 
-TEST_F(TgtdBackend, TargetGoneIsATransportErrorAndReopenFails)
-{
-    auto disk = open(iqn1_, hostA());
-    ASSERT_TRUE(disk);
+    // The target gone: transport errors, and no new login, all quickly.
     tgtd_.stop();
-    std::vector<uint8_t> d;
     auto started = std::chrono::steady_clock::now();
     ScsiResult r = in(*disk, inquiryCdb(36), d, 36);
     EXPECT_TRUE(r.transportError);
@@ -239,7 +234,7 @@ TEST_F(TgtdBackend, TargetGoneIsATransportErrorAndReopenFails)
     r = in(*disk, inquiryCdb(36), d, 36);
     EXPECT_TRUE(r.transportError);
     EXPECT_NE(std::string::npos, r.transportMessage.find("not logged in")) << r.transportMessage;
-    std::string error;
+    error.clear();
     EXPECT_FALSE(openIscsiBackend(tgtd_.url(iqn1_, 1), hostA(), &error));
     EXPECT_FALSE(error.empty());
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
