@@ -2,8 +2,8 @@
 // by a private tgtd. tgtd lists pages 0x00, 0x80, 0x83 and 0xB0-0xB2 only,
 // right-justifies the serial number in a 36-byte blank-filled field, and puts
 // the scsi_id first in page 0x83 as a NUL-padded T10 vendor ID designator.
-// Expected identifiers are worked out here from bytes read through a second
-// session of our own, never by asking the code under test.
+// Expected identifiers are worked out by hand from that layout, which the
+// tests check in bytes read through a second session of our own.
 #include "realtarget_fixture.h"
 #include "realtarget_scsi.h"
 
@@ -15,8 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <set>
 
 using namespace rendo_realtarget;
@@ -34,6 +32,7 @@ std::string asText(const std::vector<uint8_t> &d, size_t at, size_t length)
 
 struct Unit {
     LogicalUnitSpec desc;
+    std::string generator, refusal, udid;   // expected: the factory's rule, a refusal's start, the UDID
     uint32_t lun = 0;
     std::string url;
     // As read through hostB(), not through the simulated host.
@@ -42,46 +41,6 @@ struct Unit {
 };
 
 std::wstring wide(const std::string &s) { return std::wstring(s.begin(), s.end()); }
-
-std::string trimRight(std::string s)
-{
-    while (!s.empty() && s.back() == ' ')
-        s.pop_back();
-    return s;
-}
-
-std::string upper(std::string s)
-{
-    for (char &c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// The default rule: vendor and product from inquiry bytes 8-15 and 16-31
-// (trailing blanks off, inner blanks as '_'), then page 0x83 in hex with
-// trailing '0's off, at most 80 digits.
-std::string defaultRuleUdid(const Unit &u)
-{
-    std::string vendor = trimRight(asText(u.inquiry, 8, 8));
-    std::string product = trimRight(asText(u.inquiry, 16, 16));
-    std::replace(product.begin(), product.end(), ' ', '_');
-    std::string hex;
-    for (uint8_t b : u.page83) {
-        char two[3];
-        std::snprintf(two, sizeof two, "%02x", b);
-        hex += two;
-    }
-    auto stripZeros = [&hex] {
-        while (!hex.empty() && hex.back() == '0')
-            hex.pop_back();
-    };
-    stripZeros();
-    if (hex.size() > 80) {
-        hex.resize(80);
-        stripZeros();
-    }
-    return upper("UDID##" + vendor + "##" + product + "##" + hex);
-}
 
 class TgtdDiscovery : public ::testing::Test {
 protected:
@@ -94,38 +53,38 @@ protected:
 
         // Only the default rule claims this one.
         acme_.desc.vendor = "ACME";
-        acme_.desc.product = "STORAGE ARRAY";
+        acme_.desc.product = "STORAGE-ARRAY";
         acme_.desc.scsiId = "acme-lu-0001";
         acme_.desc.serial = "ACME000001";
+        acme_.generator = ":";
+        // The default rule: vendor, product, then page 0x83 in hex, at most
+        // 80 digits, trailing '0's off; they end in the scsi_id (see below).
+        acme_.udid = "UDID##ACME##STORAGE-ARRAY##008300480201002461636D652D6C752D30303031";
         // IBM TotalStorage (product contains 2145): enclosure from page 0x80,
         // LUN from page 0x83 bytes 22-23; tgtd's pages have both.
         ibm_.desc.vendor = "IBM";
         ibm_.desc.product = "2145";
         ibm_.desc.scsiId = "ibm-svc-lu-0002";
         ibm_.desc.serial = "SVC0000002";
+        ibm_.generator = "IBM:TOTALSTORAGE";
+        // Enclosure "IBM." + "2145" + "-" + page 0x80 bytes 4-10, which are
+        // seven of the blanks in front of the serial; LUN: page 0x83 bytes
+        // 22-23 in hex, the scsi_id's 15th character ('2') and a NUL.
+        ibm_.udid = "UDID##IBM##TOTALSTORAGE##IBM.2145-       ##3200";
         // "DISK" in the product: the CLARiiON rule claims it, finds no page
         // 0xC0 and hands it on to the default rule.
         vdisk_.desc.vendor = "RENDO";
         vdisk_.desc.product = "VDISK";
         vdisk_.desc.scsiId = "rendo-vd-0003";
         vdisk_.desc.serial = "RVD0000003";
+        vdisk_.generator = ":";
+        vdisk_.refusal = "DGC:";
+        vdisk_.udid = "UDID##RENDO##VDISK##008300480201002472656E646F2D76642D30303033";
 
         uint32_t lun = 1;
         for (Unit *u : units()) {
             u->lun = lun++;
-            // The fixture passes no blanks through --params; tgtadm takes a
-            // lone product_id with one.
-            LogicalUnitSpec plain = u->desc;
-            std::replace(plain.product.begin(), plain.product.end(), ' ', '_');
-            ASSERT_TRUE(tgtd_.addLogicalUnit(iqn, u->lun, plain, &error)) << error;
-            if (plain.product != u->desc.product) {
-                std::string out;
-                ASSERT_TRUE(tgtd_.tgtadm({"--lld", "iscsi", "--mode", "logicalunit", "--op", "update", "--tid",
-                                          targetId(iqn), "--lun", std::to_string(u->lun), "--params",
-                                          "product_id=" + u->desc.product},
-                                         &out, &error))
-                    << error << out;
-            }
+            ASSERT_TRUE(tgtd_.addLogicalUnit(iqn, u->lun, u->desc, &error)) << error;
             u->url = tgtd_.url(iqn, u->lun);
             auto raw = rendo_sim::openIscsiBackend(u->url, hostB(), &error);
             ASSERT_TRUE(raw) << error;
@@ -142,18 +101,6 @@ protected:
         for (Unit *u : units())
             u->disk = &host_->addDisk(
                 rendo_sim::DiskSpec::make(u->desc.vendor, u->desc.product, u->desc.revision, u->desc.serial).iscsi(u->url));
-    }
-
-    // tgtd's number for the target: "Target <tid>: <iqn>" in its listing.
-    std::string targetId(const std::string &iqn)
-    {
-        std::string out, error;
-        EXPECT_TRUE(tgtd_.tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "show"}, &out, &error)) << error;
-        size_t at = out.find(": " + iqn + "\n");
-        size_t start = out.rfind("Target ", at);
-        if (at == std::string::npos || start == std::string::npos)
-            return "0";
-        return out.substr(start + 7, at - start - 7);
     }
 
     // A new session starts with a unit attention: ask again after it.
@@ -235,30 +182,23 @@ TEST_F(TgtdDiscovery, UpdateDeviceStoresTgtdsPagesAndAsksOnlyForListedOnes)
         std::string generator;
         std::vector<std::string> refusals;
         factory.getUniqueDeviceID(&device, generator, &refusals);
-        if (u == &ibm_) {
-            EXPECT_EQ("IBM:TOTALSTORAGE", generator);
-            EXPECT_TRUE(refusals.empty());
-        } else if (u == &vdisk_) {
-            EXPECT_EQ(":", generator);
-            ASSERT_EQ(1u, refusals.size());
-            EXPECT_EQ(0u, refusals[0].find("DGC:")) << refusals[0];
-        } else {
-            EXPECT_EQ(":", generator);
-            EXPECT_TRUE(refusals.empty());
+        EXPECT_EQ(u->generator, generator);
+        ASSERT_EQ(u->refusal.empty() ? 0u : 1u, refusals.size());
+        if (!u->refusal.empty()) {
+            EXPECT_EQ(0u, refusals[0].find(u->refusal)) << refusals[0];
         }
     }
 }
 
 TEST_F(TgtdDiscovery, FactoryGivesEachTgtdDiskItsUdid)
 {
-    // The IBM rule over tgtd's bytes: enclosure "IBM." + "2145" + "-" + page
-    // 0x80 bytes 4-10, which are seven of the blanks in front of the serial;
-    // LUN: page 0x83 bytes 22-23 in hex, i.e. the scsi_id's 15th character
-    // ('2', 0x32) and the first NUL of its padding.
+    // tgtd's layout, as the expected UDIDs take it: page 0x83 starts
+    // 00 83 00 48, then the scsi_id's designator header 02 01 00 24 and the
+    // scsi_id, NUL-padded; the serial is right-justified in blanks.
+    for (Unit *u : units())
+        ASSERT_EQ(std::string("\0\x83\0\x48\x02\x01\0\x24", 8) + u->desc.scsiId + std::string(2, '\0'),
+                  asText(u->page83, 0, 10 + u->desc.scsiId.size()));
     ASSERT_EQ(std::string(7, ' '), asText(ibm_.page80, 4, 7));
-    ASSERT_EQ(0x32, ibm_.page83[22]);
-    ASSERT_EQ(0x00, ibm_.page83[23]);
-    const std::string ibmUdid = "UDID##IBM##TOTALSTORAGE##IBM.2145-       ##3200";
 
     rendo_sim::ScopedHost use(host_);
     CUDIDFactory factory;
@@ -269,13 +209,10 @@ TEST_F(TgtdDiscovery, FactoryGivesEachTgtdDiskItsUdid)
         const std::string path = u->disk->devicePath();
         ASSERT_TRUE(map.count(path));
         EXPECT_EQ(path, map[path].deviceName);
-        EXPECT_EQ(u == &ibm_ ? ibmUdid : defaultRuleUdid(*u), map[path].udid);
+        EXPECT_EQ(u->udid, map[path].udid);
     }
-    // The default rule keeps 80 digits of a 76-byte page; they end in the
-    // scsi_id, whose NUL padding the trailing-zero rule drops.
-    EXPECT_EQ("UDID##ACME##STORAGE_ARRAY##008300480201002461636D652D6C752D30303031", map[acme_.disk->devicePath()].udid);
     // A cached lookup re-reads that one disk to confirm it, and agrees.
-    EXPECT_EQ(ibmUdid, factory.getCachedUniqueDeviceID(ibm_.disk->devicePath().c_str(), false));
+    EXPECT_EQ(ibm_.udid, factory.getCachedUniqueDeviceID(ibm_.disk->devicePath().c_str(), false));
 }
 
 } // namespace

@@ -3,11 +3,12 @@
 // one provider, driven line by line on stdin for as long as the test needs
 // it (the target binds registrations to this process's session).
 //
-//   pgr_host_helper URL INITIATOR-NAME ISID-HEX
+//   pgr_host_helper URL       (the initiator is the fixture's hostB())
 //   stdin:  "reserve KEY FLAGS" | "release KEY FLAGS" | "quit"
 //   stdout: "T <line>" for each trace line of the call, then "S <status>";
 //           "E <reason>" when the set-up failed.
 #include "device_plugin.h"
+#include "realtarget_fixture.h"
 
 #include "pdk/cfierror.h"
 #include "pdk/cfistringtool.h"
@@ -15,7 +16,6 @@
 #include "platform/simhost.h"
 #include "test_env.h"
 
-#include <cstdio>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -39,31 +39,15 @@ public:
     int handleMessage(const CFiMessagePtr &) override { return 0; }
 };
 
-bool parseIsid(const std::string &hex, uint8_t (&isid)[6]) {
-    if (hex.size() != 12) return false;
-    for (size_t i = 0; i < 6; ++i) {
-        unsigned value = 0;
-        if (std::sscanf(hex.substr(2 * i, 2).c_str(), "%2x", &value) != 1) return false;
-        isid[i] = static_cast<uint8_t>(value);
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 4) {
-        std::cout << "E usage: pgr_host_helper URL INITIATOR-NAME ISID-HEX" << std::endl;
-        return 2;
-    }
-    rendo_sim::InitiatorIdentity who;
-    who.initiatorName = argv[2];
-    if (!parseIsid(argv[3], who.isid)) {
-        std::cout << "E bad ISID " << argv[3] << std::endl;
+    if (argc != 2) {
+        std::cout << "E usage: pgr_host_helper URL" << std::endl;
         return 2;
     }
     auto host = rendo_sim::Host::create("HOSTB");
-    host->setInitiator(who);
+    host->setInitiator(rendo_realtarget::hostB());
     rendo_sim::Lun &lun = host->addDisk(rendo_sim::DiskSpec::make("RENDO", "VDISK", "0001").iscsi(argv[1]));
     const std::string path = lun.devicePath();
 

@@ -1,37 +1,25 @@
 #include "realtarget_fixture.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace rendo_realtarget {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-std::vector<char *> cArgs(const std::vector<std::string> &argv)
-{
-    std::vector<char *> out;
-    for (const auto &a : argv)
-        out.push_back(const_cast<char *>(a.c_str()));
-    out.push_back(nullptr);
-    return out;
-}
 
 sockaddr_in loopback(uint16_t port)
 {
@@ -52,19 +40,47 @@ bool portAccepts(uint16_t port)
     return ok;
 }
 
-std::string readAll(const std::string &path)
+// Polls until ready() holds; false when the time is up first.
+bool waitFor(int timeoutMs, const std::function<bool()> &ready, int stepMs = 10)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(stepMs)))
+        if (ready())
+            return true;
+    return false;
 }
 
-void removeTree(const std::string &dir)
+// Full path of a program in the usual system directories; empty if absent.
+std::string findProgram(const std::string &name)
 {
-    std::error_code ignored;
-    if (!dir.empty())
-        std::filesystem::remove_all(dir, ignored);
+    for (const char *d : {"/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin", "/usr/local/bin"}) {
+        std::string p = std::string(d) + "/" + name;
+        if (access(p.c_str(), X_OK) == 0)
+            return p;
+    }
+    return {};
+}
+
+// Runs a program, waiting at most timeoutMs; output gets stdout and stderr.
+// Returns the exit status, or -1 when it could not run or timed out.
+int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs = 5000)
+{
+    // coreutils' timeout bounds the run; it exits 124 when it strikes. Our
+    // arguments hold no quotes.
+    std::string command = "/usr/bin/timeout -s KILL " + std::to_string(timeoutMs / 1000.0);
+    for (const auto &a : argv)
+        command += " '" + a + "'";
+    FILE *pipe = argv.empty() ? nullptr : popen((command + " 2>&1").c_str(), "re");
+    if (!pipe)
+        return -1;
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        out.append(buf, n);
+    int status = pclose(pipe);
+    if (output)
+        *output = out;
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) != 124 ? WEXITSTATUS(status) : -1;
 }
 
 int g_unitCounter = 0;
@@ -86,58 +102,16 @@ uint16_t freeLoopbackPort()
     return port;
 }
 
-std::string findProgram(const std::string &name)
-{
-    for (const char *d : {"/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin", "/usr/local/bin"}) {
-        std::string p = std::string(d) + "/" + name;
-        if (access(p.c_str(), X_OK) == 0)
-            return p;
-    }
-    return {};
-}
-
-int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs)
-{
-    // coreutils' timeout bounds the run; it exits 124 (or dies) when it strikes.
-    std::vector<std::string> full = {"/usr/bin/timeout", "-s", "KILL", std::to_string(timeoutMs / 1000.0)};
-    full.insert(full.end(), argv.begin(), argv.end());
-    auto args = cArgs(full);
-    int fds[2];
-    if (argv.empty() || pipe2(fds, O_CLOEXEC) != 0)
-        return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while (pid > 0 && ((n = read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)))
-        out.append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
-    close(fds[0]);
-    int status = 0;
-    while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (output)
-        *output = out;
-    if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) == 124)
-        return -1;
-    return WEXITSTATUS(status);
-}
-
 // ---------------------------------------------------------------- DaemonBase
 
 DaemonBase::~DaemonBase()
 {
-    if (pid_ > 0) {
+    if (pid_ > 0)
         kill(pid_, SIGKILL);
-        reap(2000);
-    }
-    removeTree(dir_);
+    reap(2000);
+    std::error_code ignored;
+    if (!dir_.empty())
+        std::filesystem::remove_all(dir_, ignored);
 }
 
 std::string DaemonBase::url(const std::string &iqn, uint32_t lun) const
@@ -145,91 +119,74 @@ std::string DaemonBase::url(const std::string &iqn, uint32_t lun) const
     return "iscsi://" + portal() + "/" + iqn + "/" + std::to_string(lun);
 }
 
-std::string DaemonBase::log() const { return dir_.empty() ? std::string() : readAll(dir_ + "/daemon.log"); }
-
-bool DaemonBase::makeDirectory(std::string *error)
+std::string DaemonBase::log() const
 {
-    char tmpl[] = "/tmp/rendo-realtarget-XXXXXX";
-    if (!mkdtemp(tmpl))
-        *error = std::string("cannot create a temporary directory: ") + std::strerror(errno);
-    else
-        dir_ = tmpl;
-    return !dir_.empty();
-}
-
-bool DaemonBase::spawn(const std::vector<std::string> &argv, std::string *error)
-{
-    std::string logPath = dir_ + "/daemon.log";
-    auto args = cArgs(argv);
-    pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid < 0) {
-        *error = std::string("fork failed: ") + std::strerror(errno);
-        return false;
-    }
-    if (pid == 0) {
-        // The daemon must not outlive a test that crashes.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent)
-            _exit(1);
-        int fd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (fd >= 0) {
-            dup2(fd, 1);
-            dup2(fd, 2);
-        }
-        int null = open("/dev/null", O_RDONLY);
-        if (null >= 0)
-            dup2(null, 0);
-        setpgid(0, 0);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    pid_ = pid;
-    return true;
+    std::stringstream s;
+    s << std::ifstream(dir_ + "/daemon.log").rdbuf();
+    return dir_.empty() ? std::string() : s.str();
 }
 
 bool DaemonBase::running()
 {
-    if (pid_ <= 0)
-        return false;
-    int status = 0;
-    pid_t r = waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
+    if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == pid_)
         pid_ = -1;
-        return false;
-    }
-    return true;
+    return pid_ > 0;
 }
 
-bool DaemonBase::waitForPortal(int timeoutMs, std::string *error)
+bool DaemonBase::launch(int attempts, const std::function<bool(std::vector<std::string> &, std::string *)> &prepare,
+                        const std::function<bool()> &ready, std::string *error)
 {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Clock::now() < deadline) {
-        if (!running()) {
-            *error = "the target daemon exited during start-up; its output:\n" + log();
+    char tmpl[] = "/tmp/rendo-realtarget-XXXXXX";
+    if (!mkdtemp(tmpl)) {
+        *error = std::string("cannot create a temporary directory: ") + std::strerror(errno);
+        return false;
+    }
+    dir_ = tmpl;
+    const std::string logPath = dir_ + "/daemon.log";
+    // A port taken by someone else in the meantime makes the daemon exit: retry.
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        port_ = freeLoopbackPort();
+        std::vector<std::string> argv;
+        if (!prepare(argv, error))
+            return false;
+        std::vector<char *> args;
+        for (auto &a : argv)
+            args.push_back(a.data());
+        args.push_back(nullptr);
+        pid_t parent = getpid();
+        if ((pid_ = fork()) < 0) {
+            *error = std::string("fork failed: ") + std::strerror(errno);
             return false;
         }
-        if (portAccepts(port_))
+        if (pid_ == 0) {
+            // The daemon must not outlive a test that crashes.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent)
+                _exit(1);
+            int fd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), null = open("/dev/null", O_RDONLY);
+            dup2(fd, 1);
+            dup2(fd, 2);
+            dup2(null, 0);
+            setpgid(0, 0);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        if (waitFor(5000, [&] { return !running() || (portAccepts(port_) && ready()); }) && running())
             return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        *error = "the target daemon did not come up on " + portal() + "; its output:\n" + log();
+        if (pid_ > 0)
+            kill(pid_, SIGKILL);
+        reap(2000);
     }
-    *error = "the target daemon does not accept connections on " + portal() + "; its output:\n" + log();
     return false;
 }
 
 void DaemonBase::reap(int timeoutMs)
 {
-    if (pid_ <= 0)
+    if (pid_ <= 0 || waitFor(timeoutMs, [this] { return !running(); }, 5))
         return;
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Clock::now() < deadline) {
-        if (!running())
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
     kill(pid_, SIGKILL);
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
 }
@@ -259,39 +216,14 @@ bool TgtdTarget::start(std::string *error)
         *error = "tgtd/tgtadm not found: install the Debian package \"tgt\" (scripts/setup.sh does)";
         return false;
     }
-    if (!makeDirectory(error))
-        return false;
-    // A port or control port taken by someone else makes tgtd exit: retry.
-    std::string last;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        port_ = freeLoopbackPort();
+    auto prepare = [&](std::vector<std::string> &argv, std::string *) {
         // tgtd accepts control ports up to 32767; 0 and low ones are for real use.
-        control_ = 1000 + static_cast<int>((static_cast<unsigned>(getpid()) * 7919u + attempt * 104729u) % 31000u);
-        std::string out;
-        if (!spawn({tgtd, "-f", "--iscsi", "portal=" + portal(), "-C", std::to_string(control_)}, error))
-            return false;
-        bool ready = false;
-        auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (Clock::now() < deadline && running()) {
-            std::string ignored;
-            if (runProgram({findProgram("tgtadm"), "-C", std::to_string(control_), "--op", "show", "--mode", "system"},
-                           &ignored, 2000) == 0 &&
-                portAccepts(port_)) {
-                ready = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (ready)
-            return true;
-        last = "tgtd did not come up on " + portal() + " with control port " + std::to_string(control_) +
-               "; its output:\n" + log();
-        if (pid_ > 0)
-            kill(pid_, SIGKILL);
-        reap(2000);
-    }
-    *error = last;
-    return false;
+        control_ = 1000 + static_cast<int>((static_cast<unsigned>(getpid()) * 7919u + port_) % 31000u);
+        argv = {tgtd, "-f", "--iscsi", "portal=" + portal(), "-C", std::to_string(control_)};
+        return true;
+    };
+    return launch(4, prepare, [this] { return tgtadm({"--op", "show", "--mode", "system"}, nullptr, nullptr); },
+                  error);
 }
 
 void TgtdTarget::stop()
@@ -299,12 +231,11 @@ void TgtdTarget::stop()
     if (pid_ <= 0)
         return;
     // tgtd ignores SIGTERM; it leaves when told to, once its targets are gone.
-    std::string out, err;
     for (const auto &t : targets_)
         tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "delete", "--force", "--tid", std::to_string(t.second)},
-               &out, &err);
+               nullptr, nullptr);
     targets_.clear();
-    tgtadm({"--op", "delete", "--mode", "system"}, &out, &err);
+    tgtadm({"--op", "delete", "--mode", "system"}, nullptr, nullptr);
     reap(3000);
 }
 
@@ -317,37 +248,39 @@ bool TgtdTarget::tgtadm(const std::vector<std::string> &args, std::string *outpu
     if (output)
         *output = out;
     if (rc != 0 && error) {
-        std::string cmd;
-        for (const auto &a : argv)
-            cmd += a + " ";
-        *error = cmd + "failed (" + std::to_string(rc) + "): " + out;
+        *error = "tgtadm";
+        for (const auto &a : args)
+            *error += " " + a;
+        *error += " failed (" + std::to_string(rc) + "): " + out;
     }
     return rc == 0;
 }
 
+int TgtdTarget::tidOf(const std::string &iqn) const
+{
+    for (const auto &t : targets_)
+        if (t.first == iqn)
+            return t.second;
+    return 0;
+}
+
 std::string TgtdTarget::addTarget(const std::string &name, std::string *error)
 {
-    int tid = static_cast<int>(targets_.size()) + 1;
+    std::string tid = std::to_string(targets_.size() + 1);
     std::string iqn = "iqn.2026-12.org.rendo.test:" + name;
-    std::string out;
-    if (!tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "new", "--tid", std::to_string(tid), "--targetname",
-                 iqn},
-                &out, error))
+    if (!tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "new", "--tid", tid, "--targetname", iqn}, nullptr,
+                error))
         return {};
-    targets_.emplace_back(iqn, tid);
-    if (!tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "bind", "--tid", std::to_string(tid),
-                 "--initiator-address", "ALL"},
-                &out, error))
+    targets_.emplace_back(iqn, static_cast<int>(targets_.size() + 1));
+    if (!tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "bind", "--tid", tid, "--initiator-address", "ALL"},
+                nullptr, error))
         return {};
     return iqn;
 }
 
 int TgtdTarget::dropConnections(const std::string &iqn, std::string *error)
 {
-    int tid = 0;
-    for (const auto &t : targets_)
-        if (t.first == iqn)
-            tid = t.second;
+    int tid = tidOf(iqn);
     std::string out;
     if (tid == 0 || !tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "show"}, &out, error))
         return -1;
@@ -362,15 +295,12 @@ int TgtdTarget::dropConnections(const std::string &iqn, std::string *error)
         if (line.compare(0, 7, "Target ") == 0) {
             ours = line.compare(7, std::string::npos, std::to_string(tid) + ": " + iqn) == 0;
             sid.clear();
-        } else if (!ours) {
-            continue;
-        } else if ((at = line.find("I_T nexus: ")) != std::string::npos) {
+        } else if (ours && (at = line.find("I_T nexus: ")) != std::string::npos) {
             sid = line.substr(at + 11);
-        } else if ((at = line.find("Connection: ")) != std::string::npos && !sid.empty()) {
-            std::string ignored;
+        } else if (ours && (at = line.find("Connection: ")) != std::string::npos && !sid.empty()) {
             if (!tgtadm({"--lld", "iscsi", "--mode", "conn", "--op", "delete", "--tid", std::to_string(tid), "--sid",
                          sid, "--cid", line.substr(at + 12)},
-                        &ignored, error))
+                        nullptr, error))
                 return -1;
             ++closed;
         }
@@ -381,10 +311,7 @@ int TgtdTarget::dropConnections(const std::string &iqn, std::string *error)
 bool TgtdTarget::addLogicalUnit(const std::string &iqn, uint32_t lun, const LogicalUnitSpec &desc,
                                 std::string *error)
 {
-    int tid = 0;
-    for (const auto &t : targets_)
-        if (t.first == iqn)
-            tid = t.second;
+    int tid = tidOf(iqn);
     if (tid == 0) {
         *error = "no target " + iqn;
         return false;
@@ -395,18 +322,18 @@ bool TgtdTarget::addLogicalUnit(const std::string &iqn, uint32_t lun, const Logi
     std::string scsiId = desc.scsiId.empty() ? "rendo-" + std::to_string(tid) + "-" + std::to_string(lun) : desc.scsiId;
     std::string serial = desc.serial.empty() ? "RSN" + std::to_string(getpid()) + "x" + std::to_string(n) : desc.serial;
     std::string path;
-    if (!makeBackingFile("t" + std::to_string(tid) + "-lun" + std::to_string(lun) + ".img", desc.sizeBytes, &path,
-                         error))
-        return false;
-    std::string out;
-    return tgtadm({"--lld", "iscsi", "--mode", "logicalunit", "--op", "new", "--tid", std::to_string(tid), "--lun",
-                   std::to_string(lun), "--backing-store", path},
-                  &out, error) &&
-           tgtadm({"--lld", "iscsi", "--mode", "logicalunit", "--op", "update", "--tid", std::to_string(tid), "--lun",
-                   std::to_string(lun), "--params",
-                   "vendor_id=" + desc.vendor + ",product_id=" + desc.product + ",product_rev=" + desc.revision +
-                       ",scsi_id=" + scsiId + ",scsi_sn=" + serial},
-                  &out, error);
+    auto unit = [&](std::vector<std::string> op) {
+        op.insert(op.begin(), {"--lld", "iscsi", "--mode", "logicalunit", "--tid", std::to_string(tid), "--lun",
+                               std::to_string(lun), "--op"});
+        return op;
+    };
+    return makeBackingFile("t" + std::to_string(tid) + "-lun" + std::to_string(lun) + ".img", desc.sizeBytes, &path,
+                           error) &&
+           tgtadm(unit({"new", "--backing-store", path}), nullptr, error) &&
+           tgtadm(unit({"update", "--params", "vendor_id=" + desc.vendor + ",product_id=" + desc.product +
+                                                  ",product_rev=" + desc.revision + ",scsi_id=" + scsiId +
+                                                  ",scsi_sn=" + serial}),
+                  nullptr, error);
 }
 
 // ---------------------------------------------------------------- istgt
@@ -420,11 +347,7 @@ bool IstgtTarget::start(const std::vector<Unit> &units, std::string *error)
         *error = "istgt not found: install the Debian package \"istgt\" (scripts/setup.sh does)";
         return false;
     }
-    if (!makeDirectory(error))
-        return false;
-    std::string last;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        port_ = freeLoopbackPort();
+    auto prepare = [&](std::vector<std::string> &argv, std::string *error) {
         std::ostringstream conf;
         conf << "[Global]\n"
              << "  NodeBase \"iqn.2026-12.org.rendo.istgt\"\n"
@@ -444,8 +367,7 @@ bool IstgtTarget::start(const std::vector<Unit> &units, std::string *error)
             if (!makeBackingFile(u.name + ".img", u.desc.sizeBytes, &path, error))
                 return false;
             std::string serial = u.desc.serial.empty() ? "ISN" + std::to_string(++g_unitCounter) : u.desc.serial;
-            ++index;
-            conf << "[LogicalUnit" << index << "]\n"
+            conf << "[LogicalUnit" << ++index << "]\n"
                  << "  TargetName " << u.name << "\n"
                  << "  Mapping PortalGroup1 InitiatorGroup1\n  AuthMethod None\n  UseDigest Auto\n  UnitType Disk\n"
                  << "  UnitInquiry \"" << u.desc.vendor << "\" \"" << u.desc.product << "\" \"" << u.desc.revision
@@ -454,16 +376,10 @@ bool IstgtTarget::start(const std::vector<Unit> &units, std::string *error)
         }
         std::ofstream(dir_ + "/auth.conf").close();
         std::ofstream(dir_ + "/istgt.conf") << conf.str();
-        if (!spawn({istgt, "-c", dir_ + "/istgt.conf", "-p", dir_ + "/istgt.pid", "-D"}, error))
-            return false;
-        if (waitForPortal(5000, &last))
-            return true;
-        if (pid_ > 0)
-            kill(pid_, SIGKILL);
-        reap(2000);
-    }
-    *error = last;
-    return false;
+        argv = {istgt, "-c", dir_ + "/istgt.conf", "-p", dir_ + "/istgt.pid", "-D"};
+        return true;
+    };
+    return launch(3, prepare, [] { return true; }, error);
 }
 
 void IstgtTarget::stop()

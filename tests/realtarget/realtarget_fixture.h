@@ -17,6 +17,7 @@
 #include "platform/disk_backend.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -36,13 +37,6 @@ struct LogicalUnitSpec {
 // A loopback TCP port nobody listens on at the time of the call.
 uint16_t freeLoopbackPort();
 
-// Runs a program and waits at most timeoutMs; output gets stdout+stderr.
-// Returns the exit status, or -1 when it could not run or timed out.
-int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs = 5000);
-
-// Full path of a program in the usual system directories; empty if absent.
-std::string findProgram(const std::string &name);
-
 // Owns a temporary directory and a daemon child process.
 class DaemonBase {
 public:
@@ -52,18 +46,18 @@ public:
     virtual ~DaemonBase();
 
     uint16_t port() const { return port_; }
-    const std::string &directory() const { return dir_; }
     std::string portal() const { return "127.0.0.1:" + std::to_string(port_); }
     std::string url(const std::string &iqn, uint32_t lun) const;
     // The daemon's own output so far (for failure messages).
     std::string log() const;
 
 protected:
-    bool makeDirectory(std::string *error);
-    bool spawn(const std::vector<std::string> &argv, std::string *error);
     bool running();
-    // Waits until the portal accepts connections or the child dies.
-    bool waitForPortal(int timeoutMs, std::string *error);
+    // Makes the directory, then up to attempts times: a free port, prepare()
+    // (configuration and the command line), start, and wait until the portal
+    // accepts connections and ready() holds.
+    bool launch(int attempts, const std::function<bool(std::vector<std::string> &, std::string *)> &prepare,
+                const std::function<bool()> &ready, std::string *error);
     // Waits for the child to end; kills it after timeoutMs.
     void reap(int timeoutMs);
     bool makeBackingFile(const std::string &name, uint64_t size, std::string *path, std::string *error);
@@ -78,7 +72,6 @@ public:
     ~TgtdTarget() override;
     bool start(std::string *error);
     void stop();
-    int controlPort() const { return control_; }
 
     // New target "iqn.2026-12.org.rendo.test:<name>" open to every
     // initiator; returns its IQN, or empty with *error.
@@ -92,6 +85,7 @@ public:
     bool tgtadm(const std::vector<std::string> &args, std::string *output, std::string *error);
 
 private:
+    int tidOf(const std::string &iqn) const;   // 0: not ours
     int control_ = 0;
     std::vector<std::pair<std::string, int>> targets_;   // IQN, tid
 };

@@ -1,7 +1,7 @@
 // The reserve and release flows against real iSCSI targets: two simulated
 // hosts, each its own initiator name and ISID, share one logical unit of a
-// private tgtd or istgt, in this process or with host B in a helper process
-// of its own. After every step a third initiator reads READ KEYS and READ
+// private tgtd or istgt, host A in this process and host B in a helper
+// process of its own, as two machines would. After every step a third initiator reads READ KEYS and READ
 // RESERVATION and the bytes are decoded here, not by the provider's parser.
 #include "pgr_test_support.h"
 #include "realtarget_fixture.h"
@@ -50,14 +50,7 @@ uint64_t keyValue(const std::string &text)
     return key;
 }
 
-// What the target holds, as an initiator that never registers reads it.
-struct Held {
-    Strings keys;
-    std::string holder;   // empty: no reservation
-    int type = -1;
-};
-
-// Host B in a process of its own (pgr_host_helper), kept alive for the
+// Host B (hostB()) in a process of its own (pgr_host_helper), kept alive for the
 // whole scenario: tgtd binds a registration to the iSCSI session rather
 // than to the I_T nexus (initiator name and ISID) as SPC-3 does, so a new
 // login by B would find its registration orphaned.
@@ -65,11 +58,8 @@ class HostProcess {
 public:
     ~HostProcess() { stop(); }
 
-    bool start(const std::string &url, const rendo_sim::InitiatorIdentity &who, std::string *error)
+    bool start(const std::string &url, std::string *error)
     {
-        char isid[13];
-        std::snprintf(isid, sizeof isid, "%02x%02x%02x%02x%02x%02x", who.isid[0], who.isid[1], who.isid[2],
-                      who.isid[3], who.isid[4], who.isid[5]);
         int toChild[2], fromChild[2];
         if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
             *error = "pipe failed";
@@ -79,8 +69,7 @@ public:
         if (pid_ == 0) {
             dup2(toChild[0], 0);
             dup2(fromChild[1], 1);
-            execl(RENDO_PGR_HOST_HELPER, RENDO_PGR_HOST_HELPER, url.c_str(), who.initiatorName.c_str(), isid,
-                  static_cast<char *>(nullptr));
+            execl(RENDO_PGR_HOST_HELPER, RENDO_PGR_HOST_HELPER, url.c_str(), static_cast<char *>(nullptr));
             _exit(127);
         }
         close(toChild[0]);
@@ -159,26 +148,22 @@ private:
 };
 
 // The provider (with its trace collected), host A in this process, host B
-// here or in a helper process, and the observing initiator.
-class RealTargetFlows : public pgr_test::ProviderFixture, public ::testing::WithParamInterface<bool> {
+// in a helper process, and the observing initiator.
+class RealTargetFlows : public pgr_test::ProviderFixture {
 protected:
-    bool twoProcesses() const { return GetParam(); }
-
     void attach(const std::string &url)
     {
         url_ = url;
         std::string error;
         hostA_->setInitiator(hostA());
         pathA_ = hostA_->addDisk(rendo_sim::DiskSpec::make("RENDO", "VDISK", "0001").iscsi(url)).devicePath();
-        if (twoProcesses()) {
-            ASSERT_TRUE(other_.start(url, hostB(), &error)) << error;
-            pathB_ = other_.path();
-        } else {
-            hostB_->setInitiator(hostB());
-            pathB_ = hostB_->addDisk(rendo_sim::DiskSpec::make("RENDO", "VDISK", "0001").iscsi(url)).devicePath();
-        }
+        ASSERT_TRUE(other_.start(url, &error)) << error;
+        pathB_ = other_.path();
         observer_ = rendo_sim::openIscsiBackend(url, identity("observer", 0x0c), &error);
         ASSERT_TRUE(observer_) << error;
+        // PERSISTENT RESERVE OUT from a fourth initiator probes the target itself.
+        prober_ = rendo_sim::openIscsiBackend(url, identity("prober", 0x0d), &error);
+        ASSERT_TRUE(prober_) << error;
     }
 
     int reserve(char host, const std::string &key, int flags) { return run(host, "reserve", key, flags); }
@@ -186,88 +171,55 @@ protected:
 
     int run(char host, const std::string &verb, const std::string &key, int flags)
     {
-        if (host == 'B' && twoProcesses())
+        if (host == 'B')
             return other_.call(verb, key, flags);
-        rendo_sim::ScopedHost use(host == 'A' ? hostA_ : hostB_);
-        const std::string &path = host == 'A' ? pathA_ : pathB_;
-        return verb == "reserve" ? provider->diskReserve(path, key, flags) : provider->diskRelease(path, key, flags);
+        rendo_sim::ScopedHost use(hostA_);
+        return verb == "reserve" ? provider->diskReserve(pathA_, key, flags) : provider->diskRelease(pathA_, key, flags);
     }
 
-    // A line host B traced, wherever B runs.
     bool tracedByB(const std::string &line)
     {
-        if (!twoProcesses())
-            return traced(line);
         return std::find(other_.lines.begin(), other_.lines.end(), line) != other_.lines.end();
     }
 
-    // PR IN from the observer; a unit attention (never expected for an
-    // initiator that holds no registration) is reported, then retried.
+    // PR IN from the observer, an initiator that never registers and so
+    // never meets a unit attention.
     std::vector<uint8_t> persistentReserveIn(uint8_t action)
     {
-        std::vector<uint8_t> data;
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            data.assign(256, 0);
-            ScsiResult r = runCdb(*observer_, persistentReserveInCdb(action, 256), DataDirection::In, data);
-            EXPECT_FALSE(r.transportError) << r.transportMessage;
-            if (r.status == kGood)
-                return data;
-            ADD_FAILURE() << "PR IN " << int(action) << ": status " << int(r.status);
-        }
-        return {};
+        std::vector<uint8_t> data(256, 0);
+        ScsiResult r = runCdb(*observer_, persistentReserveInCdb(action, 256), DataDirection::In, data);
+        EXPECT_FALSE(r.transportError) << r.transportMessage;
+        EXPECT_EQ(kGood, r.status) << "PR IN " << int(action);
+        return data;
     }
 
-    Held held()
-    {
-        Held h;
-        std::vector<uint8_t> keys = persistentReserveIn(kReadKeys);
-        ReadKeys k = decodeReadKeys(keys);
-        EXPECT_EQ(0u, k.additionalLength % 8);
-        EXPECT_EQ(k.additionalLength / 8, k.keys.size()) << "READ KEYS lists more than it returned";
-        for (uint64_t key : k.keys)
-            h.keys.push_back(keyText(key));
-        std::vector<uint8_t> reservation = persistentReserveIn(kReadReservation);
-        ReadReservation r = decodeReadReservation(reservation);
-        if (r.reserved) {
-            EXPECT_EQ(16u, r.additionalLength) << "one reservation at most";
-            EXPECT_EQ(0, reservation[21] >> 4) << "logical-unit scope";
-            h.holder = keyText(r.key);
-            h.type = r.type;
-        } else {
-            EXPECT_EQ(0u, r.additionalLength);
-        }
-        EXPECT_EQ(k.generation, r.generation);
-        return h;
-    }
-
+    // What the target holds: the registered keys and the reservation's holder
+    // (empty: none), which always has the flows' type.
     void expectHeld(const Strings &keys, const std::string &holder, const char *step)
     {
         SCOPED_TRACE(step);
-        Held h = held();
-        EXPECT_EQ(keys, h.keys);
-        EXPECT_EQ(holder, h.holder);
-        EXPECT_EQ(holder.empty() ? -1 : kWriteExclusiveRegistrantsOnly, h.type);
-    }
-
-    // PERSISTENT RESERVE OUT from a fourth initiator, to probe the target itself.
-    ScsiResult probeOut(uint8_t action, uint8_t type, uint64_t key, uint64_t serviceActionKey)
-    {
-        std::string error;
-        if (!prober_)
-            prober_ = rendo_sim::openIscsiBackend(url_, identity("prober", 0x0d), &error);
-        EXPECT_TRUE(prober_) << error;
-        if (!prober_)
-            return ScsiResult{};
-        return prOut(*prober_, action, type, key, serviceActionKey);
+        ReadKeys k = decodeReadKeys(persistentReserveIn(kReadKeys));
+        EXPECT_EQ(0u, k.additionalLength % 8);
+        EXPECT_EQ(k.additionalLength / 8, k.keys.size()) << "READ KEYS lists more than it returned";
+        Strings listed;
+        for (uint64_t key : k.keys)
+            listed.push_back(keyText(key));
+        EXPECT_EQ(keys, listed);
+        std::vector<uint8_t> reservation = persistentReserveIn(kReadReservation);
+        ReadReservation r = decodeReadReservation(reservation);
+        EXPECT_EQ(holder.empty() ? 0u : 16u, r.additionalLength) << "one reservation at most";
+        EXPECT_EQ(holder, r.reserved ? keyText(r.key) : "");
+        if (r.reserved) {
+            EXPECT_EQ(0, reservation[21] >> 4) << "logical-unit scope";
+            EXPECT_EQ(kWriteExclusiveRegistrantsOnly, r.type);
+        }
+        EXPECT_EQ(k.generation, r.generation);
     }
 
     std::shared_ptr<rendo_sim::Host> hostA_ = rendo_sim::Host::create("HOSTA");
-    std::shared_ptr<rendo_sim::Host> hostB_ = rendo_sim::Host::create("HOSTB");
     void TearDown() override
     {
-        if (twoProcesses()) {
-            EXPECT_EQ(0, other_.stop()) << "host B's process failed";
-        }
+        EXPECT_EQ(0, other_.stop()) << "host B's process failed";
         pgr_test::ProviderFixture::TearDown();
     }
 
@@ -275,11 +227,6 @@ protected:
     std::string url_, pathA_, pathB_;
     std::shared_ptr<rendo_sim::DiskBackend> observer_, prober_;
 };
-
-std::string modeName(const ::testing::TestParamInfo<bool> &info)
-{
-    return info.param ? "TwoProcesses" : "OneProcess";
-}
 
 // ------------------------------------------------------------------- tgtd
 
@@ -298,7 +245,7 @@ protected:
     TgtdTarget tgtd_;
 };
 
-TEST_P(TgtdReservation, EveryStepTgtdImplements)
+TEST_F(TgtdReservation, EveryStepTgtdImplements)
 {
     // A registers and reserves.
     EXPECT_EQ(0, reserve('A', kA, kFlagRegister));
@@ -314,12 +261,12 @@ TEST_P(TgtdReservation, EveryStepTgtdImplements)
     // with persistent reservations): a registered initiator gets CHECK
     // CONDITION, ILLEGAL REQUEST, and nothing changes.
     const uint64_t probeKey = keyValue("prober01");
-    ASSERT_EQ(kGood, probeOut(kRegister, 0, 0, probeKey).status);
-    ScsiResult refused = probeOut(kPreemptAndAbort, kWriteExclusiveRegistrantsOnly, probeKey, keyValue(kA));
+    ASSERT_EQ(kGood, prOut(*prober_, kRegister, 0, 0, probeKey).status);
+    ScsiResult refused = prOut(*prober_, kPreemptAndAbort, kWriteExclusiveRegistrantsOnly, probeKey, keyValue(kA));
     EXPECT_EQ(kCheckCondition, refused.status);
     ASSERT_GE(refused.sense.size(), 14u);
     EXPECT_EQ(0x05, refused.sense[2] & 0x0F);
-    ASSERT_EQ(kGood, probeOut(kRegister, 0, probeKey, 0).status);
+    ASSERT_EQ(kGood, prOut(*prober_, kRegister, 0, probeKey, 0).status);
     expectHeld({kA}, kA, "PREEMPT AND ABORT probed");
 
     // So B's preemption fails: 1098. As with every failure a command
@@ -348,8 +295,6 @@ TEST_P(TgtdReservation, EveryStepTgtdImplements)
     expectHeld({}, "", "B unregistered");
 }
 
-INSTANTIATE_TEST_SUITE_P(, TgtdReservation, ::testing::Bool(), modeName);
-
 // ------------------------------------------------------------------ istgt
 
 class IstgtReservation : public RealTargetFlows {
@@ -366,7 +311,7 @@ protected:
     IstgtTarget istgt_;
 };
 
-TEST_P(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
+TEST_F(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
 {
     EXPECT_EQ(0, reserve('A', kA, kFlagRegister));
     expectHeld({kA}, kA, "A reserved");
@@ -388,11 +333,6 @@ TEST_P(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
     ASSERT_TRUE(a) << error;
     std::vector<uint8_t> block(512, 0x33);
     EXPECT_EQ(kReservationConflict, runCdb(*a, rw10Cdb(0x2A, 0, 1), DataDirection::Out, block).status);
-    if (!twoProcesses()) {
-        auto b = rendo_sim::openIscsiBackend(url_, hostB(), &error);
-        ASSERT_TRUE(b) << error;
-        EXPECT_EQ(kGood, runCdb(*b, rw10Cdb(0x2A, 0, 1), DataDirection::Out, block).status);
-    }
 
     // A's release finds B holding it: 1097; B releases and unregisters.
     EXPECT_EQ(1097, release('A', kA, kFlagRelease | kFlagRegister));
@@ -401,7 +341,5 @@ TEST_P(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
     EXPECT_EQ(0, release('B', kB, kFlagVerify | kFlagRelease | kFlagRegister));
     expectHeld({}, "", "B released and unregistered");
 }
-
-INSTANTIATE_TEST_SUITE_P(, IstgtReservation, ::testing::Bool(), modeName);
 
 } // namespace

@@ -92,7 +92,12 @@ TEST_F(TgtdBackend, FirstCommandAfterLoginMeetsNoUnitAttention)
     }
 }
 
-TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveCloseAndReopen)
+// Closing and opening the disk again keeps its session, and so the
+// registration tgtd binds to it. When the target closes the connection
+// while the disk is idle, the next open notices and logs in again with the
+// same identity (the same I_T nexus: tgtd keeps the registration), and disks
+// opened before use the new login.
+TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveReopeningAndADroppedConnection)
 {
     size_t before = rendo_sim::iscsiLoggedInSessionCount();
     auto disk = open(iqn1_, hostA());
@@ -103,19 +108,32 @@ TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveCloseAndReopen)
     ASSERT_EQ(kGood, r.status);
     disk.reset();
 
-    disk = open(iqn1_, hostA());
-    ASSERT_TRUE(disk);
+    auto reopened = open(iqn1_, hostA());
+    ASSERT_TRUE(reopened);
     EXPECT_EQ(before + 1, rendo_sim::iscsiLoggedInSessionCount());
     std::vector<uint8_t> d;
-    r = in(*disk, persistentReserveInCdb(kReadKeys, 64), d, 64);
+    r = in(*reopened, persistentReserveInCdb(kReadKeys, 64), d, 64);
     ASSERT_EQ(kGood, r.status);
     ReadKeys keys = decodeReadKeys(d);
     EXPECT_GE(keys.generation, 1u);
     EXPECT_EQ(8u, keys.additionalLength);
     EXPECT_EQ(std::vector<uint64_t>{0xA1A1A1A1A1A1A1A1ull}, keys.keys);
     // Still registered: registering again with key 0 is a conflict for this nexus.
-    r = prOut(*disk, kRegister, 0, 0, 0xA1A1A1A1A1A1A1A1ull);
-    EXPECT_EQ(kReservationConflict, r.status);
+    EXPECT_EQ(kReservationConflict, prOut(*reopened, kRegister, 0, 0, 0xA1A1A1A1A1A1A1A1ull).status);
+
+    std::string error;
+    ASSERT_EQ(1, tgtd_.dropConnections(iqn1_, &error)) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto after = open(iqn1_, hostA());
+    ASSERT_TRUE(after);
+    std::vector<uint8_t> none;
+    r = runCdb(*after, testUnitReadyCdb(), DataDirection::None, none);
+    ASSERT_FALSE(r.transportError) << r.transportMessage;
+    EXPECT_EQ(kGood, r.status);
+    r = in(*reopened, persistentReserveInCdb(kReadKeys, 64), d, 64);
+    ASSERT_FALSE(r.transportError) << r.transportMessage;
+    ASSERT_EQ(kGood, r.status);
+    EXPECT_EQ(std::vector<uint64_t>{0xA1A1A1A1A1A1A1A1ull}, decodeReadKeys(d).keys);
 }
 
 TEST_F(TgtdBackend, TwoHostsAreTwoNexusesThatContendForTheReservation)
@@ -182,7 +200,7 @@ TEST_F(TgtdBackend, CapacityComesFromReadCapacityTenOrSixteen)
     EXPECT_EQ((3ull << 40) / 512, blocks);
 }
 
-TEST_F(TgtdBackend, BadCommandsAndMissingUnitsAreReportedNotSent)
+TEST_F(TgtdBackend, BadCommandsMissingUnitsAndALostTargetAreReportedNotSent)
 {
     std::string error;
     EXPECT_FALSE(openIscsiBackend(tgtd_.url("iqn.2026-12.org.rendo.test:no-such-target", 1), hostA(), &error));
@@ -206,39 +224,9 @@ TEST_F(TgtdBackend, BadCommandsAndMissingUnitsAreReportedNotSent)
     // The session is still good afterwards.
     std::vector<uint8_t> d;
     EXPECT_EQ(kGood, in(*disk, inquiryCdb(36), d, 36).status);
-}
 
-// The target closes the connection while the disk is idle: the next open
-// notices and logs in again with the same identity (the same I_T nexus, so
-// tgtd keeps its registration), and disks opened before use the new login.
-TEST_F(TgtdBackend, DroppedConnectionIsNoticedAtNextOpenWhichLogsInAgain)
-{
-    auto before = open(iqn1_, hostA());
-    ASSERT_TRUE(before);
-    ASSERT_EQ(kGood, prOut(*before, kRegister, 0, 0, 0x77).status);
-    std::string error;
-    ASSERT_EQ(1, tgtd_.dropConnections(iqn1_, &error)) << error;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-
-    auto after = open(iqn1_, hostA());
-    ASSERT_TRUE(after);
-    std::vector<uint8_t> none;
-    ScsiResult r = runCdb(*after, testUnitReadyCdb(), DataDirection::None, none);
-    ASSERT_FALSE(r.transportError) << r.transportMessage;
-    EXPECT_EQ(kGood, r.status);
-    std::vector<uint8_t> d;
-    r = in(*before, persistentReserveInCdb(kReadKeys, 64), d, 64);
-    ASSERT_FALSE(r.transportError) << r.transportMessage;
-    ASSERT_EQ(kGood, r.status);
-    EXPECT_EQ(std::vector<uint64_t>{0x77}, decodeReadKeys(d).keys);
-}
-
-TEST_F(TgtdBackend, TargetGoneIsATransportErrorAndReopenFails)
-{
-    auto disk = open(iqn1_, hostA());
-    ASSERT_TRUE(disk);
+    // The target gone: transport errors, and no new login, all quickly.
     tgtd_.stop();
-    std::vector<uint8_t> d;
     auto started = std::chrono::steady_clock::now();
     ScsiResult r = in(*disk, inquiryCdb(36), d, 36);
     EXPECT_TRUE(r.transportError);
@@ -246,7 +234,7 @@ TEST_F(TgtdBackend, TargetGoneIsATransportErrorAndReopenFails)
     r = in(*disk, inquiryCdb(36), d, 36);
     EXPECT_TRUE(r.transportError);
     EXPECT_NE(std::string::npos, r.transportMessage.find("not logged in")) << r.transportMessage;
-    std::string error;
+    error.clear();
     EXPECT_FALSE(openIscsiBackend(tgtd_.url(iqn1_, 1), hostA(), &error));
     EXPECT_FALSE(error.empty());
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
@@ -349,36 +337,24 @@ TEST(IscsiBackendOpen, UnreachablePortalsFailQuicklyWithAReason)
 
 TEST(IscsiSense, DescriptorSenseIsConvertedAndLengthsAreClamped)
 {
-    // SenseLength 8 + descriptor header: current, ILLEGAL REQUEST, 24/00.
-    std::vector<uint8_t> seg = {0, 8, 0x72, 0x05, 0x24, 0x00, 0, 0, 0, 0};
-    std::vector<uint8_t> fixed = rendo_sim::fixedSenseFromSegment(seg.data(), seg.size());
-    ASSERT_EQ(18u, fixed.size());
-    EXPECT_EQ(0x70, fixed[0]);
-    EXPECT_EQ(0x05, fixed[2]);
-    EXPECT_EQ(10, fixed[7]);
-    EXPECT_EQ(0x24, fixed[12]);
-    EXPECT_EQ(0x00, fixed[13]);
-
-    // Information descriptor carrying LBA 0x1234 fills INFORMATION, VALID set.
-    seg = {0, 20, 0x72, 0x03, 0x11, 0x00, 0, 0, 0, 12, 0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x34};
-    fixed = rendo_sim::fixedSenseFromSegment(seg.data(), seg.size());
-    ASSERT_EQ(18u, fixed.size());
-    EXPECT_EQ(0xF0, fixed[0]);
-    EXPECT_EQ(0x12, fixed[5]);
-    EXPECT_EQ(0x34, fixed[6]);
-
-    // Fixed sense passes through, cut to what arrived even if SenseLength lies.
-    seg = {0, 200, 0x70, 0, 0x06, 0, 0, 0, 0, 10};
-    fixed = rendo_sim::fixedSenseFromSegment(seg.data(), seg.size());
-    EXPECT_EQ(std::vector<uint8_t>(seg.begin() + 2, seg.end()), fixed);
+    using Bytes = std::vector<uint8_t>;
+    // Data segment (SenseLength, then the sense data) and the fixed sense made of it.
+    const std::pair<Bytes, Bytes> cases[] = {
+        // Descriptor header only: current, ILLEGAL REQUEST, 24/00.
+        {{0, 8, 0x72, 0x05, 0x24, 0x00, 0, 0, 0, 0}, {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0, 0, 0, 0, 0}},
+        // An information descriptor carrying LBA 0x1234 fills INFORMATION, VALID set.
+        {{0, 20, 0x72, 0x03, 0x11, 0x00, 0, 0, 0, 12, 0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x34},
+         {0xF0, 0, 0x03, 0, 0, 0x12, 0x34, 10, 0, 0, 0, 0, 0x11, 0, 0, 0, 0, 0}},
+        // A descriptor whose length runs past the data is ignored, not read.
+        {{0, 12, 0x72, 0x03, 0x11, 0x00, 0, 0, 0, 40, 0x00, 0x0A, 0x80, 0},
+         {0x70, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x11, 0, 0, 0, 0, 0}},
+        // Fixed sense passes through, cut to what arrived even if SenseLength lies.
+        {{0, 200, 0x70, 0, 0x06, 0, 0, 0, 0, 10}, {0x70, 0, 0x06, 0, 0, 0, 0, 10}},
+        {{0, 0, 0x70}, {}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.second, rendo_sim::fixedSenseFromSegment(c.first.data(), c.first.size()));
     EXPECT_TRUE(rendo_sim::fixedSenseFromSegment(nullptr, 10).empty());
-    seg = {0, 0, 0x70};
-    EXPECT_TRUE(rendo_sim::fixedSenseFromSegment(seg.data(), seg.size()).empty());
-    // A descriptor whose length runs past the data is ignored, not read.
-    seg = {0, 12, 0x72, 0x03, 0x11, 0x00, 0, 0, 0, 40, 0x00, 0x0A, 0x80, 0};
-    fixed = rendo_sim::fixedSenseFromSegment(seg.data(), seg.size());
-    ASSERT_EQ(18u, fixed.size());
-    EXPECT_EQ(0x70, fixed[0]);
 }
 
 } // namespace

@@ -24,11 +24,6 @@ protected:
         std::filesystem::create_directories(root + "ConfigFiles");
         rendo_test::writeFile(root + "ConfigFiles/rendo.conf", text);
     }
-    CDeviceConfiguration imported() {
-        CDeviceConfiguration c;
-        EXPECT_EQ(0, c.importTuningSettings(CFiTraceLogPtr(), WString(L"rendo")));
-        return c;
-    }
     // importRetryDelay, importRetryAttempts, scsiRetryDelay, scsiRetryAttempts, importInitialDelay.
     static std::vector<uint32_t> values(const CDeviceConfiguration &c) {
         return {c.importRetryDelayInSec, c.importRetryAttempts, c.scsiRetryDelayInSec, c.scsiRetryAttempts,
@@ -39,21 +34,22 @@ protected:
     std::string root;
 };
 
-TEST_F(DeviceConfiguration, DefaultsWithoutAFileOrWithAnUnusableOne) {
-    EXPECT_EQ(defaults, values(imported()));
-    // String values and keys of other sections are ignored.
-    writeConfig("[TUNING_PARAMS]\n\"IMPORT_RETRY_DELAY_IN_SEC\"=\"7\"\n"
-                "[DEBUG_TRACE_INFO]\n\"IMPORT_RETRY_ATTEMPTS\"=dword:00000009\n");
-    EXPECT_EQ(defaults, values(imported()));
-    writeConfig("[TUNING_PARAMS\n\"IMPORT_RETRY_ATTEMPTS\"=dword:zz\n\x01\x02");
-    EXPECT_EQ(defaults, values(imported()));
-}
-
-TEST_F(DeviceConfiguration, OnlyTheKeysPresentChangeWithoutRangeCheck) {
-    writeConfig("[TUNING_PARAMS]\n\"IMPORT_RETRY_ATTEMPTS\"=dword:00000000\n"
-                "\"SCSI_INQ_RETRY_DELAY_IN_SEC\"=dword:00000003\n"
-                "\"IMPORT_INITIAL_DELAY_IN_SEC\"=dword:ffffffff\n");
-    EXPECT_EQ((std::vector<uint32_t>{10, 0, 3, 1, 0xffffffffu}), values(imported()));
+TEST_F(DeviceConfiguration, OnlyTheDwordKeysOfTheTuningSectionChangeWithoutRangeCheck) {
+    const std::pair<const char *, std::vector<uint32_t>> cases[] = {
+        {nullptr, defaults},  // no file
+        // String values and keys of other sections are ignored, as is a broken file.
+        {"[TUNING_PARAMS]\n\"IMPORT_RETRY_DELAY_IN_SEC\"=\"7\"\n"
+         "[DEBUG_TRACE_INFO]\n\"IMPORT_RETRY_ATTEMPTS\"=dword:00000009\n", defaults},
+        {"[TUNING_PARAMS\n\"IMPORT_RETRY_ATTEMPTS\"=dword:zz\n\x01\x02", defaults},
+        {"[TUNING_PARAMS]\n\"IMPORT_RETRY_ATTEMPTS\"=dword:00000000\n\"SCSI_INQ_RETRY_DELAY_IN_SEC\"=dword:00000003\n"
+         "\"IMPORT_INITIAL_DELAY_IN_SEC\"=dword:ffffffff\n", {10, 0, 3, 1, 0xffffffffu}},
+    };
+    for (const auto &c : cases) {
+        if (c.first) writeConfig(c.first);
+        CDeviceConfiguration imported;
+        EXPECT_EQ(0, imported.importTuningSettings(CFiTraceLogPtr(), WString(L"rendo")));
+        EXPECT_EQ(c.second, values(imported)) << (c.first ? c.first : "no file");
+    }
 }
 
 TEST_F(DeviceConfiguration, PluginInitReadsSettingsAndRegistersTheCatalogs) {

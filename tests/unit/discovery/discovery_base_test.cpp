@@ -50,8 +50,7 @@ protected:
 TEST_F(DiscoveryBase, RescanWithoutBusRescanReadsEveryDiskUnderTheLock) {
     host->addDisk(DiskSpec::make("ACME", "A", "0001", "S1"));
     host->addDisk(DiskSpec::make("EMC", "SYMMETRIX", "5874", "S2"));
-    Records r;
-    r.v = pnp.rescan(false, true, true);
+    Records r{pnp.rescan(false, true, true)};
     EXPECT_EQ(r.vendors(), (std::vector<std::string>{"ACME", "EMC"}));
     EXPECT_EQ(host->rescans(0), 0u);
     EXPECT_EQ(pnp.deadCalls, 0);
@@ -70,19 +69,16 @@ TEST_F(DiscoveryBase, BusRescanFindsAMaskedDiskAfterItsRescansAndOnTheVirtualClo
     host->addDisk(DiskSpec::make("HITACHI", "OPEN-V", "6008", "S3")).appearAfterRescans(3);
     host->addDisk(DiskSpec::make("NETAPP", "LUN", "7340", "S4")).appearAt(host->nowMs() + 20000);
     for (int i = 0; i < 2; ++i) {
-        Records r;
-        r.v = pnp.rescan(true, false, false);
+        Records r{pnp.rescan(true, false, false)};
         EXPECT_EQ(r.vendors(), std::vector<std::string>{"ACME"}) << "rescan " << i + 1;
     }
-    Records third;
-    third.v = pnp.rescan(true, false, true);
+    Records third{pnp.rescan(true, false, true)};
     EXPECT_EQ(third.vendors(), (std::vector<std::string>{"ACME", "HITACHI"}));
     EXPECT_EQ(pnp.deadCalls, 3);
     EXPECT_TRUE(pnp.deadFlag);
 
     Sleep(20000);  // the array unmasks the LUN; the next rescan finds it
-    Records fourth;
-    fourth.v = pnp.rescan(true, false, false);
+    Records fourth{pnp.rescan(true, false, false)};
     EXPECT_EQ(fourth.vendors(), (std::vector<std::string>{"ACME", "HITACHI", "NETAPP"}));
     EXPECT_EQ(host->sleeps(), std::vector<uint32_t>{20000});
     EXPECT_EQ(countOf(trace.take(), "Entering Function CDmpPowerPathDiscovery::rescan"), 4u);
@@ -92,8 +88,7 @@ TEST_F(DiscoveryBase, FailingAndVanishingDisksStayWithWhatWasRead) {
     host->addDisk(DiskSpec::make("ACME", "A", "0001", "S1")).disk()->failCommand(0x12, 0x05, 0x24, 0, -1, -2);
     host->addDisk(DiskSpec::make("ACME", "B", "0001", "S2")).vanishAfterListing();
     host->addDisk(DiskSpec::make("ACME", "C", "0001", "S3"));
-    Records r;
-    r.v = pnp.rescan(false, false, false);
+    Records r{pnp.rescan(false, false, false)};
     EXPECT_EQ(r.vendors(), (std::vector<std::string>{"", "", "ACME"}));
     EXPECT_EQ(pnp.removed, (std::vector<std::string>{"\\\\.\\PHYSICALDRIVE0", "\\\\.\\PHYSICALDRIVE1"}));
     EXPECT_EQ(linesWith(trace.take(), "FAILED - Remove disk").size(), 2u);
@@ -102,35 +97,30 @@ TEST_F(DiscoveryBase, FailingAndVanishingDisksStayWithWhatWasRead) {
 TEST_F(DiscoveryBase, AnExceptionEndsTheRescanAndReleasesTheLock) {
     host->addDisk(DiskSpec::make("ACME", "A", "0001", "S1"));
     pnp.throwOnEnumerate = true;
-    Records r;
-    r.v = pnp.rescan(true, false, false);
+    Records r{pnp.rescan(true, false, false)};
     EXPECT_TRUE(r.v.empty());
     EXPECT_EQ(severityOf(trace.take(), "libscsitool: ERROR: CDeviceDiscoveryBase::rescan() failed."), kLevel1);
     EXPECT_EQ(pnp.deadCalls, 0);  // the exception skipped it
 
     pnp.throwOnEnumerate = false;  // the lock was given back: this does not hang
-    Records again;
-    again.v = pnp.rescan(false, false, false);
+    Records again{pnp.rescan(false, false, false)};
     EXPECT_EQ(again.vendors(), std::vector<std::string>{"ACME"});
 }
 
 TEST_F(DiscoveryBase, ValidateReadsOneDiskWithoutLockOrBusRescan) {
     host->addDisk(DiskSpec::make("ACME", "A", "0001", "S1"));
     rendo_sim::Lun &b = host->addDisk(DiskSpec::make("DGC", "RAID 5", "0326", "S2"));
-    Records r;
-    r.v = pnp.validateDevice(b.devicePath());
+    Records r{pnp.validateDevice(b.devicePath())};
     EXPECT_EQ(r.vendors(), std::vector<std::string>{"DGC"});
     EXPECT_EQ(host->rescans(0), 0u);
     EXPECT_TRUE(linesWith(trace.take(), " lock .").empty());
 
-    Records missing;
-    missing.v = pnp.validateDevice("\\\\.\\PHYSICALDRIVE9");
+    Records missing{pnp.validateDevice("\\\\.\\PHYSICALDRIVE9")};
     ASSERT_EQ(missing.vendors(), std::vector<std::string>{""});
     EXPECT_TRUE(pnp.removed.empty());  // validation only reports
 
     pnp.throwOnEnumerate = true;
-    Records thrown;
-    thrown.v = pnp.validateDevice(b.devicePath());
+    Records thrown{pnp.validateDevice(b.devicePath())};
     EXPECT_TRUE(thrown.v.empty());
 }
 

@@ -42,22 +42,7 @@ protected:
 
 const char kRegistering[] = "INFO: registering trace log on discovery module";
 
-TEST(DmpDiscovery, TheBuiltInModuleAloneLeavesTheMapAlone) {
-    TraceCapture trace;
-    CDmpDiscoveryManager manager;
-    manager.registerTraceLog(trace.log());
-    EXPECT_EQ(countOf(trace.take(), kRegistering), 1u);
-
-    DeviceMap map;
-    map["\\\\.\\PHYSICALDRIVE0"].udid = "UDID##X##Y##Z";
-    EXPECT_EQ(manager.enumerateDmpDevices(map), 0);
-    ASSERT_EQ(map.size(), 1u);
-    EXPECT_EQ(map.begin()->second.udid, "UDID##X##Y##Z");
-    EXPECT_EQ(manager.rescan(), 0);
-    EXPECT_EQ(countOf(trace.take(), "INFO: CDmpDiscoveryManager::enumerateDmpDevices 1 modules registered"), 1u);
-}
-
-TEST(DmpDiscovery, RegisteredModulesGetTheLogFirstAndRunInOrder) {
+TEST(DmpDiscovery, RegisteredModulesGetTheLogFirstAndRunInOrderAfterTheBuiltInOne) {
     TraceCapture trace;
     std::vector<std::string> events;
     CDmpDiscoveryManager manager;
@@ -68,8 +53,12 @@ TEST(DmpDiscovery, RegisteredModulesGetTheLogFirstAndRunInOrder) {
     manager.registerDiscoveryModule(new RecordingModule(&events, "late"));
     EXPECT_EQ(countOf(trace.take(), kRegistering), 2u);
 
+    // The built-in module leaves the map alone; the others' statuses are not the manager's.
     DeviceMap map;
+    map["\\\\.\\PHYSICALDRIVE0"].udid = "UDID##X##Y##Z";
     EXPECT_EQ(manager.enumerateDmpDevices(map), 0);
+    ASSERT_EQ(map.size(), 1u);
+    EXPECT_EQ(map.begin()->second.udid, "UDID##X##Y##Z");
     EXPECT_EQ(manager.rescan(), 0);
     EXPECT_EQ(events, (std::vector<std::string>{"early log-null", "early log", "late log", "early enumerate",
                                                 "late enumerate", "early rescan", "late rescan"}));

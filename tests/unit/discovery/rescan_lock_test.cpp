@@ -66,17 +66,15 @@ std::shared_ptr<rendo_sim::Host> twoDiskHost() {
     return host;
 }
 
-TEST(RescanLock, TheKeyNamesTheSemaphore) {
-    ASSERT_FALSE(kPrivateLockDirectory.path.empty());
-    EXPECT_EQ(kelm_pdk_4_4::CFiSemaphoreWin::nameForKey(1001), L"kelm-sem-1001");
-    EXPECT_EQ(CDeviceDiscoveryBase::rescanLock().key(), 1001);
-    EXPECT_TRUE(CDeviceDiscoveryBase::rescanLock().isValid());
-    EXPECT_TRUE(std::filesystem::exists(kPrivateLockDirectory.path + "/kelm-sem-1001"));  // host-wide
-}
-
-TEST(RescanLock, UnnamedSemaphoresArePrivateAndGuardsGiveBack) {
+TEST(RescanLock, TheRescanLockIsNamedHostWideUnnamedSemaphoresArePrivate) {
     using kelm_pdk_4_4::CFiSemaphoreGuard;
     using kelm_pdk_4_4::CFiSemaphoreWin;
+    ASSERT_FALSE(kPrivateLockDirectory.path.empty());
+    EXPECT_EQ(CFiSemaphoreWin::nameForKey(1001), L"kelm-sem-1001");
+    EXPECT_EQ(CDeviceDiscoveryBase::rescanLock().key(), 1001);
+    EXPECT_TRUE(CDeviceDiscoveryBase::rescanLock().isValid());
+    EXPECT_TRUE(std::filesystem::exists(kPrivateLockDirectory.path + "/kelm-sem-1001"));
+
     CFiSemaphoreWin a(0), b(0);
     ASSERT_TRUE(a.isValid());
     {

@@ -2,87 +2,47 @@
 // lookup, the numeric form, padding, the device path test, the provider's
 // choice of key, and the shared tool under threads. The computer name is
 // set to numeric addresses, which resolve without a name server.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
-
+#include "../scsitool/trace_capture.h"
 #include "device_plugin.h"
-#include "pdk/cfistringtool.h"
-#include "test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
 using namespace kelm_pdk_4_4;
 
-// Counts forwarded trace lines by severity and message.
-class Recorder : public CFiErrorHandlerBase {
-public:
-    int handleText(const std::string &text, kel_eseverity severity) override {
-        std::lock_guard<std::mutex> g(m_lock);
-        m_lines.push_back(std::to_string(severity) + text.substr(text.find("> ") + 1));  // "<sev> message\n"
-        return 0;
-    }
-    int handleMessage(const CFiMessagePtr &) override { return 0; }
-    // How often a line was traced since the last call; clears the record.
+class PgrTool : public ::testing::Test {
+protected:
+    void SetUp() override { tool->setTraceLog(log); }
+    void TearDown() override { unsetenv("KELM_COMPUTER_NAME"); }
+    static void computerName(const char *name) { setenv("KELM_COMPUTER_NAME", name, 1); }
+    // How often a line was traced at this severity since the last call.
     int count(kel_eseverity severity, const std::string &message) {
-        std::lock_guard<std::mutex> g(m_lock);
-        int n = static_cast<int>(
-            std::count(m_lines.begin(), m_lines.end(), std::to_string(severity) + " " + message + "\n"));
-        m_lines.clear();
+        int n = 0;
+        for (const scsitool_test::TraceLine &l : trace.take()) n += l.severity == severity && l.message == message;
         return n;
     }
 
-private:
-    std::mutex m_lock;
-    std::vector<std::string> m_lines;
-};
-
-class PgrTool : public ::testing::Test {
-protected:
-    void SetUp() override {
-        root = rendo_test::makeInstallRoot("pgrtool");
-        mkdir((root + "ConfigFiles").c_str(), 0755);
-        mkdir((root + "Logs").c_str(), 0755);
-        rendo_test::writeFile(root + "ConfigFiles/rendo.conf",
-                              "[DEBUG_TRACE_INFO]\n\"TRACEDIR\"=\"" + root +
-                                  "Logs/\"\n\"TRACEFILE\"=\"rendo.log\"\n\"TRACELEVEL\"=dword:00000001\n");
-        errors->registerHandler(&rec);
-        log->initialize(CFiStringTool::toWide("rendo"), WString(), WString(), 1, false);
-        ASSERT_TRUE(log->isInitialized());
-        log->registerErrorManager(errors);
-        tool->setTraceLog(log);
-    }
-    void TearDown() override {
-        errors->unregisterHandler(&rec);
-        rendo_test::removeTree(root);
-        unsetenv("KELM_COMPUTER_NAME");
-    }
-    static void computerName(const char *name) { setenv("KELM_COMPUTER_NAME", name, 1); }
-
-    std::string root;
-    Recorder rec;
-    CFiErrorManagerPtr errors{new CFiErrorManager};
-    CFiTraceLogPtr log{new CFiTraceLog};
+    scsitool_test::TraceCapture trace;
+    const CFiTraceLogPtr &log = trace.log();
     CPGRToolPtr tool{new CPGRTool};
 };
 
 TEST_F(PgrTool, KeyIsTheLowerCaseHexOfTheOctetsInAddressOrder) {
+    // A name the C library rejects without a query gets the zero key and a warning.
     const std::pair<const char *, const char *> cases[] = {
         {"10.0.0.1", "0a000001"},      {"192.168.1.254", "c0a801fe"}, {"255.255.255.255", "ffffffff"},
         {"172.16.15.160", "ac100fa0"}, {"0.0.0.0", "00000000"},  // indistinguishable from the failure value
-    };
+        {"999.1.1.1", nullptr},        {"A..B", nullptr}};
     for (const auto &c : cases) {
         computerName(c.first);
-        EXPECT_EQ(c.second, tool->getKeyForHost());
-        EXPECT_EQ(1, rec.count(KEL_SEV_INFO, std::string("Generated Key [") + c.second + "] from IP[" + c.first +
-                                                 "] for host [" + c.first + "]."));
+        const std::string name = c.first, key = c.second ? c.second : "";
+        EXPECT_EQ(c.second ? key : "00000000", tool->getKeyForHost());
+        EXPECT_EQ(1, c.second ? count(KEL_SEV_INFO, "Generated Key [" + key + "] from IP[" + name + "] for host [" + name + "].")
+                              : count(KEL_SEV_WARNING, "Invaild IP address [] found for host '" + name + "'."));
     }
     computerName("localhost");
     EXPECT_EQ("7f000001", tool->getKeyForHost());
@@ -91,15 +51,6 @@ TEST_F(PgrTool, KeyIsTheLowerCaseHexOfTheOctetsInAddressOrder) {
     EXPECT_EQ("localhost", tool->getHostForKey("7f000001", ip));
     EXPECT_EQ("127.0.0.1", ip);
     EXPECT_EQ("localhost", tool->getHostForKey("7F000001", ip));
-}
-
-TEST_F(PgrTool, UnresolvableHostGetsZeroKeyAndOneWarning) {
-    // Names the C library rejects without a query.
-    for (const char *name : {"999.1.1.1", "A..B"}) {
-        computerName(name);
-        EXPECT_EQ("00000000", tool->getKeyForHost());
-        EXPECT_EQ(1, rec.count(KEL_SEV_WARNING, std::string("Invaild IP address [] found for host '") + name + "'."));
-    }
     // Octets that would not fit two hex digits, empty octets.
     std::string key = "untouched";
     for (const char *bad : {"256.1.1.1", "1.2.3.1000", "99999999999999999999999.1.1.1", "1..2.3", "1.2.3.4."})
@@ -117,12 +68,12 @@ TEST_F(PgrTool, HostForKeyOfMalformedOrUnknownKeys) {
         std::string ip = "untouched";
         EXPECT_EQ("UnknownHost", tool->getHostForKey(bad, ip)) << bad;
         EXPECT_EQ("untouched", ip);
-        EXPECT_EQ(1, rec.count(KEL_SEV_WARNING, "Invaild key format [" + std::string(bad.c_str()) + "]."));
+        EXPECT_EQ(1, count(KEL_SEV_WARNING, "Invaild key format [" + std::string(bad.c_str()) + "]."));
     }
     std::string ip;
     EXPECT_EQ("UnknownHost", tool->getHostForKey("c0000201", ip));  // documentation address: no host
     EXPECT_EQ("192.0.2.1", ip);
-    EXPECT_EQ(1, rec.count(KEL_SEV_WARNING, "Could not find host for IP address [192.0.2.1]."));
+    EXPECT_EQ(1, count(KEL_SEV_WARNING, "Could not find host for IP address [192.0.2.1]."));
     EXPECT_EQ("255.255.255.255", tool->getHostForKey("ffffffff", ip));  // the parser's rejection copies the text
     EXPECT_EQ("255.255.255.255", ip);
 }
@@ -144,7 +95,7 @@ TEST_F(PgrTool, NumericKeys) {
         std::string printed = ::testing::internal::GetCapturedStdout();
         EXPECT_EQ(c.second != nullptr && *c.second == '\0', valid) << c.first;
         EXPECT_EQ(c.second != nullptr ? c.second : "", printed);
-        EXPECT_EQ(1, rec.count(KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  numericKey = ") + c.first));
+        EXPECT_EQ(1, count(KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  numericKey = ") + c.first));
         // Text that is no numeric key converts to nothing.
         if (!valid) {
             EXPECT_EQ("", tool->getCharKey(c.first)) << c.first;
@@ -152,9 +103,9 @@ TEST_F(PgrTool, NumericKeys) {
     }
 
     EXPECT_EQ("72,73", tool->getNumKey("HI"));
-    EXPECT_EQ(1, rec.count(KEL_SEV_INFO, "PGRTool::getKeyForHost -  returning numeric key  = 72,73"));
+    EXPECT_EQ(1, count(KEL_SEV_INFO, "PGRTool::getKeyForHost -  returning numeric key  = 72,73"));
     EXPECT_EQ("HI", tool->getCharKey("72,73"));
-    EXPECT_EQ(1, rec.count(KEL_SEV_INFO, "PGRTool::getKeyForHost -  returning character key  = HI"));
+    EXPECT_EQ(1, count(KEL_SEV_INFO, "PGRTool::getKeyForHost -  returning character key  = HI"));
     EXPECT_EQ("48,97,48,48,48,48,48,49", tool->getNumKey("0a000001"));  // ASCII, as the SCSI field carries it
     // Every byte survives the round trip; bytes above 127 are 128..255.
     std::string all;
@@ -172,7 +123,7 @@ TEST_F(PgrTool, PaddingAndDevicePaths) {
         EXPECT_EQ(0, tool->formatKey(key));
         EXPECT_EQ(c.second, key);
         EXPECT_EQ(
-            1, rec.count(KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  Returning modified key = ") + c.second));
+            1, count(KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  Returning modified key = ") + c.second));
     }
     EXPECT_TRUE(tool->isValidDevice("\\\\.\\PHYSICALDRIVE3"));
     for (const char *bad :
@@ -192,7 +143,7 @@ TEST_F(PgrTool, PluginTakesTheCallersKeyUnchangedOrTheSharedToolsKey) {
     for (const wchar_t *k : {L"HOSTNAME", L"abc", L"", L"a-much-longer-key"})
         EXPECT_EQ(CFiStringTool::toNarrow(k), plugin->getKeyForHost(k));
     EXPECT_EQ("0a000001", plugin->getKeyForHost(nullptr));
-    EXPECT_EQ(1, rec.count(KEL_SEV_INFO, "Generated Key [0a000001] from IP[10.0.0.1] for host [10.0.0.1]."));
+    EXPECT_EQ(1, count(KEL_SEV_INFO, "Generated Key [0a000001] from IP[10.0.0.1] for host [10.0.0.1]."));
     shared->setTraceLog(CFiTraceLogPtr());
 }
 
@@ -230,7 +181,7 @@ TEST_F(PgrToolConcurrency, SharedToolKeepsItsAnswers) {
     done = true;
     swapper.join();
     EXPECT_EQ(0, wrong.load());
-    EXPECT_GT(rec.count(KEL_SEV_INFO, "Generated Key [0a141e28] from IP[10.20.30.40] for host [10.20.30.40]."), 0);
+    EXPECT_GT(count(KEL_SEV_INFO, "Generated Key [0a141e28] from IP[10.20.30.40] for host [10.20.30.40]."), 0);
     CPGRToolSingleton::instance(false)->setTraceLog(CFiTraceLogPtr());
 }
 
