@@ -135,6 +135,8 @@ struct Host::Impl {
     std::vector<uint64_t> pendingRoot;   // due times of asynchronous root re-enumerations
     bool rebootOnRemove = false;
     std::vector<std::string> removedIds;
+    std::vector<RemovalRecord> removals;
+    unsigned openSets = 0;   // device information sets not yet destroyed
     std::map<std::string, std::pair<uint32_t, int>> callFaults;
     bool virtualClock = false;
     uint64_t virtualNow = 0;
@@ -187,6 +189,7 @@ struct Host::Impl {
         l.m_driveNumber = number;
         l.m_present = true;
         l.m_waitRescan = false;
+        l.m_treeRescanReveals = false;
         ++l.m_epoch;
         const DiskSpec &s = l.m_disk->desc();
         ScsiAddress a = l.m_address;
@@ -203,7 +206,7 @@ struct Host::Impl {
         n.classGuid = kDiskClass;
         n.className = "DiskDrive";
         std::snprintf(buf, sizeof buf, "Bus Number %u, Target Id %u, LUN %u", a.bus, a.target, a.lun);
-        n.location = buf;
+        n.location = l.m_hasLocation ? l.m_location : buf;
         n.description = trimRight(s.vendor) + " " + trimRight(s.product) + " SCSI Disk Device";
         n.lun = &l;
         l.m_devInst = addNode(n);
@@ -219,8 +222,8 @@ struct Host::Impl {
 
     // Whether a path that is not present comes (back) now.
     void consider(Lun &l, bool rescan) {
-        if (l.m_present || l.m_masked || l.m_unplugged) return;
-        if (rescan && l.m_rescansNeeded > 0) --l.m_rescansNeeded;
+        if (l.m_present || l.m_masked || l.m_unplugged || l.m_removed) return;
+        if (rescan && l.m_rescansNeeded > 0 && l.m_rescansNeeded != Lun::kNeverByBus) --l.m_rescansNeeded;
         if (l.m_rescansNeeded > 0) return;
         if (l.m_timed) {
             if (now() < l.m_appearAtMs) return;
@@ -239,6 +242,15 @@ struct Host::Impl {
 
     void rescanRoot() {
         ++rootRescans;
+        // What only a walk of the whole tree finds comes first; then each
+        // adapter counts this as one rescan of its bus.
+        for (auto &l : luns)
+            if (l->m_treeRescanReveals && !l->m_present && !l->m_masked && !l->m_unplugged && !l->m_removed) {
+                l->m_rescansNeeded = 0;
+                l->m_timed = false;
+                l->m_treeRescanReveals = false;
+                makePresent(*l);
+            }
         std::vector<uint8_t> ports;
         for (auto &kv : adapters) ports.push_back(kv.first);
         for (uint8_t p : ports) rescanPort(p);
@@ -299,17 +311,31 @@ bool Lun::present() const {
     return m_present;
 }
 
-Lun &Lun::appearAfterRescans(unsigned n) {
+Lun &Lun::appearAfterRescans(unsigned n, bool orTreeRescan) {
     std::lock_guard<std::mutex> lock(m_host->mutex());
     m_host->m_impl->makeGone(*this);
+    m_removed = false;
     m_rescansNeeded = n;
+    m_treeRescanReveals = orTreeRescan && n > 0;
     if (n == 0) m_host->m_impl->consider(*this, false);
+    return *this;
+}
+
+Lun &Lun::appearOnTreeRescan() {
+    std::lock_guard<std::mutex> lock(m_host->mutex());
+    m_host->m_impl->makeGone(*this);
+    m_removed = false;
+    m_rescansNeeded = kNeverByBus;
+    m_treeRescanReveals = true;
     return *this;
 }
 
 Lun &Lun::appearAt(uint64_t ms, bool needsRescan) {
     std::lock_guard<std::mutex> lock(m_host->mutex());
     m_host->m_impl->makeGone(*this);
+    m_removed = false;
+    if (m_rescansNeeded == kNeverByBus) m_rescansNeeded = 0;
+    m_treeRescanReveals = false;
     m_timed = true;
     m_host->m_impl->anyTimed = true;
     m_appearAtMs = ms;
@@ -327,10 +353,20 @@ Lun &Lun::mask() {
 
 Lun &Lun::unmask() {
     std::lock_guard<std::mutex> lock(m_host->mutex());
-    if (m_masked) {
+    if (m_masked || m_removed) {
         m_masked = false;
+        m_removed = false;
         m_waitRescan = true;
     }
+    return *this;
+}
+
+Lun &Lun::locationInformation(const std::string &text) {
+    std::lock_guard<std::mutex> lock(m_host->mutex());
+    m_hasLocation = true;
+    m_location = text;
+    auto it = m_host->m_impl->nodes.find(m_devInst);
+    if (m_present && it != m_host->m_impl->nodes.end()) it->second.location = text;
     return *this;
 }
 
@@ -543,6 +579,16 @@ void Host::setRemovalNeedsReboot(bool yes) {
 std::vector<std::string> Host::removedInstanceIds() const {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     return m_impl->removedIds;
+}
+
+std::vector<RemovalRecord> Host::removals() const {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    return m_impl->removals;
+}
+
+unsigned Host::openDeviceInfoSets() const {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    return m_impl->openSets;
 }
 
 void Host::failCall(const std::string &function, uint32_t code, int times) {
@@ -1329,6 +1375,7 @@ HDEVINFO SetupDiGetClassDevsExW(const GUID *ClassGuid, PCWSTR Enumerator, HWND, 
             if (want[0] != '\0' && kv.second.classGuid != want) continue;
             set->devInsts.push_back(kv.first);
         }
+        ++im.openSets;
     }
     SetLastError(ERROR_SUCCESS);
     return addHandle(set);
@@ -1450,10 +1497,21 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_D
     if (it == im.nodes.end()) return fail(ERROR_NO_SUCH_DEVINST);
     if (function == DIF_REMOVE) {
         // Without parameters the default is a global removal, as on Windows.
+        RemovalRecord record;
+        record.instanceId = it->second.instanceId;
+        auto p = s->removeParams.find(data->DevInst);
+        if (p != s->removeParams.end()) {
+            record.withParameters = true;
+            record.scope = p->second.Scope;
+            record.hwProfile = p->second.HwProfile;
+        }
+        im.removals.push_back(record);
         im.removedIds.push_back(it->second.instanceId);
         if (Lun *l = it->second.lun) {
+            // Uninstalled for good: a deported LUN is taken away by the array,
+            // so rescans do not bring it back until it is presented again.
             im.makeGone(*l);
-            l->m_waitRescan = true;  // still presented by the array: a rescan finds it again
+            l->m_removed = true;
         } else {
             im.nodes.erase(it);
         }
@@ -1483,8 +1541,12 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEV
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-    if (!findHandleAs<DevInfoSet>(set)) return fail(ERROR_INVALID_HANDLE);
-    removeHandle(set);
+    auto s = findHandleAs<DevInfoSet>(set);
+    if (!s || !removeHandle(set)) return fail(ERROR_INVALID_HANDLE);
+    {
+        std::lock_guard<std::mutex> lock(s->host->mutex());
+        --HostAccess::impl(*s->host).openSets;
+    }
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }

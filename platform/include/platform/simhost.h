@@ -151,6 +151,15 @@ private:
 
 class Host;
 
+// One DIF_REMOVE as the simulated host carried it out, with the class-install
+// parameters set for that element beforehand (withParameters false: none).
+struct RemovalRecord {
+    std::string instanceId;
+    bool withParameters = false;
+    uint32_t scope = 0;
+    uint32_t hwProfile = 0;
+};
+
 // One path from a host to a disk. Modifiers return *this for chaining;
 // a Lun lives as long as its host.
 class Lun {
@@ -165,10 +174,18 @@ public:
 
     // Visibility: hidden until its adapter has been rescanned n times / until
     // the host clock reaches ms (and, when needsRescan, a rescan after that).
-    Lun &appearAfterRescans(unsigned n);
+    // A device-tree (root) re-enumeration rescans every adapter, so it counts
+    // as one bus rescan; with orTreeRescan it reveals the path at once.
+    Lun &appearAfterRescans(unsigned n, bool orTreeRescan = false);
+    // Hidden until the next device-tree re-enumeration; bus rescans never find it.
+    Lun &appearOnTreeRescan();
     Lun &appearAt(uint64_t ms, bool needsRescan = true);
     Lun &mask();                 // gone at once, and stays away from rescans
-    Lun &unmask();               // comes back on the next rescan
+    // Comes back on the next rescan (also after DIF_REMOVE uninstalled it).
+    Lun &unmask();
+    // The SPDRP_LOCATION_INFORMATION text of its device node, instead of
+    // "Bus Number b, Target Id t, LUN l"; empty: the node has no such property.
+    Lun &locationInformation(const std::string &text);
     Lun &vanishAfterListing();   // listed once more by QueryDosDeviceW, then gone
     Lun &failOpen(uint32_t error = 2 /* ERROR_FILE_NOT_FOUND */, int times = -1);
     Lun &failIoctl(uint32_t code, uint32_t error = 1117 /* ERROR_IO_DEVICE */, int times = -1);
@@ -191,10 +208,15 @@ public:
     // Guarded by the host's mutex.
     bool m_present = false;
     bool m_masked = false;
-    bool m_waitRescan = false;      // unmasked or uninstalled: back on the next rescan
+    bool m_waitRescan = false;      // unmasked: back on the next rescan
+    bool m_removed = false;         // uninstalled by DIF_REMOVE: away until presented again
+    bool m_treeRescanReveals = false;
+    bool m_hasLocation = false;
+    std::string m_location;
     bool m_unplugged = false;
     unsigned m_epoch = 0;           // bumped on each appearance; older handles are stale
-    unsigned m_rescansNeeded = 0;
+    unsigned m_rescansNeeded = 0;   // kNeverByBus: only a device-tree rescan
+    static constexpr unsigned kNeverByBus = ~0u;
     bool m_timed = false;
     uint64_t m_appearAtMs = 0;
     bool m_appearNeedsRescan = true;
@@ -242,7 +264,12 @@ public:
     unsigned rootRescans() const;
     void setRootRescanDelay(uint64_t ms);           // asynchronous root re-enumeration lands after this
     void setRemovalNeedsReboot(bool yes);           // DIF_REMOVE then reports DI_NEEDREBOOT
+    // DIF_REMOVE uninstalls a disk: gone from the device tree and the DOS
+    // names, and rescans leave it away until Lun::unmask() (or appear*) presents it again.
     std::vector<std::string> removedInstanceIds() const;
+    std::vector<RemovalRecord> removals() const;
+    // Device information sets made on this host and not yet destroyed.
+    unsigned openDeviceInfoSets() const;
     // Make a Windows function fail `times` times (-1: for ever) with `code`:
     // its CONFIGRET for CM_* functions, else the last error. Names drop the
     // W / _Ex / _ExW endings and cover every variant: CM_Get_Device_ID_List_Size,

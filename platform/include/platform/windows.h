@@ -7,9 +7,10 @@
 // difference that shows is WCHAR: it is wchar_t, 4 bytes on Linux. Counts
 // given "in characters" (device-ID lists, QueryDosDeviceW, CM_Get_Device_IDW)
 // are characters here too; byte counts (registry properties) are
-// characters * sizeof(WCHAR). Structures with an embedded WCHAR array
-// (SP_DEVINSTALL_PARAMS_W, SP_DEVINFO_LIST_DETAIL_DATA_W) are therefore larger
-// than on Windows: set their cbSize with sizeof.
+// characters * sizeof(WCHAR). Text arrays embedded in structures
+// (SP_DEVINSTALL_PARAMS_W, SP_DEVINFO_LIST_DETAIL_DATA_W) are UTF-16 units
+// (UTF16UNIT), so those structures keep their Windows sizes; set their
+// cbSize with sizeof all the same.
 //
 // May be included before or after ACE headers. ACE on Linux defines
 // GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING and FILE_ATTRIBUTE_NORMAL as
@@ -67,6 +68,8 @@ typedef LONG *LPLONG;
 typedef BYTE *LPBYTE;
 typedef BYTE *PBYTE;
 typedef uint32_t REGSAM;
+// One UTF-16 code unit: the WCHAR of Windows inside fixed-layout structures.
+typedef uint16_t UTF16UNIT;
 
 typedef union _LARGE_INTEGER {
     struct {
@@ -588,7 +591,7 @@ typedef struct _SP_DEVINFO_LIST_DETAIL_DATA_W {
     DWORD cbSize;
     GUID ClassGuid;
     HANDLE RemoteMachineHandle;
-    WCHAR RemoteMachineName[SP_MAX_MACHINENAME_LENGTH];
+    UTF16UNIT RemoteMachineName[SP_MAX_MACHINENAME_LENGTH];
 } SP_DEVINFO_LIST_DETAIL_DATA_W, *PSP_DEVINFO_LIST_DETAIL_DATA_W;
 
 typedef struct _SP_CLASSINSTALL_HEADER {
@@ -612,7 +615,7 @@ typedef struct _SP_DEVINSTALL_PARAMS_W {
     PVOID FileQueue;
     ULONG_PTR ClassInstallReserved;
     DWORD Reserved;
-    WCHAR DriverPath[MAX_PATH];
+    UTF16UNIT DriverPath[MAX_PATH];
 } SP_DEVINSTALL_PARAMS_W, *PSP_DEVINSTALL_PARAMS_W;
 
 // Sets hold every device node of the host (or of one class) at the moment
@@ -677,9 +680,21 @@ static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA");
 static_assert(offsetof(SP_DEVINFO_DATA, DevInst) == 20, "SP_DEVINFO_DATA.DevInst");
 static_assert(sizeof(SP_CLASSINSTALL_HEADER) == 8, "SP_CLASSINSTALL_HEADER");
 static_assert(sizeof(SP_REMOVEDEVICE_PARAMS) == 16, "SP_REMOVEDEVICE_PARAMS");
+static_assert(sizeof(SP_DEVINFO_DATA) == 32 && alignof(SP_DEVINFO_DATA) == 8, "SP_DEVINFO_DATA alignment");
+static_assert(offsetof(SP_DEVINFO_DATA, ClassGuid) == 4, "SP_DEVINFO_DATA.ClassGuid");
+static_assert(offsetof(SP_DEVINFO_DATA, Reserved) == 24, "SP_DEVINFO_DATA.Reserved");
+static_assert(offsetof(SP_REMOVEDEVICE_PARAMS, Scope) == 8, "SP_REMOVEDEVICE_PARAMS.Scope");
+static_assert(offsetof(SP_REMOVEDEVICE_PARAMS, HwProfile) == 12, "SP_REMOVEDEVICE_PARAMS.HwProfile");
+static_assert(sizeof(SP_DEVINSTALL_PARAMS_W) == 584, "SP_DEVINSTALL_PARAMS_W");
+static_assert(offsetof(SP_DEVINSTALL_PARAMS_W, Flags) == 4, "SP_DEVINSTALL_PARAMS_W.Flags");
+static_assert(offsetof(SP_DEVINSTALL_PARAMS_W, FlagsEx) == 8, "SP_DEVINSTALL_PARAMS_W.FlagsEx");
+static_assert(offsetof(SP_DEVINSTALL_PARAMS_W, ClassInstallReserved) == 48, "SP_DEVINSTALL_PARAMS_W.ClassInstallReserved");
+static_assert(offsetof(SP_DEVINSTALL_PARAMS_W, Reserved) == 56, "SP_DEVINSTALL_PARAMS_W.Reserved");
 static_assert(offsetof(SP_DEVINSTALL_PARAMS_W, hwndParent) == 16, "SP_DEVINSTALL_PARAMS_W.hwndParent");
 static_assert(offsetof(SP_DEVINSTALL_PARAMS_W, DriverPath) == 60, "SP_DEVINSTALL_PARAMS_W.DriverPath");
 static_assert(offsetof(SP_DEVINFO_LIST_DETAIL_DATA_W, RemoteMachineHandle) == 24, "SP_DEVINFO_LIST_DETAIL_DATA_W.Handle");
 static_assert(offsetof(SP_DEVINFO_LIST_DETAIL_DATA_W, RemoteMachineName) == 32, "SP_DEVINFO_LIST_DETAIL_DATA_W.Name");
+static_assert(sizeof(SP_DEVINFO_LIST_DETAIL_DATA_W) == 560, "SP_DEVINFO_LIST_DETAIL_DATA_W");
+static_assert(offsetof(SP_DEVINFO_LIST_DETAIL_DATA_W, ClassGuid) == 4, "SP_DEVINFO_LIST_DETAIL_DATA_W.ClassGuid");
 
 #endif // PLATFORM_WINDOWS_H

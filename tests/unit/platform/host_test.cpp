@@ -118,7 +118,7 @@ void removeFirstDisk(bool &needReboot, std::string &removedId) {
     SetupDiDestroyDeviceInfoList(set);
 }
 
-TEST(SimHost, DifRemoveUninstallsUntilTheNextRescanAndCanNeedAReboot) {
+TEST(SimHost, DifRemoveUninstallsUntilPresentedAgainAndCanNeedAReboot) {
     auto host = Host::create("H");
     Lun &lun = host->addDisk(DiskSpec::make("NETAPP", "LUN", "1"));
     ScopedHost use(host);
@@ -137,6 +137,11 @@ TEST(SimHost, DifRemoveUninstallsUntilTheNextRescanAndCanNeedAReboot) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEV_NOT_EXIST));
     CloseHandle(open1);
 
+    // Rescans leave it away until the array presents it again.
+    rescanAdapters();
+    EXPECT_FALSE(lun.present());
+    EXPECT_EQ(host->openDeviceInfoSets(), 0u);
+    lun.unmask();
     rescanAdapters();
     ASSERT_TRUE(lun.present());
     host->setRemovalNeedsReboot(true);
