@@ -77,12 +77,20 @@ std::string asPathComponent(std::string s) {
 }
 
 int cacheKey(const std::string &udid, const wchar_t *kind, WString &path) {
-    CFiUdid parsed(udid);
+    // The path tool reports by status and never throws: an identifier the
+    // parser rejects has no enclosure and so no cache file.
+    std::string enclosure;
+    try {
+        enclosure = CFiUdid(udid).m_enclosure;
+    } catch (const CFiUdidException &) {
+        path.clear();
+        return -1;
+    }
     WString dir = installPath() + WString(L"CacheFiles") + WString(kSep);
     ensureDirectory(dir);
     dir += WString(kind) + WString(kSep);
     ensureDirectory(dir);
-    dir += CFiStringTool::toWide(asPathComponent(parsed.m_enclosure)) + WString(kSep);
+    dir += CFiStringTool::toWide(asPathComponent(enclosure)) + WString(kSep);
     int status = ensureDirectory(dir);
 
     std::string file = udid;

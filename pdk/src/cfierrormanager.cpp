@@ -235,7 +235,7 @@ int CFiErrorHandler::handleMessage(const CFiMessagePtr &message) {
         defaultText = m_catalogs->getLocalizedMessage(message, "");
         nativeText = m_catalogs->getLocalizedMessage(message, m_nativeLanguage.c_str());
     }
-    m_init->callback(m_init, nativeText.c_str(), defaultText.c_str(), static_cast<int>(message->severity()));
+    m_init->callback(m_init, nativeText.c_str(), defaultText.c_str(), static_cast<int>(message->severityNumber()));
     return 0;
 }
 

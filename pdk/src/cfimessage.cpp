@@ -89,22 +89,31 @@ std::string formatPiece(const char *format, ...) {
     return std::string(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
 }
 
-// String values are carried as text up to the next '<', so '<' (and the
-// escape character itself) must not appear literally in them.
+// String values are carried as text up to the next '<', so a '<' in a value
+// is written "&lt;". Nothing else changes: a value without '<' is written as
+// it is, '&' included, as older peers write and read it. Only an '&' that
+// would itself read back as an escape ("&lt;" or "&amp;" in the value) is
+// written "&amp;", so that every value reads back as it was.
+bool startsEscape(const std::string &s, size_t i) {
+    return s.compare(i, 4, "&lt;") == 0 || s.compare(i, 5, "&amp;") == 0;
+}
+
 std::string escapeValue(const std::string &s) {
     std::string out;
     out.reserve(s.size());
-    for (char c : s) {
-        if (c == '<')
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '<')
             out += "&lt;";
-        else if (c == '&')
+        else if (s[i] == '&' && startsEscape(s, i))
             out += "&amp;";
         else
-            out += c;
+            out += s[i];
     }
     return out;
 }
 
+// Reads both forms: any '&' that does not start one of the two escapes is
+// the character itself.
 std::string unescapeValue(const std::string &s) {
     std::string out;
     out.reserve(s.size());
@@ -182,11 +191,6 @@ WString fromUnicode(const icu::UnicodeString &s) {
     return CFiStringTool::toWide(utf8);
 }
 
-// Severities outside the known values cannot be held by the enum.
-kel_eseverity toSeverity(int32_t v) {
-    return (v >= KEL_SEV_NONE && v <= KEL_SEV_DEBUG) ? static_cast<kel_eseverity>(v) : KEL_SEV_NONE;
-}
-
 } // namespace
 
 CFiMessage::CFiMessage(const std::string &id, kel_eseverity severity, const std::string &file, int32_t line)
@@ -219,6 +223,11 @@ std::vector<icu::Formattable> CFiIcuMessage::arguments() const {
 }
 
 kel_eseverity CFiIcuMessage::severity() const {
+    std::lock_guard<std::mutex> g(m_lock);
+    return toEnum(m_severity);
+}
+
+int32_t CFiIcuMessage::severityNumber() const {
     std::lock_guard<std::mutex> g(m_lock);
     return m_severity;
 }
@@ -304,7 +313,7 @@ void CFiIcuMessage::readSerialized(const char *text, size_t length) {
 
     std::lock_guard<std::mutex> g(m_lock);
     m_id = id;
-    m_severity = toSeverity(severity);
+    m_severity = severity;
     int32_t count = static_cast<int32_t>(std::min<size_t>(args.size(), INT32_MAX));
     icu::Formattable *array = new icu::Formattable[count > 0 ? count : 1];
     for (int32_t i = 0; i < count; ++i) array[i] = args[i];

@@ -92,11 +92,14 @@ int CFiPluginBase::config(kel_domain *domain, int mode, char *sessionId, kel_con
             return 0;
         }
         // Parsed aside first: a text that fails to parse must not replace the
-        // node's values (nor leave the bad text as the list's XML).
+        // node's values (nor leave the bad text as the list's XML). The set
+        // still leaves the node with a data list, empty when it had none, so
+        // that a later get answers null rather than the defaults.
         CFiConfigParamDataList parsed;
         int rc = parsed.parse(WString(confspec->text));
         if (rc != 0) {
             trace(1, "ERROR: SET: Mode[%d]: Invalid XML [%S] \n", mode, confspec->text);
+            pd->configDataList(index);
             confspec->text = nullptr;
             return rc;
         }

@@ -444,8 +444,10 @@ disk generic-without-page-00
   serial ABC123
   no-page-00
 
-# One disk per family whose data is too short for its rule: each is refused
-# by its own generator and named by a later one (here always the default).
+# One disk per family whose data is too short for its rule. Where the short
+# bytes are the LUN's own, its generator refuses it and a later one (here
+# always the default) names it; the EVA and 1724 rules read on into the
+# zero padding after their short enclosure bytes.
 disk hp-msa-short
   vendor HP
   product MSA2012fc
@@ -497,7 +499,7 @@ disk hitachi-short
   product OPEN-V
   revision 6006
   serial 50123450B2F
-  inquiry-length 48
+  inquiry-length 47
   naa 60060e80123450000001234500000b2f
 
 disk lsi-short

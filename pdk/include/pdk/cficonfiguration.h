@@ -24,7 +24,7 @@ public:
     static int getConfigFileInfo(const WString &name, WString &dir, WString &file);
     static int getMessageFileInfo(const WString &name, WString &dir, WString &file);
     static int getCacheLocationInfo(WString &dir);
-    // May throw CFiUdidException for a malformed identifier.
+    // A malformed identifier gives -1 and an empty path.
     static int getDevKey(const std::string &udid, WString &path);
     static int getLunKey(const std::string &udid, WString &path);
     static int verify(const WString &path);

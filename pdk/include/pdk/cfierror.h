@@ -50,15 +50,24 @@ public:
     // The record is valid while the message lives.
     virtual const kel_msg_info *serialize() = 0;
     virtual void deserialize(const kel_msg_info *info) = 0;
-    virtual kel_eseverity severity() const { return m_severity; }
+    // The severity as the enum holds it: a number outside 0-4 read from a
+    // peer's text gives KEL_SEV_NONE here.
+    virtual kel_eseverity severity() const { return toEnum(m_severity); }
     virtual int32_t sourceLine() const { return m_line; }
     virtual std::string sourceFile() const { return m_file; }
     virtual std::string messageId() const { return m_id; }
     virtual WString formatMessage(const WString &pattern) = 0;
+    // The severity number as given or read, whatever its value: what the
+    // serialised text and the framework's callback carry.
+    virtual int32_t severityNumber() const { return m_severity; }
 
 protected:
+    static kel_eseverity toEnum(int32_t v) {
+        return (v >= KEL_SEV_NONE && v <= KEL_SEV_DEBUG) ? static_cast<kel_eseverity>(v) : KEL_SEV_NONE;
+    }
+
     std::string m_id;
-    kel_eseverity m_severity = KEL_SEV_NONE;
+    int32_t m_severity = KEL_SEV_NONE;
     std::string m_file;
     int32_t m_line = 0;
 };
@@ -78,6 +87,7 @@ public:
     // text gives an empty or partial message, never an error.
     void deserialize(const kel_msg_info *info) override;
     kel_eseverity severity() const override;
+    int32_t severityNumber() const override;
     std::string messageId() const override;
     WString formatMessage(const WString &pattern) override;
 

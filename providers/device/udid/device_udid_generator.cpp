@@ -23,6 +23,7 @@ constexpr uint32_t kVpdLengthOffset = 2;
 constexpr uint32_t kVpdShortLengthOffset = 3;
 constexpr uint32_t kVpdHeaderLength = 4;
 constexpr uint32_t kInquiryVendorSpecific = 36;  // first byte after the revision
+constexpr uint32_t kHitachiTextEnd = 48;         // one past the last byte of the LDEV
 
 bool contains(const std::string &s, const char *t) { return s.find(t) != std::string::npos; }
 bool startsWith(const std::string &s, const char *t) { return s.compare(0, std::strlen(t), t) == 0; }
@@ -41,12 +42,22 @@ std::string groupedHex(const CScsiPageView &page, uint32_t offset, uint32_t coun
 // Whether `page` is stored with at least `bytes` bytes.
 bool holds(const CScsiPageView &page, uint32_t bytes) { return page.present() && page.has(0, bytes); }
 
-// The stored page clipped to what the device sent. The SCSI tool stores the
-// request's whole returned count, so a page runs on in zeros from the
-// request buffer; a rule that read those would build an identifier from
-// bytes no device sent (every short Symmetrix answer the same enclosure
-// 000000000000). The page's own length says where the answer ends:
-// byte 4 + 5 for standard inquiry data, bytes 2-3 + 4 for a VPD page.
+// Two views of a stored page. The SCSI tool stores the request's whole
+// returned count, so a page runs on in zeros from the request buffer and
+// its stored length always exceeds what the device sent.
+//
+// inquiryOf()/vpdOf(): the page clipped to its own length field (byte 4 + 5
+// for standard inquiry data, bytes 2-3 + 4 for a VPD page). Checks on bytes
+// that tell the LUN apart use it: read from the padding, those bytes would be
+// zero for every LUN that answers that short, and two LUNs would share one
+// UDID (every short Symmetrix answer the enclosure 000000000000 and device
+// numbers that repeat on every array; every short Hitachi answer LDEV 0).
+//
+// storedInquiry()/storedVpd(): the page as stored. Checks on an enclosure
+// field whose LUN field is a 16-byte world-wide name (or the disk's own
+// name) keep to the stored length, as the classic rules do: a short
+// enclosure cannot make two LUNs' UDIDs equal.
+// docs/identifiers.md lists which check uses which view.
 CScsiPageView answered(const CScsiPageView &stored, bool standard) {
     uint32_t own = stored.length();
     if (standard && stored.has(0, 5)) own = uint32_t(stored.byte(4)) + 5;
@@ -56,6 +67,8 @@ CScsiPageView answered(const CScsiPageView &stored, bool standard) {
 
 CScsiPageView inquiryOf(const CScsiDeviceData *device) { return answered(device->stdInquiry(), true); }
 CScsiPageView vpdOf(const CScsiDeviceData *device, uint32_t code) { return answered(device->modePage(code), false); }
+CScsiPageView storedInquiry(const CScsiDeviceData *device) { return device->stdInquiry(); }
+CScsiPageView storedVpd(const CScsiDeviceData *device, uint32_t code) { return device->modePage(code); }
 
 // strtol over bytes [from, to] of s (inclusive), as the serial rules read them.
 long fieldValue(const std::string &s, size_t from, size_t to, int base) {
@@ -121,8 +134,9 @@ bool CHpMsaUdidGenerator::claimDevice(CScsiDeviceData *device) {
 
 std::string CHpMsaUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
-    CScsiPageView inq = inquiryOf(device);
-    if (!holds(inq, 120)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
+    // The enclosure is bytes 96-109; the LUN text is the disk's own name.
+    CScsiPageView inq = storedInquiry(device);
+    if (!holds(inq, 110)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     std::string enclosure = inq.text(96, 14);
     CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
     if (!holds(p83, 68)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
@@ -138,7 +152,7 @@ bool CHpEvaUdidGenerator::claimDevice(CScsiDeviceData *device) {
 
 std::string CHpEvaUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
-    CScsiPageView inq = inquiryOf(device);
+    CScsiPageView inq = storedInquiry(device);
     if (!holds(inq, 138)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
     std::string enclosure = groupedHex(inq, 130, 8, 2);
     CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
@@ -228,13 +242,13 @@ std::string CIbmDsUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device
     std::string enclosure;
     if (contains(product, "1724")) {
         // As for the 2107: no UDID with a missing enclosure field.
-        CScsiPageView inq = inquiryOf(device);
+        CScsiPageView inq = storedInquiry(device);
         if (!holds(inq, 43)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE);
         enclosure = "IBM.1724-" + inq.text(kInquiryVendorSpecific, 511);
     } else {
         ibmSerial(device, *this);  // only its checks: the enclosure comes from page 0xD0
         enclosure = "IBM." + product.substr(0, 4) + "-";
-        CScsiPageView pD0 = vpdOf(device, SCSI_VPD_VENDOR_D0);
+        CScsiPageView pD0 = storedVpd(device, SCSI_VPD_VENDOR_D0);
         if (holds(pD0, 24)) enclosure += pD0.hex(8, 16);
     }
     CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
@@ -258,7 +272,7 @@ std::string CEmcClariionUdidGenerator::getUniqueDeviceIDPrefix(CScsiDeviceData *
 
 std::string CEmcClariionUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
-    CScsiPageView pC0 = vpdOf(device, SCSI_VPD_VENDOR_C0);
+    CScsiPageView pC0 = storedVpd(device, SCSI_VPD_VENDOR_C0);
     if (!pC0.present()) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
     // Byte 49 (the serial's length) must be stored before it is believed.
     if (!pC0.has(49, 1) || pC0.length() < uint32_t(pC0.byte(49)) + 50) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE);
@@ -302,12 +316,12 @@ bool CHitachiUdidGenerator::claimDevice(CScsiDeviceData *device) {
 
 std::string CHitachiUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
+    // The rule names bytes 36-56 but reads only 36-47 (serial and LDEV), so
+    // a disk that answers those twelve bytes is named by it.
     CScsiPageView inq = inquiryOf(device);
-    if (!holds(inq, 56)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
-    // The rule names 21 characters (bytes 36-56) but reads only 36-47; byte
-    // 56 is not stored in a 56-byte answer, so it is not taken.
+    if (!holds(inq, kHitachiTextEnd)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
     std::string s;
-    for (uint32_t i = kInquiryVendorSpecific; i < 56; ++i) s += static_cast<char>(inq.byte(i));
+    for (uint32_t i = kInquiryVendorSpecific; i < kHitachiTextEnd; ++i) s += static_cast<char>(inq.byte(i));
     long serial;
     if (startsWith(s, "D6")) serial = fieldValue(s, 4, 7, 16);
     else if (s[0] == '7') serial = fieldValue(s, 0, 7, 10);
@@ -329,7 +343,7 @@ bool CLsiUdidGenerator::claimDevice(CScsiDeviceData *device) {
 
 std::string CLsiUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
-    CScsiPageView pC8 = vpdOf(device, SCSI_VPD_VENDOR_C8);
+    CScsiPageView pC8 = storedVpd(device, SCSI_VPD_VENDOR_C8);
     if (!holds(pC8, 106)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
     std::string enclosure = pC8.hex(90, 16);
     CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);

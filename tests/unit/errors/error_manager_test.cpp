@@ -190,6 +190,13 @@ TEST_F(Forwarding, MessagesGoInTheNativeAndTheDefaultLanguage) {
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].native, "rendo: <MSG_NOT_IN_ANY_BUNDLE>");
     EXPECT_EQ(calls[0].defaultText, "rendo: <MSG_NOT_IN_ANY_BUNDLE>");
+
+    // A peer's severity outside the enum's values reaches the callback as sent.
+    const char peer[] = "<SERIALIZED_MESSAGE MSGID=MSG_X SEVERITY=7>\n</SERIALIZED_MESSAGE>\n";
+    kel_msg_info info{peer, static_cast<uint32_t>(sizeof peer - 1)};
+    m.pushError(CFiMessagePtr(new CFiIcuMessage(&info)));
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].severity, 7);
 }
 
 TEST_F(Forwarding, NothingIsForwardedWithoutInitRecordOrCallback) {

@@ -137,8 +137,12 @@ TEST(SerializedMessage, HostileTextsGiveEmptyOrPartialMessages) {
     EXPECT_EQ(huge->messageId(), std::string(CFiIcuMessage::kMaxIdLength, 'A'));
     EXPECT_EQ(huge->severity(), KEL_SEV_NONE) << "the rest of the identifier is not a severity";
 
-    EXPECT_EQ(readExact("<SERIALIZED_MESSAGE MSGID=X SEVERITY=99>\n")->severity(), KEL_SEV_NONE);
-    EXPECT_EQ(readExact("<SERIALIZED_MESSAGE MSGID=X SEVERITY=-99999999999>")->severity(), KEL_SEV_NONE);
+    // A severity the enum cannot hold is kept as a number and written back.
+    auto odd = readExact("<SERIALIZED_MESSAGE MSGID=X SEVERITY=99>\n");
+    EXPECT_EQ(odd->severity(), KEL_SEV_NONE);
+    EXPECT_EQ(odd->severityNumber(), 99);
+    EXPECT_EQ(textOf(odd->serialize()), "<SERIALIZED_MESSAGE MSGID=X SEVERITY=99>\n</SERIALIZED_MESSAGE>\n");
+    EXPECT_EQ(readExact("<SERIALIZED_MESSAGE MSGID=X SEVERITY=-99999999999>")->severityNumber(), INT32_MIN);
 
     auto noLt = readExact("<SERIALIZED_MESSAGE MSGID=X SEVERITY=3>\n\t<ARGVALUE INDEX=0 TYPE=3>unterminated");
     EXPECT_EQ(noLt->messageId(), "X");
@@ -157,6 +161,36 @@ TEST(SerializedMessage, HostileTextsGiveEmptyOrPartialMessages) {
     std::string withNul = std::string(kTwoArgs, full.find("\t<ARGVALUE INDEX=1")) + '\0' + "\t<ARGVALUE INDEX=1 TYPE=2>7<";
     kel_msg_info longInfo{withNul.c_str(), 100000};
     EXPECT_EQ(CFiIcuMessage(&longInfo).arguments().size(), 1u);
+}
+
+// A '<' in a string value would end it early, so it is written "&lt;"; a
+// value without '<' is written exactly as it is, '&' included, and texts of
+// older peers (no escapes at all) read back as written.
+TEST(SerializedMessage, StringValuesEscapeOnlyWhatBreaksTheReader) {
+    Formattable spec[] = {Formattable(UnicodeString("vol=/dev/a&b;q=1 & x&y"))};
+    CFiIcuMessage m("MSG_ERROR_DEVICE_NOT_FOUND", spec, 1, KEL_SEV_ERROR, "f", 1);
+    EXPECT_EQ(textOf(m.serialize()),
+              "<SERIALIZED_MESSAGE MSGID=MSG_ERROR_DEVICE_NOT_FOUND SEVERITY=3>\n"
+              "\t<ARGVALUE INDEX=0 TYPE=3>vol=/dev/a&b;q=1 & x&y</ARGVALUE>\n"
+              "</SERIALIZED_MESSAGE>\n");
+
+    struct Case { const char *value, *written; } cases[] = {
+        {"a<b", "a&lt;b"},       {"<", "&lt;"},           {"&lt;", "&amp;lt;"},   {"&amp;", "&amp;amp;"},
+        {"&&lt;<", "&&amp;lt;&lt;"}, {"x&", "x&"},         {"&l", "&l"},           {"&am;p", "&am;p"},
+    };
+    for (const Case &c : cases) {
+        Formattable arg[] = {Formattable(UnicodeString::fromUTF8(c.value))};
+        CFiIcuMessage out("ID", arg, 1, KEL_SEV_INFO, "f", 1);
+        std::string text = textOf(out.serialize());
+        EXPECT_NE(text.find(std::string(">") + c.written + "</ARGVALUE>"), std::string::npos) << text;
+        std::vector<Formattable> back = readExact(text)->arguments();
+        ASSERT_EQ(back.size(), 1u) << c.value;
+        EXPECT_EQ(utf8(back[0]), c.value);
+    }
+
+    auto old = readExact("<SERIALIZED_MESSAGE MSGID=X SEVERITY=3>\n\t<ARGVALUE INDEX=0 TYPE=3>R&D &amp co; a&b</ARGVALUE>\n");
+    ASSERT_EQ(old->arguments().size(), 1u);
+    EXPECT_EQ(utf8(old->arguments()[0]), "R&D &amp co; a&b");
 }
 
 TEST(SerializedMessage, EveryTruncationReadsSafely) {

@@ -172,11 +172,16 @@ TEST_F(ConfigTest, InvalidXmlReturnsTheParserCodeAndKeepsTheValues) {
     EXPECT_EQ(pd->configDataList(1).getValue("colour"), "red");
     EXPECT_TRUE(pd->configDataList(1).getXML() == before);
 
-    // On a node without values the failed set leaves it without values.
+    // On a node without values the failed set leaves an empty value list,
+    // so a get answers null instead of the global defaults.
     Node m(L"disk-bad-fresh");
     CFiPrivateDataPtr fresh = privateData(m);
     EXPECT_EQ(run(m, 2, 1, L"garbage <<", nullptr), 3);
-    EXPECT_FALSE(fresh->hasConfigDataList(1));
+    EXPECT_TRUE(fresh->hasConfigDataList(1));
+    EXPECT_TRUE(fresh->configDataList(1).empty());
+    bool getNull = false;
+    EXPECT_EQ(run(m, 1, 1, nullptr, nullptr, &getNull), 0);
+    EXPECT_TRUE(getNull);
 
     // A set without text is traced and succeeds.
     bool noText = false;

@@ -141,6 +141,8 @@ TEST(BaseManagers, WithoutManagersTheOperationsAnswerSafely) {
     EXPECT_EQ(p->getLastError(nullptr), KEL_EINVAL);
     EXPECT_EQ(p->delLastError(&info), 0);
 
+    // Before init no catalog manager is registered to look texts up in:
+    // 3 and a null text, as for any missing required object.
     const wchar_t *text = L"stale";
     EXPECT_EQ(p->errMsg(1, &text), KEL_EINVAL);
     EXPECT_EQ(text, nullptr);

@@ -59,6 +59,8 @@ TEST(CredentialsParser, IncompleteSetIsKeptOnlyForOpenArrays) {
     EXPECT_TRUE(open.front().password.empty());
 }
 
+// Lines ending "\r\n" read as if they ended "\n"; otherwise no quoted value
+// of such a text would be accepted and every credential in it lost.
 TEST(CredentialsParser, ValuesPortsAndMalformedLines) {
     std::list<SFiCredential> list = parse("[STORAGE_MANAGEMENT_SERVICE\\EMC_X\\s]\r\n"
                                           "\"HOSTNAME\"=\"host=a\"\r\n"

@@ -73,5 +73,18 @@ TEST_F(PathTool, CacheKeysReplaceColonsInTheFileNameOnly) {
     EXPECT_EQ(narrow(path), root + "CacheFiles/devHandle/__/UDID##V##P##..##a_.._.._b");
     CFiConfigurationPathTool::getLunKey("UDID##V##P##x/y##1", path);
     EXPECT_EQ(narrow(path), root + "CacheFiles/luns/x_y/UDID##V##P##x_y##1");
-    EXPECT_THROW(CFiConfigurationPathTool::getDevKey("not a udid", path), CFiUdidException);
+}
+
+// The path tool reports by status only: an identifier the parser rejects
+// (each of its four codes) gives -1 and no path, from both functions.
+TEST_F(PathTool, MalformedIdentifiersGiveAStatusNotAnException) {
+    for (const char *udid : {"not a udid", "UDID##V", "UDID##V##P", "UDID##V##P##"}) {
+        for (auto key : {&CFiConfigurationPathTool::getDevKey, &CFiConfigurationPathTool::getLunKey}) {
+            WString path(L"stale");
+            int status = 0;
+            EXPECT_NO_THROW(status = key(udid, path)) << udid;
+            EXPECT_EQ(status, -1) << udid;
+            EXPECT_TRUE(path.empty()) << udid;
+        }
+    }
 }
