@@ -11,7 +11,8 @@
 //
 // A Disk is the logical unit itself (inquiry data, reservations, the record
 // of commands); a Lun is one path from one host to it. Two hosts attaching
-// the same Disk see one reservation state, each as its own initiator.
+// the same Disk see one reservation state, each path of each host as its own
+// I_T nexus (the host's initiator, the path's target port).
 //
 // Handles remember the host they were opened on; calls without a handle
 // (CreateFileW, QueryDosDeviceW, CM_*, SetupDi*, Sleep...) act on the
