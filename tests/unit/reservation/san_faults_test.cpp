@@ -80,7 +80,6 @@ TEST_F(SanFaults, EveryFaultEndsWithItsStatusAndItsCause) {
                                      "] after the failure.";
     const std::string stillRegistered = "Could not remove the registration with key [" + kA + "] on device [" + p1 +
                                         "] after the failure.";
-    const std::string readKeys = "PERSISTENT RESERVE IN (READ KEYS) on [" + p1 + "] ";
     const std::string readReservation = "PERSISTENT RESERVE IN (READ RESERVATION) on [" + p1 + "] ";
     const std::string registerCommand = "PERSISTENT RESERVE OUT (REGISTER AND IGNORE EXISTING KEY) on [" + p1 + "] ";
     const std::string reserveCommand = "PERSISTENT RESERVE OUT (RESERVE) on [" + p1 + "] ";
@@ -104,11 +103,6 @@ TEST_F(SanFaults, EveryFaultEndsWithItsStatusAndItsCause) {
         std::string holder;
     };
     const Row rows[] = {
-        {"BUSY on the first command", false, [](rendo_sim::Disk &d) { d.sanFault(SanFault::Busy); }, Reserve,
-         kRegister, 1098, "Failed to read registration on disk [path] with error [3].", readKeys + busy, "", 0, {}, ""},
-        {"a disk that never answers", false, [](rendo_sim::Disk &d) { d.sanFault(SanFault::TimeOut, 0, -1); },
-         Reserve, kRegister, 1098, "Failed to read registration on disk [path] with error [3].", readKeys + timedOut,
-         "", 10000, {}, ""},
         {"REGISTER carried out, its answer timed out", false,
          [](rendo_sim::Disk &d) { d.sanFault(SanFault::TimeOutAfterExecuting, 0, 1, 0x5F); }, Reserve, kRegister,
          1098, "Failed to register disk [path] with error [3].", registerCommand + timedOut, unregistered, 10000, {},
