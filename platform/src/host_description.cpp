@@ -80,7 +80,9 @@ struct Parser {
     bool address(const std::string &v, ScsiAddress &a) {
         std::istringstream in(v);
         std::string f[4], word, port, extra;
-        if (!(in >> f[0] >> f[1] >> f[2] >> f[3]) || ((in >> word) && (word != "target-port" || !(in >> port) || (in >> extra))))
+        bool well = static_cast<bool>(in >> f[0] >> f[1] >> f[2] >> f[3]);
+        if (well && (in >> word)) well = word == "target-port" && (in >> port) && !(in >> extra);
+        if (!well)
             return fail("an address is PORT BUS TARGET LUN [target-port N]");
         uint64_t n[4];
         for (int i = 0; i < 4; ++i)
