@@ -79,9 +79,11 @@ struct Parser {
 
     bool address(const std::string &v, ScsiAddress &a) {
         std::istringstream in(v);
-        std::string f[4], extra;
-        if (!(in >> f[0] >> f[1] >> f[2] >> f[3]) || (in >> extra))
-            return fail("an address is PORT BUS TARGET LUN");
+        std::string f[4], word, port, extra;
+        bool well = static_cast<bool>(in >> f[0] >> f[1] >> f[2] >> f[3]);
+        if (well && (in >> word)) well = word == "target-port" && (in >> port) && !(in >> extra);
+        if (!well)
+            return fail("an address is PORT BUS TARGET LUN [target-port N]");
         uint64_t n[4];
         for (int i = 0; i < 4; ++i)
             if (!number(f[i], 255, n[i])) return false;
@@ -89,6 +91,9 @@ struct Parser {
         a.bus = static_cast<uint8_t>(n[1]);
         a.target = static_cast<uint8_t>(n[2]);
         a.lun = static_cast<uint8_t>(n[3]);
+        uint64_t tp = 0;
+        if (!port.empty() && (!number(port, 0xFFFF, tp) || tp == 0)) return fail("a target port is 1 to 65535");
+        a.targetPort = static_cast<uint32_t>(tp);
         return true;
     }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <set>
 
 namespace rendo_sim {
 
@@ -13,6 +14,7 @@ namespace {
 
 const uint8_t kGood = 0x00;
 const uint8_t kCheckCondition = 0x02;
+const uint8_t kBusy = 0x08;
 const uint8_t kReservationConflict = 0x18;
 const uint8_t kIllegalRequest = 0x05;
 
@@ -218,46 +220,81 @@ DiskSpec &DiskSpec::respond(const std::vector<uint8_t> &cdbPrefix, const std::ve
 // ------------------------------------------------------------------- Disk
 
 struct Disk::Impl {
+    // An I_T nexus: initiator name and target port.
+    struct Nexus {
+        std::string initiator;
+        uint32_t port = 0;
+        bool operator==(const Nexus &o) const { return port == o.port && initiator == o.initiator; }
+        bool operator<(const Nexus &o) const { return port != o.port ? port < o.port : initiator < o.initiator; }
+    };
+    struct UnitAttention {
+        uint8_t asc, ascq;
+        std::string initiator;       // empty: every initiator
+        std::set<Nexus> reported;
+    };
+    struct Scripted {
+        SanFault kind;
+        int opcode;
+        unsigned after;
+        int times;
+    };
+
     mutable std::mutex mutex;
     std::vector<CommandRecord> log;
     std::vector<Fault> faults;
+    std::vector<Scripted> sanFaults;
+    std::vector<UnitAttention> attentions;
+    std::set<uint32_t> targetPorts;
     // Persistent reservations.
     uint32_t generation = 0;
     std::vector<Registration> regs;
     bool reserved = false;
-    std::string holder;
+    Nexus holder;
     uint8_t type = 0;
 
-    Registration *find(const std::string &initiator) {
+    static Nexus nexusOf(const Registration &r) { return {r.initiator, r.targetPort}; }
+    Registration *find(const Nexus &n) {
         for (auto &r : regs)
-            if (r.initiator == initiator) return &r;
+            if (nexusOf(r) == n) return &r;
         return nullptr;
     }
     static bool allRegistrants(uint8_t t) { return t == 7 || t == 8; }
-    bool isHolder(const std::string &initiator) {
+    // Registrants-only types keep the one nexus that reserved as holder;
+    // all-registrants types make every registered nexus one.
+    bool isHolder(const Nexus &n) {
         if (!reserved) return false;
-        if (allRegistrants(type)) return find(initiator) != nullptr;
-        return holder == initiator;
+        if (allRegistrants(type)) return find(n) != nullptr;
+        return holder == n;
     }
     uint64_t reservationKey() {
         if (!reserved || allRegistrants(type)) return 0;
         Registration *r = find(holder);
         return r ? r->key : 0;
     }
-    void unregister(const std::string &initiator) {
-        bool wasHolder = reserved && !allRegistrants(type) && holder == initiator;
-        regs.erase(std::remove_if(regs.begin(), regs.end(),
-                                  [&](const Registration &r) { return r.initiator == initiator; }),
-                   regs.end());
-        if (wasHolder || (reserved && allRegistrants(type) && regs.empty())) {
-            reserved = false;
-            holder.clear();
-            type = 0;
-        }
+    void releaseReservation() {
+        reserved = false;
+        holder = Nexus();
+        type = 0;
     }
-    ScsiResult prOut(const ScsiRequest &req, const std::string &initiator);
+    void unregister(const Nexus &n) {
+        bool wasHolder = reserved && !allRegistrants(type) && holder == n;
+        regs.erase(std::remove_if(regs.begin(), regs.end(), [&](const Registration &r) { return nexusOf(r) == n; }),
+                   regs.end());
+        if (wasHolder || (reserved && allRegistrants(type) && regs.empty())) releaseReservation();
+    }
+    void registerNexus(const Nexus &n, uint64_t key) {
+        if (Registration *r = find(n)) r->key = key;
+        else regs.push_back({n.initiator, key, n.port});
+    }
+    // REGISTER with ALL_TG_PT: every target port of the logical unit.
+    void registerAllPorts(const Nexus &n, uint64_t key) {
+        registerNexus(n, key);
+        for (uint32_t port : targetPorts) registerNexus({n.initiator, port}, key);
+    }
+    ScsiResult prOut(const ScsiRequest &req, const Nexus &nexus);
     ScsiResult prIn(const ScsiRequest &req);
-    bool mediaConflict(const std::string &initiator, bool write);
+    bool mediaConflict(const Nexus &nexus, bool write);
+    bool pendingAttention(const Nexus &nexus, uint8_t opcode, ScsiResult &result);
 };
 
 Disk::Disk(DiskSpec desc) : m_spec(std::move(desc)), m_impl(new Impl) {}
@@ -310,7 +347,7 @@ std::vector<uint8_t> Disk::vpdPage(uint8_t code) const {
     return {};
 }
 
-bool Disk::Impl::mediaConflict(const std::string &initiator, bool write) {
+bool Disk::Impl::mediaConflict(const Nexus &initiator, bool write) {
     if (!reserved || isHolder(initiator)) return false;
     switch (type) {
     case 1: return write;                           // write exclusive
@@ -321,7 +358,7 @@ bool Disk::Impl::mediaConflict(const std::string &initiator, bool write) {
     }
 }
 
-ScsiResult Disk::Impl::prOut(const ScsiRequest &req, const std::string &initiator) {
+ScsiResult Disk::Impl::prOut(const ScsiRequest &req, const Nexus &nexus) {
     const uint8_t *cdb = req.cdb;
     if (req.cdbLength < 10) return check(kIllegalRequest, 0x24, 0x00);
     uint8_t action = cdb[1] & 0x1F;
@@ -333,36 +370,39 @@ ScsiResult Disk::Impl::prOut(const ScsiRequest &req, const std::string &initiato
         return check(kIllegalRequest, 0x26, 0x00);
     uint64_t key = readBe64(req.data);
     uint64_t saKey = readBe64(req.data + 8);
-    if (req.data[20] & 0x0D)  // SPEC_I_PT, ALL_TG_PT, APTPL: not offered
+    if (req.data[20] & 0x09)  // SPEC_I_PT, APTPL: not offered
         return check(kIllegalRequest, 0x26, 0x00);
-    Registration *me = find(initiator);
+    // ALL_TG_PT counts for the two registering actions only.
+    bool allPorts = (req.data[20] & 0x04) != 0;
+    Registration *me = find(nexus);
     bool needsType = action == 1 || action == 2 || action == 4 || action == 5;
     bool validType = t == 1 || t == 3 || t == 5 || t == 6 || t == 7 || t == 8;
     switch (action) {
-    case 0:  // REGISTER
+    case 0:  // REGISTER: only the nexus it arrives on, unless ALL_TG_PT
         if (!me) {
             if (key != 0) return status(kReservationConflict);
-            if (saKey != 0) {
-                regs.push_back({initiator, saKey});
-                ++generation;
-            }
+            if (saKey == 0) return status(kGood);  // nothing to register, nothing to remove
+            if (allPorts) registerAllPorts(nexus, saKey);
+            else registerNexus(nexus, saKey);
+            ++generation;
             return status(kGood);
         }
         if (me->key != key) return status(kReservationConflict);
-        if (saKey == 0) unregister(initiator);
+        if (saKey == 0) unregister(nexus);
+        else if (allPorts) registerAllPorts(nexus, saKey);
         else me->key = saKey;
         ++generation;
         return status(kGood);
     case 6:  // REGISTER AND IGNORE EXISTING KEY
         if (saKey == 0) {
             if (me) {
-                unregister(initiator);
+                unregister(nexus);
                 ++generation;
             }
             return status(kGood);
         }
-        if (me) me->key = saKey;
-        else regs.push_back({initiator, saKey});
+        if (allPorts) registerAllPorts(nexus, saKey);
+        else registerNexus(nexus, saKey);
         ++generation;
         return status(kGood);
     default:
@@ -375,41 +415,38 @@ ScsiResult Disk::Impl::prOut(const ScsiRequest &req, const std::string &initiato
     case 1:  // RESERVE
         if (!reserved) {
             reserved = true;
-            holder = initiator;
+            holder = nexus;
             type = t;
             return status(kGood);
         }
-        if (isHolder(initiator) && type == t) return status(kGood);
+        if (isHolder(nexus) && type == t) return status(kGood);
         return status(kReservationConflict);
-    case 2:  // RELEASE
-        if (!reserved || !isHolder(initiator)) return status(kGood);
+    case 2:  // RELEASE: only the holder's releases anything
+        if (!reserved || !isHolder(nexus)) return status(kGood);
         if (scope != 0 || type != t) return check(kIllegalRequest, 0x26, 0x04);  // invalid release
-        reserved = false;
-        holder.clear();
-        type = 0;
+        releaseReservation();
         return status(kGood);
     case 3:  // CLEAR
         regs.clear();
-        reserved = false;
-        holder.clear();
-        type = 0;
+        releaseReservation();
         ++generation;
         return status(kGood);
     case 4:
     case 5: {  // PREEMPT, PREEMPT AND ABORT (no tasks to abort here)
+        // Every nexus registered with the key goes, except the one preempting.
         auto removeKey = [&](uint64_t k) {
             size_t before = regs.size();
             regs.erase(std::remove_if(regs.begin(), regs.end(),
-                                      [&](const Registration &r) { return r.key == k && r.initiator != initiator; }),
+                                      [&](const Registration &r) { return r.key == k && !(nexusOf(r) == nexus); }),
                        regs.end());
             return before - regs.size();
         };
         if (reserved && allRegistrants(type)) {
             if (saKey == 0) {
                 regs.erase(std::remove_if(regs.begin(), regs.end(),
-                                          [&](const Registration &r) { return r.initiator != initiator; }),
+                                          [&](const Registration &r) { return !(nexusOf(r) == nexus); }),
                            regs.end());
-                holder = initiator;
+                holder = nexus;
                 type = t;
             } else if (removeKey(saKey) == 0) {
                 return status(kReservationConflict);
@@ -418,15 +455,10 @@ ScsiResult Disk::Impl::prOut(const ScsiRequest &req, const std::string &initiato
             return status(kGood);
         }
         if (reserved && saKey == reservationKey()) {
-            // The holder (and every registration with its key) goes; the
-            // preemptor holds the reservation with the new type.
-            std::string oldHolder = holder;
+            // The holder's key goes (the holder with it, unless it is the
+            // preemptor); the preemptor holds with the new type.
             removeKey(saKey);
-            if (oldHolder != initiator)
-                regs.erase(std::remove_if(regs.begin(), regs.end(),
-                                          [&](const Registration &r) { return r.initiator == oldHolder; }),
-                           regs.end());
-            holder = initiator;
+            holder = nexus;
             type = t;
             ++generation;
             return status(kGood);
@@ -439,6 +471,17 @@ ScsiResult Disk::Impl::prOut(const ScsiRequest &req, const std::string &initiato
     default:
         return check(kIllegalRequest, 0x24, 0x00);
     }
+}
+
+bool Disk::Impl::pendingAttention(const Nexus &nexus, uint8_t opcode, ScsiResult &result) {
+    if (opcode == 0x12 || opcode == 0xA0) return false;  // INQUIRY, REPORT LUNS: neither report nor clear it
+    for (UnitAttention &ua : attentions) {
+        if (!ua.initiator.empty() && ua.initiator != nexus.initiator) continue;
+        if (!ua.reported.insert(nexus).second) continue;
+        result = check(0x06, ua.asc, ua.ascq);
+        return true;
+    }
+    return false;
 }
 
 ScsiResult Disk::Impl::prIn(const ScsiRequest &req) {
@@ -478,6 +521,26 @@ ScsiResult Disk::Impl::prIn(const ScsiRequest &req) {
 }
 
 ScsiResult Disk::execute(const ScsiRequest &req, const std::string &initiator, DiskBackend *backend) {
+    return execute(req, initiator, kDefaultTargetPort, backend);
+}
+
+uint32_t Disk::defaultTargetPort(const ScsiAddress &a) {
+    if (a.targetPort != 0) return a.targetPort;
+    return (uint32_t{a.port} << 16 | uint32_t{a.bus} << 8 | a.target) + 1;
+}
+
+void Disk::addTargetPort(uint32_t port) {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->targetPorts.insert(port);
+}
+
+std::vector<uint32_t> Disk::targetPorts() const {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    return std::vector<uint32_t>(m_impl->targetPorts.begin(), m_impl->targetPorts.end());
+}
+
+ScsiResult Disk::execute(const ScsiRequest &req, const std::string &initiator, uint32_t targetPort,
+                         DiskBackend *backend) {
     CommandRecord rec;
     if (req.cdb != nullptr) rec.cdb.assign(req.cdb, req.cdb + req.cdbLength);
     rec.direction = req.direction;
@@ -485,6 +548,8 @@ ScsiResult Disk::execute(const ScsiRequest &req, const std::string &initiator, D
     if (req.direction == DataDirection::Out && req.data != nullptr)
         rec.dataOut.assign(req.data, req.data + req.dataLength);
     rec.initiator = initiator;
+    rec.targetPort = targetPort;
+    const Impl::Nexus nexus{initiator, targetPort};
 
     ScsiResult result;
     bool faulted = false;
@@ -493,6 +558,39 @@ ScsiResult Disk::execute(const ScsiRequest &req, const std::string &initiator, D
     if (req.cdb == nullptr || req.cdbLength == 0) {
         result = check(kIllegalRequest, 0x20, 0x00);
         faulted = true;
+    }
+    // What the SAN does to the command before (or instead of) answering it.
+    bool loseAnswer = false;
+    SanFault lost = SanFault::Busy;
+    for (auto it = m_impl->sanFaults.begin(); !faulted && it != m_impl->sanFaults.end(); ++it) {
+        Impl::Scripted &f = *it;
+        if (f.times == 0 || (f.opcode >= 0 && f.opcode != req.cdb[0])) continue;
+        if (f.after > 0) {
+            --f.after;
+            continue;
+        }
+        if (f.times > 0) --f.times;
+        if (f.kind == SanFault::TimeOutAfterExecuting || f.kind == SanFault::TransportDropAfterExecuting) {
+            loseAnswer = true;
+            lost = f.kind;
+            break;
+        }
+        faulted = true;
+        if (f.kind == SanFault::Busy) {
+            result = status(kBusy);
+        } else {
+            result.transportError = true;
+            result.timedOut = f.kind == SanFault::TimeOut;
+            result.transportMessage = result.timedOut ? "command timed out" : "transport dropped";
+        }
+        break;
+    }
+    if (!faulted && m_impl->pendingAttention(nexus, req.cdb[0], result)) {
+        faulted = true;
+        if (req.cdb[0] == 0x03) {  // REQUEST SENSE hands the condition over as data
+            std::vector<uint8_t> sense = result.sense;
+            result = dataIn(req, sense, req.cdbLength >= 5 ? req.cdb[4] : 0);
+        }
     }
     for (auto it = m_impl->faults.begin(); !faulted && it != m_impl->faults.end(); ++it) {
         Fault &f = *it;
@@ -552,10 +650,10 @@ ScsiResult Disk::execute(const ScsiRequest &req, const std::string &initiator, D
         } else if (op == 0x5E) {
             result = m_impl->prIn(req);
         } else if (op == 0x5F) {
-            result = m_impl->prOut(req, initiator);
+            result = m_impl->prOut(req, nexus);
         } else if (op == 0x28 || op == 0x88 || op == 0x2A || op == 0x8A) {  // READ / WRITE (10, 16)
             bool write = op == 0x2A || op == 0x8A;
-            if (m_impl->mediaConflict(initiator, write)) {
+            if (m_impl->mediaConflict(nexus, write)) {
                 result = status(kReservationConflict);
             } else if (write) {
                 result = status(kGood);
@@ -573,6 +671,13 @@ ScsiResult Disk::execute(const ScsiRequest &req, const std::string &initiator, D
         }
     }
     if (truncateTo != SIZE_MAX && result.dataTransferred > truncateTo) result.dataTransferred = truncateTo;
+    if (loseAnswer) {
+        // Carried out, but the initiator never hears of it.
+        result = ScsiResult();
+        result.transportError = true;
+        result.timedOut = lost == SanFault::TimeOutAfterExecuting;
+        result.transportMessage = result.timedOut ? "command timed out" : "transport dropped";
+    }
     rec.status = result.transportError ? 0xFF : result.status;
     m_impl->log.push_back(std::move(rec));
     return result;
@@ -608,7 +713,8 @@ ReservationState Disk::reservation() const {
     s.generation = m_impl->generation;
     s.registrations = m_impl->regs;
     s.reserved = m_impl->reserved;
-    s.holder = m_impl->holder;
+    s.holder = m_impl->holder.initiator;
+    s.holderTargetPort = m_impl->holder.port;
     s.key = m_impl->reservationKey();
     s.type = m_impl->type;
     return s;
@@ -617,9 +723,7 @@ ReservationState Disk::reservation() const {
 void Disk::clearReservations() {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->regs.clear();
-    m_impl->reserved = false;
-    m_impl->holder.clear();
-    m_impl->type = 0;
+    m_impl->releaseReservation();
 }
 
 Disk &Disk::failCommand(uint8_t opcode, uint8_t senseKey, uint8_t asc, uint8_t ascq, int times, int page) {
@@ -640,9 +744,33 @@ Disk &Disk::truncate(uint8_t opcode, size_t bytes, int times, int page) {
     return *this;
 }
 
+Disk &Disk::sanFault(SanFault kind, unsigned after, int times, int opcode) {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->sanFaults.push_back({kind, opcode, after, times});
+    return *this;
+}
+
+Disk &Disk::unitAttention(uint8_t asc, uint8_t ascq, const std::string &initiator) {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->attentions.push_back({asc, ascq, initiator, {}});
+    return *this;
+}
+
+Disk &Disk::powerOnReset() {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->regs.clear();
+    m_impl->releaseReservation();
+    m_impl->generation = 0;
+    m_impl->attentions.clear();
+    m_impl->attentions.push_back({0x29, 0x00, std::string(), {}});
+    return *this;
+}
+
 void Disk::clearFaults() {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->faults.clear();
+    m_impl->sanFaults.clear();
+    m_impl->attentions.clear();
 }
 
 } // namespace rendo_sim

@@ -406,6 +406,8 @@ uint32_t Lun::claimLevel() const {
     return m_claimLevel;
 }
 
+uint32_t Lun::targetPort() const { return Disk::defaultTargetPort(m_address); }
+
 Lun &Lun::clearFaults() {
     std::lock_guard<std::mutex> lock(m_host->mutex());
     m_openFailures = 0;
@@ -504,6 +506,7 @@ Lun &Host::addDisk(const DiskSpec &desc, ScsiAddress address) {
 }
 
 Lun &Host::attach(std::shared_ptr<Disk> disk, ScsiAddress address) {
+    disk->addTargetPort(Disk::defaultTargetPort(address));
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->adapter(address.port);
     std::unique_ptr<Lun> l(new Lun(this, std::move(disk), address, m_impl->nextLunId++));
@@ -880,6 +883,8 @@ struct Resolved {
     DiskBackend *backend = nullptr;
     std::string backendError;
     std::string initiator;
+    uint32_t targetPort = 0;
+    std::shared_ptr<Host> host;
     ScsiAddress address;
     uint32_t alignmentMask = 0;
     bool iscsiBus = false;
@@ -901,7 +906,23 @@ ScsiResult runCommand(Resolved &r, const uint8_t *cdb, size_t cdbLength, DataDir
         res.transportMessage = r.backendError;
         return res;
     }
-    return r.disk->execute(req, r.initiator, r.backend);
+    return r.disk->execute(req, r.initiator, r.targetPort, r.backend);
+}
+
+// A command that got no answer holds its caller for the request's time-out,
+// on the host's clock.
+void waitTimeOut(Host &host, uint32_t seconds) {
+    uint64_t ms = uint64_t{seconds} * 1000;
+    {
+        Host::Impl &im = HostAccess::impl(host);
+        std::lock_guard<std::mutex> lock(host.mutex());
+        if (im.virtualClock) {
+            im.virtualNow += ms;
+            im.settle();
+            return;
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 BOOL passThrough(Resolved &r, bool direct, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned) {
@@ -943,6 +964,10 @@ BOOL passThrough(Resolved &r, bool direct, LPVOID in, DWORD inSize, LPVOID out, 
                         : spt.DataIn == SCSI_IOCTL_DATA_OUT ? DataDirection::Out
                                                             : DataDirection::In;
     ScsiResult res = runCommand(r, spt.Cdb, spt.CdbLength, dir, data, length, spt.TimeOutValue);
+    if (res.timedOut) {
+        if (r.host) waitTimeOut(*r.host, spt.TimeOutValue);
+        return fail(ERROR_SEM_TIMEOUT);
+    }
     if (res.transportError) return fail(ERROR_IO_DEVICE);
     size_t moved = std::min(res.dataTransferred, length);
     spt.ScsiStatus = res.status;
@@ -1045,6 +1070,8 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD code, LPVOID in, DWORD inSize, LPVOID
         }
         r.disk = l.m_disk;
         r.initiator = im.who.initiatorName;
+        r.targetPort = Disk::defaultTargetPort(l.m_address);
+        r.host = h->host;
         r.address = l.m_address;
         Adapter &a = im.adapter(l.m_address.port);
         r.alignmentMask = a.alignmentMask;

@@ -36,6 +36,12 @@ std::string joinKeys(const std::vector<std::string> &keys) {
     return joined;
 }
 
+bool listsKey(const std::vector<std::string> &keys, const std::string &hostKey) {
+    for (const std::string &registeredKey : keys)
+        if (registeredKey.find(hostKey) != std::string::npos) return true;
+    return false;
+}
+
 } // namespace
 
 void CDevicePlugin::setReservationDiskFactory(ReservationDiskFactory factory) {
@@ -110,66 +116,93 @@ int CDevicePlugin::diskReserve(const std::string &diskPath, const std::string &k
     return runReservationFlow(diskPath, kReserveGuardLine, kStatusReserveFailed, [&]() -> int {
         bool registered = false;
         std::unique_ptr<ReservationDisk> disk = createReservationDisk(diskPath);
+        // Set from the REGISTER of a key the disk did not list before until
+        // the reservation is this host's: a failure in between (a RESERVE
+        // that loses a race, a time-out, a dropped link) must not leave the
+        // host a registrant, with write access under another host's type-5
+        // reservation that its own release would never remove. A command
+        // that got no answer may have been carried out, so this holds from
+        // the moment the REGISTER is sent.
+        bool cleanUpOnFailure = false;
+        auto steps = [&]() -> int {
+            if (flags & kFlagRegister) {
+                std::vector<std::string> keys = disk->readDiskRegistration();
+                trace(3, "Found registration on disk [%s] using key(s) [%s].", path, joinKeys(keys).c_str());
+                cleanUpOnFailure = !listsKey(keys, hostKey);
+                if (disk->registerDisk(key, true) != 0) {
+                    trace(1, "Failed to register key [%s] on device [%s]", key.c_str(), path);
+                    return kStatusReserveFailed;
+                }
+                trace(3, "Host registration on device [%s] with key [%s] completed.", path, key.c_str());
+                registered = true;
+            }
 
-        if (flags & kFlagRegister) {
-            std::vector<std::string> keys = disk->readDiskRegistration();
-            trace(3, "Found registration on disk [%s] using key(s) [%s].", path, joinKeys(keys).c_str());
-            if (disk->registerDisk(key, true) != 0) {
-                trace(1, "Failed to register key [%s] on device [%s]", key.c_str(), path);
+            std::vector<SReservationRecord> records = disk->readDiskReservation();
+            bool hostHoldsIt = false;
+            for (const SReservationRecord &record : records) {
+                trace(3, "Found reservation(%d) using key [%s] for disk [%s].", record.type, record.key.c_str(), path);
+                if (record.key == hostKey) hostHoldsIt = true;
+            }
+            if (hostHoldsIt) trace(3, "Host already have reservation on device [%s] with key [%s]", path, key.c_str());
+
+            if (!records.empty()) {
+                // Only the first holder is ever preempted.
+                const std::string victimKey = records.front().key;
+                if (flags & kFlagPreempt) {
+                    trace(3, "Prempting reservetion with key [%s].", victimKey.c_str());
+                    if (disk->premptDisk(key, victimKey, true, false, true, false) != 0) {
+                        trace(1, "FAILED to prempt the reservation for victim key[%s] using key [%s] on disk [%s].",
+                              victimKey.c_str(), key.c_str(), path);
+                        if (registered) disk->unregisterDisk(key);
+                        return kStatusReserveFailed;
+                    }
+                    cleanUpOnFailure = false;
+                    trace(3, "Successfully preempted the reservation on the disk [%s].", path);
+                    trace(3,
+                          "Registering disk [%s] with key [%s] again just in case  preempt operation has left some of "
+                          "the paths unregistered.",
+                          path, key.c_str());
+                    if (disk->registerDisk(key, true) != 0) {
+                        trace(1, "Register after preempt failed using key [%s] on device [%s]", key.c_str(), path);
+                        return kStatusReserveFailed;
+                    }
+                    return 0;
+                }
+                if (hostHoldsIt) {
+                    trace(3, "Host already have reservation on device [%s] with key [%s]", path, key.c_str());
+                    return 0;
+                }
+                trace(1,
+                      "Could not reserve the disk as the disk is already reserved by key [%s]But the preempt flag "
+                      "is not set.",
+                      victimKey.c_str());
+                if (registered) disk->unregisterDisk(key);
+                return kStatusReservedByOther;
+            }
+
+            if (disk->reserveDisk(key, false, true, false) != 0) {
+                trace(1, "FAILED to reserve the disk [%s] with key [%s].", path, key.c_str());
+                if (registered) disk->unregisterDisk(key);
                 return kStatusReserveFailed;
             }
-            trace(3, "Host registration on device [%s] with key [%s] completed.", path, key.c_str());
-            registered = true;
-        }
-
-        std::vector<SReservationRecord> records = disk->readDiskReservation();
-        bool hostHoldsIt = false;
-        for (const SReservationRecord &record : records) {
-            trace(3, "Found reservation(%d) using key [%s] for disk [%s].", record.type, record.key.c_str(), path);
-            if (record.key == hostKey) hostHoldsIt = true;
-        }
-        if (hostHoldsIt) trace(3, "Host already have reservation on device [%s] with key [%s]", path, key.c_str());
-
-        if (!records.empty()) {
-            // Only the first holder is ever preempted.
-            const std::string victimKey = records.front().key;
-            if (flags & kFlagPreempt) {
-                trace(3, "Prempting reservetion with key [%s].", victimKey.c_str());
-                if (disk->premptDisk(key, victimKey, true, false, true, false) != 0) {
-                    trace(1, "FAILED to prempt the reservation for victim key[%s] using key [%s] on disk [%s].",
-                          victimKey.c_str(), key.c_str(), path);
-                    if (registered) disk->unregisterDisk(key);
-                    return kStatusReserveFailed;
+            trace(3, "Successfully reserved the disk [%s].", path);
+            return 0;
+        };
+        try {
+            return steps();
+        } catch (...) {
+            if (cleanUpOnFailure) {
+                try {
+                    disk->unregisterDisk(key);
+                    trace(2, "Removed the registration with key [%s] on device [%s] after the failure.", key.c_str(),
+                          path);
+                } catch (...) {
+                    trace(1, "Could not remove the registration with key [%s] on device [%s] after the failure.",
+                          key.c_str(), path);
                 }
-                trace(3, "Successfully preempted the reservation on the disk [%s].", path);
-                trace(3,
-                      "Registering disk [%s] with key [%s] again just in case  preempt operation has left some of "
-                      "the paths unregistered.",
-                      path, key.c_str());
-                if (disk->registerDisk(key, true) != 0) {
-                    trace(1, "Register after preempt failed using key [%s] on device [%s]", key.c_str(), path);
-                    return kStatusReserveFailed;
-                }
-                return 0;
             }
-            if (hostHoldsIt) {
-                trace(3, "Host already have reservation on device [%s] with key [%s]", path, key.c_str());
-                return 0;
-            }
-            trace(1, "Could not reserve the disk as the disk is already reserved by key [%s]But the preempt flag is "
-                     "not set.",
-                  victimKey.c_str());
-            if (registered) disk->unregisterDisk(key);
-            return kStatusReservedByOther;
+            throw;
         }
-
-        if (disk->reserveDisk(key, false, true, false) != 0) {
-            trace(1, "FAILED to reserve the disk [%s] with key [%s].", path, key.c_str());
-            if (registered) disk->unregisterDisk(key);
-            return kStatusReserveFailed;
-        }
-        trace(3, "Successfully reserved the disk [%s].", path);
-        return 0;
     });
 }
 
@@ -202,6 +235,19 @@ int CDevicePlugin::diskRelease(const std::string &diskPath, const std::string &k
 
         if (!(flags & kFlagRelease)) return 0;
 
+        // Removes this host's registration when the disk lists its key.
+        auto unregisterHost = [&]() -> int {
+            std::vector<std::string> keys = disk->readDiskRegistration();
+            trace(3, "Found registration on disk [%s] using key(s) [%s].", path, joinKeys(keys).c_str());
+            if (!listsKey(keys, hostKey)) {
+                trace(3, "Host does not have registration on device [%s] with key [%s]", path, key.c_str());
+            } else if (disk->unregisterDisk(key) != 0) {
+                trace(1, "Failed to unregister key [%s] on device [%s]", key.c_str(), path);
+                return kStatusReleaseFailed;
+            }
+            return 0;
+        };
+
         std::vector<SReservationRecord> records = disk->readDiskReservation();
         bool found = false;
         for (const SReservationRecord &record : records) {
@@ -216,6 +262,16 @@ int CDevicePlugin::diskRelease(const std::string &diskPath, const std::string &k
             if (!records.empty()) {
                 trace(2, "Some other host has reservation on the device [%s] with key [%s]", path,
                       records.front().key.c_str());
+                // A registration kept here would let this host write under
+                // the other's registrants-only reservation, and every later
+                // release would stop at this point again: remove it now.
+                if (flags & kFlagRegister) {
+                    try {
+                        unregisterHost();
+                    } catch (const CPGRException &) {
+                        trace(1, "Failed to unregister key [%s] on device [%s]", key.c_str(), path);
+                    }
+                }
                 return kStatusReservedByOtherHost;
             }
         } else if (disk->releaseDisk(key, false, true, false) != 0) {
@@ -223,20 +279,7 @@ int CDevicePlugin::diskRelease(const std::string &diskPath, const std::string &k
             return kStatusReleaseFailed;
         }
 
-        if (flags & kFlagRegister) {
-            std::vector<std::string> keys = disk->readDiskRegistration();
-            trace(3, "Found registration on disk [%s] using key(s) [%s].", path, joinKeys(keys).c_str());
-            bool registered = false;
-            for (const std::string &registeredKey : keys) {
-                if (registeredKey.find(hostKey) != std::string::npos) registered = true;
-            }
-            if (!registered) {
-                trace(3, "Host does not have registration on device [%s] with key [%s]", path, key.c_str());
-            } else if (disk->unregisterDisk(key) != 0) {
-                trace(1, "Failed to unregister key [%s] on device [%s]", key.c_str(), path);
-                return kStatusReleaseFailed;
-            }
-        }
+        if (flags & kFlagRegister) return unregisterHost();
         return 0;
     });
 }

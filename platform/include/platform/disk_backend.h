@@ -31,6 +31,7 @@ struct ScsiResult {
     std::vector<uint8_t> sense;     // fixed-format sense data when status is CHECK CONDITION
     bool transportError = false;    // the command never reached the logical unit
     std::string transportMessage;   // why, for traces and tests
+    bool timedOut = false;          // no answer within the request's time-out (with transportError)
 };
 
 class DiskBackend {

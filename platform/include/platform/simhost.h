@@ -11,7 +11,8 @@
 //
 // A Disk is the logical unit itself (inquiry data, reservations, the record
 // of commands); a Lun is one path from one host to it. Two hosts attaching
-// the same Disk see one reservation state, each as its own initiator.
+// the same Disk see one reservation state, each path of each host as its own
+// I_T nexus (the host's initiator, the path's target port).
 //
 // Handles remember the host they were opened on; calls without a handle
 // (CreateFileW, QueryDosDeviceW, CM_*, SetupDi*, Sleep...) act on the
@@ -39,6 +40,10 @@ struct ScsiAddress {
     uint8_t bus = 0;
     uint8_t target = 0;
     uint8_t lun = 0;
+    // Relative identifier of the array's target port this path goes
+    // through; 0 derives one from the fields above (Disk::defaultTargetPort),
+    // so two paths of one host are two I_T nexuses.
+    uint32_t targetPort = 0;
 };
 
 // One command as the disk received it.
@@ -48,6 +53,7 @@ struct CommandRecord {
     size_t dataLength = 0;          // bytes the request offered
     std::vector<uint8_t> dataOut;   // parameter data, for data-out commands
     std::string initiator;          // initiator name of the sending host
+    uint32_t targetPort = 0;        // target port it came through
     uint8_t status = 0;             // SCSI status answered (0xFF: transport failure)
     uint8_t opcode() const { return cdb.empty() ? 0xFF : cdb[0]; }
 };
@@ -97,16 +103,26 @@ struct DiskSpec {
 
 std::vector<uint8_t> parseHex(const std::string &hex, bool *ok = nullptr);
 
+// What a SAN does to a command besides answering it. The TimeOut kinds make
+// the pass-through wait the request's TimeOutValue on the host clock and
+// fail with ERROR_SEM_TIMEOUT; the TransportDrop kinds fail it at once with
+// ERROR_IO_DEVICE. The ...AfterExecuting kinds lose only the answer: the
+// logical unit has carried the command out.
+enum class SanFault { Busy, TimeOut, TimeOutAfterExecuting, TransportDrop, TransportDropAfterExecuting };
+
 // SPC-3 persistent-reservation state, for assertions.
+// One per registered I_T nexus: initiator and target port.
 struct Registration {
     std::string initiator;
     uint64_t key = 0;
+    uint32_t targetPort = 0;
 };
 struct ReservationState {
     uint32_t generation = 0;
     std::vector<Registration> registrations;  // in registration order
     bool reserved = false;
     std::string holder;                       // initiator of the reservation holder
+    uint32_t holderTargetPort = 0;            // and the target port of its nexus
     uint64_t key = 0;
     uint8_t type = 0;
 };
@@ -126,6 +142,17 @@ public:
     // One command from `initiator`; `backend` (the host's iSCSI session) when
     // the disk is iSCSI-backed, null for the built-in model.
     ScsiResult execute(const ScsiRequest &request, const std::string &initiator, DiskBackend *backend);
+    // The same through one target port: registrations and the reservation
+    // belong to the I_T nexus (initiator, target port). The form above uses
+    // kDefaultTargetPort.
+    ScsiResult execute(const ScsiRequest &request, const std::string &initiator, uint32_t targetPort,
+                       DiskBackend *backend);
+    static constexpr uint32_t kDefaultTargetPort = 1;
+    static uint32_t defaultTargetPort(const ScsiAddress &address);
+    // Target ports the logical unit is reached through (attached paths add
+    // theirs); REGISTER with ALL_TG_PT registers the initiator on each.
+    void addTargetPort(uint32_t port);
+    std::vector<uint32_t> targetPorts() const;
 
     std::vector<CommandRecord> commands() const;
     std::vector<CommandRecord> commandsFrom(const std::string &initiator) const;
@@ -141,7 +168,18 @@ public:
                       int times = -1, int page = -1);
     Disk &answerStatus(uint8_t opcode, uint8_t status, int times = -1, int page = -1);
     Disk &truncate(uint8_t opcode, size_t bytes, int times = -1, int page = -1);
-    void clearFaults();
+    // `kind` for `times` commands (-1: for ever) once `after` commands have
+    // passed; opcode -1: any command.
+    Disk &sanFault(SanFault kind, unsigned after = 0, int times = 1, int opcode = -1);
+    // A unit attention for every I_T nexus of `initiator` (empty: of every
+    // initiator), reported once per nexus on its next command but INQUIRY,
+    // REPORT LUNS and REQUEST SENSE (which returns it). The command is not
+    // carried out. E.g. 0x2A/0x03 reservations preempted.
+    Disk &unitAttention(uint8_t asc, uint8_t ascq, const std::string &initiator = "");
+    // Power cycle: registrations and the reservation are lost (APTPL is not
+    // offered) and every nexus gets POWER ON, RESET OCCURRED (0x29/0x00).
+    Disk &powerOnReset();
+    void clearFaults();   // scripted faults and pending unit attentions
 
 private:
     struct Impl;
@@ -197,6 +235,8 @@ public:
     // claimed). Two paths of one disk may differ; the claim library reads it.
     Lun &claimLevel(uint32_t level);
     uint32_t claimLevel() const;
+    // The target port of this path's I_T nexus (see ScsiAddress::targetPort).
+    uint32_t targetPort() const;
 
     // Internal state of the simulated host, guarded by its mutex; tests use
     // the members above.

@@ -84,6 +84,16 @@ std::vector<std::string> parseReadKeys(const uint8_t *data, size_t transferred);
 // descriptors, as far as the delivered bytes hold whole descriptors.
 std::vector<SReservationRecord> parseReadReservation(const uint8_t *data, size_t transferred);
 
+// Why a command failed, for the trace: the command's name and path, then
+// the cause: a time-out, a lost connection, BUSY, a reservation conflict, a
+// unit attention (power on or reset, reservations or registrations
+// preempted)... delivered is false when the pass-through call itself failed
+// (error is then its last error); otherwise status and at most senseLength
+// sense bytes are what the device answered.
+std::string describeFailure(const uint8_t cdb[kCdbLength], const std::string &path, uint32_t timeoutSeconds,
+                            bool delivered, uint32_t error, uint8_t status, const uint8_t *sense,
+                            size_t senseLength);
+
 } // namespace pgr_wire
 
 #endif // PROVIDERS_DEVICE_PGR_RESERVATIONDISK_WIRE_H

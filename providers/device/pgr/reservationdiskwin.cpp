@@ -194,9 +194,17 @@ void ReservationDiskWin::runCommand(const uint8_t *cdb, const uint8_t *parameter
     BOOL ok = DeviceIoControl(resources.handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
                               sizeof request, &returned, nullptr);
     if (!ok || request.sptd.ScsiStatus != 0) {
+        DWORD error = ok ? 0 : GetLastError();
         m_lastFailedRequest = request;
         m_lastFailedRequest.sptd.DataBuffer = nullptr; // freed with this command
         trace(3, "%s", failureLine);
+        // The flows' own lines give only the failing step and code 3; say
+        // what the SAN did (time-out, lost link, BUSY, unit attention...).
+        size_t senseLength = ok ? std::min<size_t>(request.sptd.SenseInfoLength, sizeof request.senseBuffer) : 0;
+        trace(1, "%s",
+              describeFailure(cdb, m_path, kTimeoutSeconds, ok != FALSE, error, request.sptd.ScsiStatus,
+                              request.senseBuffer, senseLength)
+                  .c_str());
         throw Failure(kPGRErrorCommand);
     }
     if (dataIn) {

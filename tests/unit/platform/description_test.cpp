@@ -93,6 +93,20 @@ end
     EXPECT_EQ(host->claimLevelOf("PhysicalDrive77", 9), 9u);  // absent: the caller's fallback
 }
 
+// Each path's target port: given, or one of its own derived from its address.
+TEST(HostDescription, TargetPortsOfPaths) {
+    std::string error;
+    auto host = parseHostDescription("disk\n  address 0 0 9 0 target-port 12\n  path 1 0 9 0\n  path 2 0 9 0 "
+                                     "target-port 12\n", &error);
+    ASSERT_TRUE(host) << error;
+    auto luns = host->luns();
+    ASSERT_EQ(luns.size(), 3u);
+    EXPECT_EQ(luns[0]->targetPort(), 12u);
+    EXPECT_NE(luns[1]->targetPort(), 12u);
+    EXPECT_EQ(luns[2]->targetPort(), 12u);
+    EXPECT_EQ(luns[0]->disk()->targetPorts().size(), 2u);
+}
+
 TEST(HostDescription, ErrorsNameTheLine) {
     struct Case {
         const char *text;
@@ -107,6 +121,9 @@ TEST(HostDescription, ErrorsNameTheLine) {
         {"disk\n  address 1 2 3 256\n", "line 2: not a number up to 255"},
         {"disk\n  iscsi http://x\n", "line 2: an iSCSI disk"},
         {"virtual-clock maybe\n", "line 1: expected on or off"},
+        {"disk\n  address 0 0 1 0 target-port 0\n", "line 2: a target port is 1 to 65535"},
+        {"disk\n  path 0 0 1 0 target-port\n", "line 2: an address is"},
+        {"disk\n  path 0 0 1 0 port 3\n", "line 2: an address is"},
     };
     for (const auto &c : cases) {
         std::string error;

@@ -154,4 +154,91 @@ TEST_F(Reservations, ReadKeysIsTruncatedToTheAllocationButReportsTheFullLength) 
     EXPECT_EQ(be32(r.data, 4), 40u * 8);
 }
 
+// A host with two paths to the disk is two I_T nexuses: each path registers
+// on its own, the registrants-only holder is the one nexus that reserved.
+TEST_F(Reservations, EveryPathOfAHostIsItsOwnNexus) {
+    Lun &second = a->attach(disk, ScsiAddress{1, 0, 1, 0});
+    EXPECT_NE(second.targetPort(), a->luns()[0]->targetPort());
+    HANDLE ha2;
+    {
+        ScopedHost use(a);
+        ha2 = open(second.devicePath());
+    }
+    ASSERT_NE(ha2, INVALID_HANDLE_VALUE);
+    const std::vector<uint8_t> block(512);
+    auto write = [&](HANDLE h) { return passThrough(h, {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 512, false, block).status; };
+
+    EXPECT_EQ(prOut(ha, kRegister, 0, 0, 0xAAAA).status, 0x00);
+    EXPECT_EQ(keys(ha), std::vector<uint64_t>{0xAAAA});
+    EXPECT_EQ(prOut(ha2, kReserve, kWriteExclusiveRegistrants, 0xAAAA, 0).status, 0x18);  // not registered there
+    EXPECT_EQ(prOut(ha2, kRegister, 0, 0, 0xAAAA).status, 0x00);
+    EXPECT_EQ(keys(ha), (std::vector<uint64_t>{0xAAAA, 0xAAAA}));  // one key per registered nexus
+
+    ASSERT_EQ(prOut(ha, kReserve, kWriteExclusiveRegistrants, 0xAAAA, 0).status, 0x00);
+    EXPECT_EQ(disk->reservation().holderTargetPort, a->luns()[0]->targetPort());
+    // The other path is a registrant, not the holder: its RELEASE does nothing.
+    EXPECT_EQ(prOut(ha2, kRelease, kWriteExclusiveRegistrants, 0xAAAA, 0).status, 0x00);
+    EXPECT_TRUE(disk->reservation().reserved);
+    EXPECT_EQ(write(ha2), 0x00);
+    EXPECT_EQ(write(hb), 0x18);
+
+    // A registrant's unregistration leaves the reservation; the holder's ends it.
+    EXPECT_EQ(prOut(ha2, kRegister, 0, 0xAAAA, 0).status, 0x00);
+    EXPECT_EQ(keys(ha), std::vector<uint64_t>{0xAAAA});
+    EXPECT_TRUE(disk->reservation().reserved);
+    EXPECT_EQ(prOut(ha, kRegister, 0, 0xAAAA, 0).status, 0x00);
+    EXPECT_FALSE(disk->reservation().reserved);
+
+    // ALL_TG_PT registers the initiator on every target port of the unit.
+    EXPECT_EQ(prOut(ha, kRegisterIgnore, 0, 0, 0xA1A1, 0x04).status, 0x00);
+    EXPECT_EQ(keys(ha).size(), disk->targetPorts().size());
+    EXPECT_EQ(prOut(ha2, kReserve, kWriteExclusiveRegistrants, 0xA1A1, 0).status, 0x00);
+    CloseHandle(ha2);
+}
+
+// A zero service-action key registers nothing; with a zero reservation key
+// from an unregistered nexus it is a successful no-op, and the zero key
+// then reserves nothing either.
+TEST_F(Reservations, ARegistrationWithTheZeroKeyRegistersNothing) {
+    for (uint8_t action : {kRegister, kRegisterIgnore}) {
+        uint32_t generation = disk->reservation().generation;
+        EXPECT_EQ(prOut(ha, action, 0, 0, 0).status, 0x00);
+        EXPECT_TRUE(keys(ha).empty());
+        EXPECT_EQ(disk->reservation().generation, generation);
+    }
+    EXPECT_EQ(prOut(ha, kReserve, kWriteExclusiveRegistrants, 0, 0).status, 0x18);
+    EXPECT_FALSE(disk->reservation().reserved);
+}
+
+// Unit attentions (the other SAN faults are exercised through the
+// reservation flows).
+TEST_F(Reservations, UnitAttentions) {
+    // A unit attention reaches each nexus of the initiator once, on its
+    // first command but INQUIRY; that command is not carried out.
+    disk->unitAttention(0x2A, 0x03, a->initiator().initiatorName);
+    EXPECT_EQ(inquiry(ha).status, 0x00);
+    Answer ua = prOut(ha, kRegister, 0, 0, 0xAAAA);
+    ASSERT_EQ(ua.status, 0x02);
+    EXPECT_EQ((std::vector<uint8_t>{uint8_t(ua.sense[2] & 0x0F), ua.sense[12], ua.sense[13]}),
+              (std::vector<uint8_t>{0x06, 0x2A, 0x03}));
+    EXPECT_TRUE(disk->reservation().registrations.empty());
+    EXPECT_EQ(prOut(hb, kRegister, 0, 0, 0xBBBB).status, 0x00);  // B's nexus is not concerned
+    EXPECT_EQ(prOut(ha, kRegister, 0, 0, 0xAAAA).status, 0x00);
+
+    // A power cycle loses every registration; REQUEST SENSE hands over the
+    // unit attention as data and clears it.
+    prOut(ha, kReserve, kWriteExclusiveRegistrants, 0xAAAA, 0);
+    disk->powerOnReset();
+    EXPECT_TRUE(disk->reservation().registrations.empty());
+    EXPECT_FALSE(disk->reservation().reserved);
+    Answer sense = passThrough(ha, {0x03, 0, 0, 0, 18, 0}, 18, true);
+    ASSERT_EQ(sense.status, 0x00);
+    ASSERT_EQ(sense.data.size(), 18u);
+    EXPECT_EQ((std::vector<uint8_t>{uint8_t(sense.data[2] & 0x0F), sense.data[12]}), (std::vector<uint8_t>{0x06, 0x29}));
+    EXPECT_EQ(prIn(ha, 0).status, 0x00);
+    EXPECT_EQ(prIn(hb, 0).status, 0x02);
+    EXPECT_EQ(prIn(hb, 0).status, 0x00);
+}
+
 } // namespace
+

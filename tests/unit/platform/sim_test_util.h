@@ -65,12 +65,14 @@ inline std::vector<uint8_t> key(uint64_t k) {
     return b;
 }
 
-// PERSISTENT RESERVE OUT with a 24-byte parameter list.
-inline Answer prOut(HANDLE h, uint8_t action, uint8_t type, uint64_t resKey, uint64_t saKey) {
+// PERSISTENT RESERVE OUT with a 24-byte parameter list; flags is its byte 20
+// (0x04 ALL_TG_PT).
+inline Answer prOut(HANDLE h, uint8_t action, uint8_t type, uint64_t resKey, uint64_t saKey, uint8_t flags = 0) {
     std::vector<uint8_t> params = key(resKey);
     std::vector<uint8_t> sa = key(saKey);
     params.insert(params.end(), sa.begin(), sa.end());
     params.resize(24, 0);
+    params[20] = flags;
     return passThrough(h, {0x5F, action, type, 0, 0, 0, 0, 0, 24, 0}, 24, false, params);
 }
 

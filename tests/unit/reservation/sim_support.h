@@ -26,6 +26,8 @@ inline std::vector<uint8_t> persistentReserveIn(rendo_sim::Disk &disk, uint8_t a
     request.data = data.data();
     request.dataLength = data.size();
     rendo_sim::ScsiResult result = disk.execute(request, "iqn.2026-12.org.rendo:observer", nullptr);
+    if (result.status == 0x02 && result.sense.size() > 2 && (result.sense[2] & 0x0F) == 0x06)
+        result = disk.execute(request, "iqn.2026-12.org.rendo:observer", nullptr); // a unit attention, once
     EXPECT_EQ(0, result.status);
     data.resize(result.dataTransferred);
     if (data.size() < 8) ADD_FAILURE() << "short PR IN answer";

@@ -1,0 +1,196 @@
+// The reserve and release flows against what real SANs do: one registration
+// per path, BUSY, time-outs, lost links and unit attentions. Every flow ends
+// with its status and a line naming the cause, waits no longer than the
+// commands' time-outs, and leaves nothing a later release cannot remove.
+#include "pgr_test_support.h"
+#include "sim_support.h"
+
+#include "pgr/reservationdiskwin.h"
+
+#include <functional>
+
+namespace {
+
+using namespace pgr_test;
+using rendo_sim::SanFault;
+using Strings = std::vector<std::string>;
+constexpr int kRegister = 0x4000, kPreempt = 0x2000, kVerify = 0x10000, kRelease = 0x800;
+const std::string kA = "c0a80001";
+const std::string kB = "c0a80002";
+
+class SanFaults : public ProviderFixture {
+protected:
+    using HostPtr = std::shared_ptr<rendo_sim::Host>;
+    void SetUp() override {
+        ProviderFixture::SetUp();
+        hostA->setVirtualClock(true);
+    }
+    int reserve(const rendo_sim::Lun &lun, const std::string &key, int flags) {
+        rendo_sim::ScopedHost use(&lun == &lunB ? hostB : hostA);
+        return provider->diskReserve(lun.devicePath(), key, flags);
+    }
+    int release(const rendo_sim::Lun &lun, const std::string &key, int flags) {
+        rendo_sim::ScopedHost use(&lun == &lunB ? hostB : hostA);
+        return provider->diskRelease(lun.devicePath(), key, flags);
+    }
+    void expectDisk(const Strings &keys, const std::string &holder) {
+        DiskView v = look(*disk);
+        EXPECT_EQ(keys, v.keys);
+        EXPECT_EQ(holder, v.holderKey);
+    }
+
+    HostPtr hostA = rendo_sim::Host::create("HOSTA");
+    HostPtr hostB = rendo_sim::Host::create("HOSTB");
+    rendo_sim::Lun &lunA = hostA->addDisk(rendo_sim::DiskSpec::make("DGC", "RAID 5", "0326", "SNAP0001"));
+    rendo_sim::Lun &lunA2 = hostA->attach(lunA.disk(), rendo_sim::ScsiAddress{1, 0, 0, 0});
+    rendo_sim::Lun &lunB = hostB->attach(lunA.disk(), rendo_sim::ScsiAddress{0, 0, 3, 0});
+    rendo_sim::Disk *disk = lunA.disk().get();
+    const std::string p1 = lunA.devicePath();
+    const std::string p2 = lunA2.devicePath();
+};
+
+TEST_F(SanFaults, EachPathRegistersAndASelfPreemptUnregistersTheOthers) {
+    EXPECT_EQ(0, reserve(lunA, kA, kRegister));
+    EXPECT_EQ(0, reserve(lunA2, kA, kRegister)); // registers the second path; the host holds it already
+    expectDisk({kA, kA}, kA);
+
+    // Preempting its own key through the second path removes the first
+    // path's registration: the flow's "again just in case" branch, whose
+    // REGISTER acts on the nexus it is sent on only.
+    EXPECT_EQ(0, reserve(lunA2, kA, kRegister | kPreempt));
+    EXPECT_TRUE(traced("Registering disk [" + p2 + "] with key [" + kA +
+                       "] again just in case  preempt operation has left some of the paths unregistered."));
+    rendo_sim::ReservationState s = disk->reservation();
+    ASSERT_EQ(1u, s.registrations.size());
+    EXPECT_EQ(lunA2.targetPort(), s.registrations[0].targetPort);
+    EXPECT_EQ(lunA2.targetPort(), s.holderTargetPort);
+
+    // A reserve through the first path registers it again; a release through
+    // each path removes that path's registration.
+    EXPECT_EQ(0, reserve(lunA, kA, kRegister));
+    expectDisk({kA, kA}, kA);
+    EXPECT_EQ(0, release(lunA2, kA, kVerify | kRelease | kRegister));
+    expectDisk({kA}, "");
+    EXPECT_EQ(0, release(lunA, kA, kRelease | kRegister));
+    expectDisk({}, "");
+}
+
+TEST_F(SanFaults, EveryFaultEndsWithItsStatusAndItsCause) {
+    const std::string unregistered = "Removed the registration with key [" + kA + "] on device [" + p1 +
+                                     "] after the failure.";
+    const std::string stillRegistered = "Could not remove the registration with key [" + kA + "] on device [" + p1 +
+                                        "] after the failure.";
+    const std::string readReservation = "PERSISTENT RESERVE IN (READ RESERVATION) on [" + p1 + "] ";
+    const std::string registerCommand = "PERSISTENT RESERVE OUT (REGISTER AND IGNORE EXISTING KEY) on [" + p1 + "] ";
+    const std::string reserveCommand = "PERSISTENT RESERVE OUT (RESERVE) on [" + p1 + "] ";
+    const std::string releaseCommand = "PERSISTENT RESERVE OUT (RELEASE) on [" + p1 + "] ";
+    const std::string busy = "was refused: the device is busy (SCSI status BUSY).";
+    const std::string timedOut = "got no answer within 10 seconds (time-out, error 121).";
+    const std::string dropped = "was lost with the connection to the device (transport failure, error 1117).";
+    enum Flow { Reserve, Release };
+    struct Row {
+        const char *what;
+        bool heldBefore; // A registered and reserved first
+        std::function<void(rendo_sim::Disk &)> fault;
+        Flow flow;
+        int flags;
+        int status;
+        std::string handlerLine; // "[path]" stands for the path
+        std::string cause;
+        std::string cleanUp; // "" when no clean-up line is expected
+        uint64_t waitedMs;
+        Strings keys;
+        std::string holder;
+    };
+    const Row rows[] = {
+        {"REGISTER carried out, its answer timed out", false,
+         [](rendo_sim::Disk &d) { d.sanFault(SanFault::TimeOutAfterExecuting, 0, 1, 0x5F); }, Reserve, kRegister,
+         1098, "Failed to register disk [path] with error [3].", registerCommand + timedOut, unregistered, 10000, {},
+         ""},
+        {"silent after READ KEYS: REGISTER and its undoing time out", false,
+         [](rendo_sim::Disk &d) { d.sanFault(SanFault::TimeOut, 1, -1); }, Reserve, kRegister, 1098,
+         "Failed to register disk [path] with error [3].", registerCommand + timedOut, stillRegistered, 20000, {}, ""},
+        {"BUSY on the RESERVE", false, [](rendo_sim::Disk &d) { d.sanFault(SanFault::Busy, 1, 1, 0x5F); }, Reserve,
+         kRegister, 1098, "Failed to reserve disk [path] with error [3].", reserveCommand + busy, unregistered, 0, {},
+         ""},
+        {"RESERVE carried out, its answer timed out", false,
+         [](rendo_sim::Disk &d) { d.sanFault(SanFault::TimeOutAfterExecuting, 1, 1, 0x5F); }, Reserve, kRegister,
+         1098, "Failed to reserve disk [path] with error [3].", reserveCommand + timedOut, unregistered, 10000, {},
+         ""},
+        {"link lost for good before the RESERVE", false,
+         [](rendo_sim::Disk &d) { d.sanFault(SanFault::TransportDrop, 3, -1); }, Reserve, kRegister, 1098,
+         "Failed to reserve disk [path] with error [3].", reserveCommand + dropped, stillRegistered, 0, {kA}, ""},
+        {"power-on reset before the release", true, [](rendo_sim::Disk &d) { d.powerOnReset(); }, Release,
+         kVerify | kRelease | kRegister, 1096, "Failed to read reservation on disk [path] with error [3].",
+         readReservation + "was refused: unit attention, power on or reset occurred (CHECK CONDITION).", "", 0, {},
+         ""},
+        {"RELEASE timed out", true, [](rendo_sim::Disk &d) { d.sanFault(SanFault::TimeOut, 0, 1, 0x5F); }, Release,
+         kRelease | kRegister, 1096, "Failed to release disk [path] with error [3].", releaseCommand + timedOut, "",
+         10000, {kA}, kA},
+        {"RELEASE carried out, then the link dropped", true,
+         [](rendo_sim::Disk &d) { d.sanFault(SanFault::TransportDropAfterExecuting, 0, 1, 0x5F); }, Release,
+         kRelease | kRegister, 1096, "Failed to release disk [path] with error [3].", releaseCommand + dropped, "", 0,
+         {kA}, ""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        disk->clearReservations();
+        if (row.heldBefore) {
+            ASSERT_EQ(0, reserve(lunA, kA, kRegister));
+        }
+        clearLines();
+        row.fault(*disk);
+        uint64_t before = hostA->nowMs();
+        int status = row.flow == Reserve ? reserve(lunA, kA, row.flags) : release(lunA, kA, row.flags);
+        EXPECT_EQ(row.status, status);
+        EXPECT_EQ(row.waitedMs, hostA->nowMs() - before);
+        std::string handlerLine = row.handlerLine;
+        handlerLine.replace(handlerLine.find("[path]"), 6, "[" + p1 + "]");
+        EXPECT_TRUE(traced(handlerLine));
+        EXPECT_EQ(3, severityOf(row.cause));
+        EXPECT_TRUE(row.cleanUp.empty() || traced(row.cleanUp)) << row.cleanUp;
+        disk->clearFaults();
+        expectDisk(row.keys, row.holder);
+        // Whatever the failure left, a later release removes it.
+        EXPECT_EQ(0, release(lunA, kA, kRelease | kRegister));
+        expectDisk({}, "");
+    }
+}
+
+TEST_F(SanFaults, AReleaseThatFindsAnotherHolderStillUnregistersThisHost) {
+    ASSERT_EQ(0, reserve(lunA, kA, kRegister));
+    ASSERT_EQ(0, reserve(lunB, kB, kRegister | kPreempt));
+    // Told that reservations were preempted, the release reports the cause.
+    disk->unitAttention(0x2A, 0x03, hostA->initiator().initiatorName);
+    EXPECT_EQ(1096, release(lunA, kA, kRelease | kRegister));
+    EXPECT_EQ(3, severityOf("PERSISTENT RESERVE IN (READ RESERVATION) on [" + p1 +
+                            "] was refused: unit attention, reservations preempted (CHECK CONDITION)."));
+
+    // A registration of A's left on the disk under B's registrants-only
+    // reservation: without the register flag it stays, with it it goes.
+    {
+        rendo_sim::ScopedHost use(hostA);
+        ASSERT_EQ(0, ReservationDiskWin(p1).registerDisk(kA, true));
+    }
+    EXPECT_EQ(1097, release(lunA, kA, kRelease));
+    expectDisk({kB, kA}, kB);
+    EXPECT_EQ(1097, release(lunA, kA, kRelease | kRegister));
+    EXPECT_TRUE(traced("Some other host has reservation on the device [" + p1 + "] with key [" + kB + "]"));
+    expectDisk({kB}, kB);
+    EXPECT_EQ(1097, release(lunA, kA, kRelease | kRegister));
+    EXPECT_TRUE(traced("Host does not have registration on device [" + p1 + "] with key [" + kA + "]"));
+}
+
+// An empty key travels as the zero key: its REGISTER registers nothing, so
+// the RESERVE meets a reservation conflict, as on a real array.
+TEST_F(SanFaults, AZeroKeyFailsAtTheReserve) {
+    EXPECT_EQ(1098, reserve(lunA, "", kRegister));
+    EXPECT_TRUE(traced("Host registration on device [" + p1 + "] with key [] completed."));
+    EXPECT_TRUE(traced("Failed to reserve disk [" + p1 + "] with error [3]."));
+    EXPECT_TRUE(traced("PERSISTENT RESERVE OUT (RESERVE) on [" + p1 +
+                       "] was refused: reservation conflict (SCSI status RESERVATION CONFLICT)."));
+    EXPECT_EQ((Strings{"06/0 /", "01/5 /", "00/0 /"}), proutFrom(*disk, hostA->initiator().initiatorName));
+    expectDisk({}, "");
+}
+
+} // namespace
