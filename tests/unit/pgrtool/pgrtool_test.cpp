@@ -15,6 +15,7 @@
 
 #include "device_plugin.h"
 #include "pdk/cfistringtool.h"
+#include "platform/simhost.h"
 #include "test_env.h"
 
 namespace {
@@ -94,9 +95,13 @@ TEST_F(PgrTool, KeyIsTheLowerCaseHexOfTheOctetsInAddressOrder) {
 }
 
 TEST_F(PgrTool, UnresolvableHostGetsZeroKeyAndOneWarning) {
-    // Names the C library rejects without a query.
+    // A host without an address of its own: its name resolves to nothing,
+    // even when it looks like an address.
     for (const char *name : {"999.1.1.1", "A..B"}) {
-        computerName(name);
+        std::string error;
+        auto host = rendo_sim::parseHostDescription(std::string("computer-name ") + name + "\n", &error);
+        ASSERT_TRUE(host) << error;
+        rendo_sim::ScopedHost use(host);
         EXPECT_EQ("00000000", tool->getKeyForHost());
         EXPECT_EQ(1, rec.count(KEL_SEV_WARNING, std::string("Invaild IP address [] found for host '") + name + "'."));
     }
@@ -105,6 +110,26 @@ TEST_F(PgrTool, UnresolvableHostGetsZeroKeyAndOneWarning) {
     for (const char *bad : {"256.1.1.1", "1.2.3.1000", "99999999999999999999999.1.1.1", "1..2.3", "1.2.3.4."})
         EXPECT_FALSE(CPGRTool::addressToKey(bad, key)) << bad;
     EXPECT_EQ("untouched", key);
+}
+
+// Keys come from the simulated host's own address, so two described hosts
+// get two keys and each key leads back to its host.
+TEST_F(PgrTool, DescribedHostsGetTheKeysOfTheirOwnAddresses) {
+    const struct {
+        const char *description, *key, *host;
+    } cases[] = {
+        {"computer-name hosta\nip-address 10.1.2.3\n", "0a010203", "HOSTA"},
+        {"computer-name hostb\nip-address 10.1.2.4\nip-address 10.1.2.3\n", "0a010204", "HOSTB"},
+    };
+    for (const auto &c : cases) {
+        std::string error;
+        auto host = rendo_sim::parseHostDescription(c.description, &error);
+        ASSERT_TRUE(host) << error;
+        rendo_sim::ScopedHost use(host);
+        EXPECT_EQ(c.key, tool->getKeyForHost()) << c.description;
+        std::string ip;
+        EXPECT_EQ(c.host, tool->getHostForKey(c.key, ip)) << c.description;
+    }
 }
 
 TEST_F(PgrTool, HostForKeyOfMalformedOrUnknownKeys) {
