@@ -210,7 +210,7 @@ public:
 
 class Host {
 public:
-    // An empty computer name means KELM_COMPUTER_NAME, else the machine's name.
+    // An empty computer name means KELM_COMPUTER_NAME, else RENDOSIM.
     static std::shared_ptr<Host> create(const std::string &computerName = "");
     ~Host();
     Host(const Host &) = delete;
