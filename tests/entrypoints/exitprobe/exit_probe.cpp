@@ -1,10 +1,7 @@
 // A framework that stops the provider from an exit handler, run as its own
-// process: exit_probe LIBRARY late|early.
-//   late:  the handler is registered before the library is loaded, so it runs
-//          after the library's static objects are destroyed; every call must
-//          return its failure status and touch nothing.
-//   early: the handler is registered after init, so it runs first and fini
-//          does its normal work.
+// process: exit_probe LIBRARY. The handler is registered before the library
+// is loaded, so it runs after the library's static objects are destroyed;
+// every call must return its failure status and touch nothing.
 // It links no part of the provider or the framework's test kit, so loading
 // with RTLD_NOW also proves the library needs nothing beyond the utility
 // library's eight functions. Exit status 0 means every check held.
@@ -15,7 +12,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -29,7 +25,6 @@ struct Calls {
 };
 
 Calls g_calls{};
-bool g_late = false;
 
 void check(bool ok, const char *what) {
     if (ok) return;
@@ -39,12 +34,6 @@ void check(bool ok, const char *what) {
 }
 
 void stopFromExitHandler() {
-    if (!g_late) {
-        g_calls.fini();
-        const wchar_t *text = nullptr;
-        g_calls.errmsg(0, &text); // after fini: any status, but no crash
-        return;
-    }
     g_calls.fini();
     g_calls.fini();
     const wchar_t *sentinel = L"untouched";
@@ -75,12 +64,11 @@ Fn symbol(void *lib, const char *name) {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 3 || (std::strcmp(argv[2], "late") != 0 && std::strcmp(argv[2], "early") != 0)) {
-        std::fprintf(stderr, "usage: exit_probe LIBRARY late|early\n");
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: exit_probe LIBRARY\n");
         return 2;
     }
-    g_late = std::strcmp(argv[2], "late") == 0;
-    if (g_late) std::atexit(stopFromExitHandler);
+    std::atexit(stopFromExitHandler);
 
     void *lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
     if (lib == nullptr) {
@@ -98,6 +86,5 @@ int main(int argc, char **argv) {
     check(g_calls.init(nullptr, &version) == 0, "init failed");
     const wchar_t *text = nullptr;
     g_calls.errmsg(0, &text);
-    if (!g_late) std::atexit(stopFromExitHandler);
     return 0; // the library stays loaded, as a framework leaves it
 }
