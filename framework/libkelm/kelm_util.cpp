@@ -1,28 +1,31 @@
 // Stand-in for the framework utility library. Every buffer it hands out is
 // recorded with its size, so tests can check that the provider returns each
-// one once and with the right size.
+// one once and with the right size. It exports the eight functions of the
+// contract and nothing else; the book is read through the test kit.
 #include "kelm/kelm_util.h"
+
+#include "kelm_accounting.h"
+
+#include <dlfcn.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 
 namespace {
 
-struct Accounting {
-    std::mutex lock;
-    std::unordered_map<const void *, uint32_t> live;
-    kelm_buf_stats stats{};
-    int64_t failAfter = -1; // -1: never fail
-};
+using kelm_stub::Accounting;
 
 Accounting &accounting() {
-    static Accounting *a = new Accounting; // outlives every static destructor
+    // The test kit's book when the process has the kit, else a private one;
+    // never destroyed, so it outlives every static destructor.
+    static Accounting *a = [] {
+        auto source = reinterpret_cast<kelm_stub::AccountingSource>(dlsym(RTLD_DEFAULT, kelm_stub::kAccountingSymbol));
+        return source != nullptr ? source() : new Accounting;
+    }();
     return *a;
 }
 
@@ -34,8 +37,7 @@ void *allocTracked(uint32_t size) {
     void *p = std::calloc(1, size == 0 ? 1 : size);
     if (p == nullptr) return nullptr;
     a.live[p] = size;
-    ++a.stats.allocated;
-    a.stats.live = a.live.size();
+    ++a.allocated;
     return p;
 }
 
@@ -45,13 +47,12 @@ void freeTracked(void *p, uint32_t size) {
     std::lock_guard<std::mutex> g(a.lock);
     auto it = a.live.find(p);
     if (it == a.live.end()) {
-        ++a.stats.bad_frees; // never ours, or freed twice: leave it alone
+        ++a.badFrees; // never ours, or freed twice: leave it alone
         return;
     }
-    if (it->second != size) ++a.stats.size_mismatch;
+    if (it->second != size) ++a.sizeMismatch;
     a.live.erase(it);
-    ++a.stats.freed;
-    a.stats.live = a.live.size();
+    ++a.freed;
     std::free(p);
 }
 
@@ -61,10 +62,6 @@ wchar_t *wideCopy(const wchar_t *s) {
     auto *out = static_cast<wchar_t *>(allocTracked(static_cast<uint32_t>(n * sizeof(wchar_t))));
     if (out != nullptr) std::wmemcpy(out, s, n);
     return out;
-}
-
-void freeWide(wchar_t *s) {
-    if (s != nullptr) freeTracked(s, static_cast<uint32_t>((std::wcslen(s) + 1) * sizeof(wchar_t)));
 }
 
 // Narrow (UTF-8) text to a tracked wide buffer.
@@ -120,12 +117,6 @@ kelm_objid *kelm_get_objid(const wchar_t *name, uint32_t name_bytes, uint32_t fl
     return id;
 }
 
-void kelm_free_objid(kelm_objid *id) {
-    if (id == nullptr) return;
-    freeWide(id->name);
-    freeTracked(id, sizeof(kelm_objid));
-}
-
 kel_node_list *kelm_build_nodelist_node(const kel_node_desc *node, const wchar_t *provider) {
     if (node == nullptr) return nullptr;
     auto *e = static_cast<kel_node_list *>(allocTracked(sizeof(kel_node_list)));
@@ -139,17 +130,6 @@ kel_node_list *kelm_build_nodelist_node(const kel_node_desc *node, const wchar_t
     e->provider_name = wideCopy(provider);
     e->next = nullptr;
     return e;
-}
-
-void kelm_free_nodelist(kel_node_list *list) {
-    while (list != nullptr) {
-        kel_node_list *next = list->next;
-        freeWide(list->node_name);
-        freeWide(list->provider_name);
-        kelm_free_objid(list->objid);
-        freeTracked(list, sizeof(kel_node_list));
-        list = next;
-    }
 }
 
 kel_provider_list *kelm_build_providerlist_node(const wchar_t *provider, uint64_t value1, uint64_t value2,
@@ -169,20 +149,6 @@ kel_provider_list *kelm_build_providerlist_node(const wchar_t *provider, uint64_
     }
     e->next = nullptr;
     return e;
-}
-
-void kelm_free_providerlist(kel_provider_list *list) {
-    while (list != nullptr) {
-        kel_provider_list *next = list->next;
-        freeWide(list->provider_name);
-        if (list->object_types != nullptr) {
-            size_t n = 0;
-            for (; list->object_types[n] != nullptr; ++n) freeWide(list->object_types[n]);
-            freeTracked(list->object_types, static_cast<uint32_t>((n + 1) * sizeof(wchar_t *)));
-        }
-        freeTracked(list, sizeof(kel_provider_list));
-        list = next;
-    }
 }
 
 void kelm_get_install_root(wchar_t **root) {
@@ -211,26 +177,6 @@ void kelm_get_credential_blob(wchar_t **blob) {
     if (!in) return;
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     *blob = wideFromUtf8(text);
-}
-
-kelm_buf_stats kelm_get_buf_stats(void) {
-    Accounting &a = accounting();
-    std::lock_guard<std::mutex> g(a.lock);
-    return a.stats;
-}
-
-void kelm_reset_buf_stats(void) {
-    Accounting &a = accounting();
-    std::lock_guard<std::mutex> g(a.lock);
-    uint64_t live = a.live.size();
-    a.stats = kelm_buf_stats{};
-    a.stats.live = live;
-}
-
-void kelm_fail_allocations_after(int64_t n) {
-    Accounting &a = accounting();
-    std::lock_guard<std::mutex> g(a.lock);
-    a.failAfter = n < 0 ? -1 : n;
 }
 
 } // extern "C"

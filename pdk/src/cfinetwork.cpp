@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -18,38 +17,18 @@ namespace {
 
 // Size of the computer-name buffer handed to the platform, in characters.
 constexpr DWORD kComputerNameChars = 254;
-// Scratch space for the reentrant resolver calls: start small, grow on
-// ERANGE, give up beyond the cap (no host record is that large).
-constexpr size_t kResolverBufferStart = 1024;
-constexpr size_t kResolverBufferCap = 1 << 20;
 
-// The reentrant resolver calls behind one interface: the non-reentrant
-// forms return static storage that another thread may overwrite before the
-// result is copied out. fn(hostent*, buf, len, hostent**, int*) -> errno.
-template <class Call>
-bool lookupHost(Call call, std::string &officialName, std::string &firstAddress) {
-    std::vector<char> buf(kResolverBufferStart);
-    for (;;) {
-        struct hostent he {};
-        struct hostent *result = nullptr;
-        int herr = 0;
-        int rc = call(&he, buf.data(), buf.size(), &result, &herr);
-        if (rc == ERANGE && buf.size() < kResolverBufferCap) {
-            buf.resize(buf.size() * 2);
-            continue;
-        }
-        if (rc != 0 || result == nullptr) return false;
-        officialName = result->h_name != nullptr ? result->h_name : "";
-        firstAddress.clear();
-        if (result->h_addrtype == AF_INET && result->h_length == 4 && result->h_addr_list != nullptr &&
-            result->h_addr_list[0] != nullptr) {
-            const auto *b = reinterpret_cast<const unsigned char *>(result->h_addr_list[0]);
-            char text[64];
-            std::snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
-            firstAddress = text;
-        }
-        return true;
-    }
+// The first IPv4 address of a resolver answer as dotted text; empty when it
+// has none. The answer lives in the calling thread's storage of the socket
+// layer and is copied out at once.
+std::string firstAddress(const hostent *host) {
+    if (host->h_addrtype != AF_INET || host->h_length != 4 || host->h_addr_list == nullptr ||
+        host->h_addr_list[0] == nullptr)
+        return std::string();
+    const auto *b = reinterpret_cast<const unsigned char *>(host->h_addr_list[0]);
+    char text[64];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+    return text;
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -90,14 +69,10 @@ std::string CFiNetwork::getComputerName() {
 
 int CFiNetwork::getHostbyName(const char *name, std::string &address) {
     if (name == nullptr) return kFailure;
-    std::string official;
-    std::string first;
-    bool found = lookupHost(
-        [name](hostent *he, char *buf, size_t len, hostent **res, int *herr) {
-            return gethostbyname2_r(name, AF_INET, he, buf, len, res, herr);
-        },
-        official, first);
-    if (!found || first.empty()) return kFailure;
+    const hostent *host = gethostbyname(name);
+    if (host == nullptr) return kFailure;
+    std::string first = firstAddress(host);
+    if (first.empty()) return kFailure;
     address = first;
     return kSuccess;
 }
@@ -109,15 +84,9 @@ int CFiNetwork::getHostbyAddr(const char *address, std::string &hostName) {
         hostName = address;
         return kFailure;
     }
-    std::string official;
-    std::string first;
-    bool found = lookupHost(
-        [&addr](hostent *he, char *buf, size_t len, hostent **res, int *herr) {
-            return gethostbyaddr_r(&addr, sizeof addr, AF_INET, he, buf, len, res, herr);
-        },
-        official, first);
-    if (!found) return kFailure;
-    hostName = official;
+    const hostent *host = gethostbyaddr(&addr, sizeof addr, AF_INET);
+    if (host == nullptr) return kFailure;
+    hostName = host->h_name != nullptr ? host->h_name : "";
     return kSuccess;
 }
 

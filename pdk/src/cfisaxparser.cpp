@@ -1,5 +1,7 @@
 #include "pdk/cfisaxparser.h"
 
+#include "pdk/cfistringtool.h"
+
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
@@ -28,43 +30,10 @@ std::mutex &platformMutex() {
     return m;
 }
 
-void appendUtf8(std::string &out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 // Xerces hands out UTF-16; the kit's narrow text is UTF-8 whatever the locale
 // (XMLString::transcode would use the process code page and lose characters).
-void appendUtf16(std::string &out, const XMLCh *s, XMLSize_t n) {
-    for (XMLSize_t i = 0; i < n; ++i) {
-        uint32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(s[i + 1]) - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        appendUtf8(out, c);
-    }
-}
-
 std::string utf8Of(const XMLCh *s) {
-    std::string out;
-    if (s != nullptr) appendUtf16(out, s, XMLString::stringLen(s));
-    return out;
+    return s == nullptr ? std::string() : CFiStringTool::toNarrow(s, XMLString::stringLen(s));
 }
 
 } // namespace
@@ -85,7 +54,7 @@ void CFiSaxParseHandler::endElement(const XMLCh * /*uri*/, const XMLCh * /*local
 }
 
 void CFiSaxParseHandler::characters(const XMLCh *chars, const XMLSize_t length) {
-    appendUtf16(m_text, chars, length);
+    m_text += CFiStringTool::toNarrow(chars, length);
     if (m_text.size() > kMaxElementText) {
         m_text.clear();
         // Stops the reader; CFiSaxParser::parse records it.

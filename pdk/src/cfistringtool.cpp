@@ -17,6 +17,8 @@ namespace kelm_pdk_4_4 {
 
 namespace {
 
+// One code point or, for a wide character that is none (beyond U+10FFFF or
+// a surrogate), U+FFFD.
 void appendUtf8(std::string &out, uint32_t cp) {
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
     if (cp < 0x80) {
@@ -92,6 +94,21 @@ WString CFiStringTool::toWide(const std::string &s) {
 }
 std::wstring CFiStringTool::toStdWide(const std::string &s) { return wideOf(s.data(), s.size()); }
 std::wstring CFiStringTool::toStdWide(const WString &s) { return std::wstring(s.c_str(), s.length()); }
+
+std::string CFiStringTool::toNarrow(const char16_t *s, size_t n) {
+    std::string out;
+    if (s == nullptr) return out;
+    out.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(s[i + 1]) - 0xDC00);
+            ++i;
+        }
+        appendUtf8(out, c); // a surrogate left over here is a lone one
+    }
+    return out;
+}
 
 int CFiStringTool::vsnprintfUtf8(char *buf, size_t size, const char *fmt, va_list ap) {
     locale_t loc = utf8Locale();

@@ -12,6 +12,7 @@ namespace rendo_sim {
 namespace {
 
 const size_t kMaxDisks = 1024;
+const size_t kMaxIpAddresses = 16;
 const size_t kMaxLineLength = 65536;
 
 struct DiskDecl {
@@ -260,6 +261,15 @@ std::shared_ptr<Host> Parser::parse(const std::string &input) {
             std::string name = text(value);
             if (name.size() > MAX_COMPUTERNAME_LENGTH) name.resize(MAX_COMPUTERNAME_LENGTH);
             host->setComputerName(detail::upper(name));
+        } else if (key == "ip-address") {
+            if (host->ipAddresses().size() >= kMaxIpAddresses) {
+                fail("too many addresses");
+                return nullptr;
+            }
+            if (!host->addIpAddress(value)) {
+                fail("ip-address needs four dotted numbers 0..255");
+                return nullptr;
+            }
         } else if (key == "initiator") {
             InitiatorIdentity who = host->initiator();
             if (value.empty()) {
@@ -343,8 +353,9 @@ std::shared_ptr<Host> Parser::parse(const std::string &input) {
 
 const char kDefaultHost[] = R"(# The host the platform layer simulates when RENDO_SIM_HOST names none:
 # one disk of every identifier family the provider knows, and one LUN seen
-# through two paths. The computer name comes from KELM_COMPUTER_NAME or the
-# machine.
+# through two paths. The computer name comes from KELM_COMPUTER_NAME, else it
+# is RENDOSIM; either name resolves to the address below.
+ip-address 192.0.2.10
 adapter 0
 adapter 1
 

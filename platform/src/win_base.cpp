@@ -6,25 +6,25 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 
-// The computer name of the simulated host: its own when it names one, else KELM_COMPUTER_NAME, else the
-// machine's host name, upper-cased and cut to 15 characters as Windows does.
+// A simulated host that names itself nowhere is called this: the build
+// machine's name would make identifiers and keys differ from one machine to
+// the next.
+constexpr const char *kUnnamedHost = "RENDOSIM";
+
+// The computer name of the simulated host: its own when it names one, else KELM_COMPUTER_NAME, else
+// kUnnamedHost, upper-cased and cut to 15 characters as Windows does.
 std::wstring computerName() {
     std::string name = rendo_sim::detail::simulatedComputerName();
     if (!name.empty()) {
     } else if (const char *env = std::getenv("KELM_COMPUTER_NAME"); env != nullptr && *env != '\0') {
         name = env;
     } else {
-        char buf[256] = {};
-        if (gethostname(buf, sizeof buf - 1) == 0) name = buf;
-        size_t dot = name.find('.');
-        if (dot != std::string::npos) name.resize(dot);
+        name = kUnnamedHost;
     }
-    if (name.empty()) name = "LOCALHOST";
     if (name.size() > MAX_COMPUTERNAME_LENGTH) name.resize(MAX_COMPUTERNAME_LENGTH);
     std::wstring w;
     for (char c : name) w.push_back(static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(c))));

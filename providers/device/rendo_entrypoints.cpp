@@ -34,11 +34,21 @@ constexpr int kInitialTraceLevel = 1;
 
 CFiTraceLogPtr traceLog() { return CFiSingleton<CFiTraceLog>::instance(false); }
 
+// Thrown when the plug-in holder hands out nothing: the library's static
+// objects are already destroyed (a framework exit handler calling in late).
+struct ProviderGone {};
+
+RendoPluginPtr livePlugin() {
+    RendoPluginPtr plugin = rendoPlugin(false);
+    if (plugin.isNull()) throw ProviderGone();
+    return plugin;
+}
+
 // Steps 1, 2 and 4 of the frame: the trace scope comes first and its exit
 // line last; the plug-in reference is held for the whole call.
 class EntryFrame {
 public:
-    explicit EntryFrame(const char *name) : m_trace(traceLog(), name), m_plugin(rendoPlugin(false)) {}
+    explicit EntryFrame(const char *name) : m_trace(traceLog(), name), m_plugin(livePlugin()) {}
     EntryFrame(const EntryFrame &) = delete;
     EntryFrame &operator=(const EntryFrame &) = delete;
 
@@ -83,15 +93,24 @@ private:
 // frames and end the process; it stops here as a failed call instead.
 void noteEscapedException(const char *name) {
     try {
-        traceLog()->trace(1, "ERROR: %s: unexpected exception stopped at the entry point", name);
+        CFiTraceLogPtr log = traceLog();
+        if (!log.isNull()) log->trace(1, "ERROR: %s: unexpected exception stopped at the entry point", name);
     } catch (...) {
     }
 }
 
+// A call that arrives after the library's static objects were destroyed (an
+// exit handler the framework registered before it loaded us) gets the entry
+// point's failure status and touches nothing.
+bool libraryGone() { return cfiStaticsGone().load(std::memory_order_acquire); }
+
 template <class Body>
 int atBoundary(const char *name, int failure, Body &&body) noexcept {
+    if (libraryGone()) return failure;
     try {
         return body(name);
+    } catch (const ProviderGone &) {
+        return failure;
     } catch (...) {
         noteEscapedException(name);
         return failure;
@@ -100,8 +119,10 @@ int atBoundary(const char *name, int failure, Body &&body) noexcept {
 
 template <class Body>
 void atBoundaryVoid(const char *name, Body &&body) noexcept {
+    if (libraryGone()) return;
     try {
         body(name);
+    } catch (const ProviderGone &) {
     } catch (...) {
         noteEscapedException(name);
     }
@@ -179,6 +200,12 @@ void recordNodes(const CFiSessionPtr &session, const NodeArray<kel_splitnode> &s
     }
 }
 
+void releaseObjid(kelm_objid *id) {
+    if (id == nullptr) return;
+    if (id->name != nullptr) kelm_free_buf(id->name, id->name_bytes);
+    kelm_free_buf(id, sizeof(kelm_objid));
+}
+
 // Hands the session's target names back as an array of object identifiers,
 // one per split node in order, and marks each node's domain as split.
 int copySessionTargets(const CFiSessionPtr &session, const NodeArray<kel_splitnode> &split, kelm_objid ***out,
@@ -202,8 +229,10 @@ int copySessionTargets(const CFiSessionPtr &session, const NodeArray<kel_splitno
         const WString &name = targets[i];
         ids[i] = kelm_get_objid(name.c_str(), static_cast<uint32_t>((name.length() + 1) * sizeof(wchar_t)), 1);
         if (ids[i] == nullptr) {
-            // Nothing half-built reaches the framework.
-            for (size_t j = 0; j < i; ++j) kelm_free_objid(ids[j]);
+            // Nothing half-built reaches the framework. The utility library
+            // offers no identifier free of its own: an identifier is its name
+            // and its record, each a buffer of that library.
+            for (size_t j = 0; j < i; ++j) releaseObjid(ids[j]);
             kelm_free_buf(ids, size);
             return KEL_EMALLOC;
         }
@@ -227,7 +256,7 @@ RENDO_API int rendo_fi_pgn_init(kel_pgn_init *init, kel_version *version) {
         version->word[2] = 0;
         version->word[3] = 0;
 
-        RendoPluginPtr plugin = rendoPlugin(false);
+        RendoPluginPtr plugin = livePlugin();
         plugin->setProviderName(WString(kProviderName));
         plugin->setMessageIndexOffset(kMessageIndexOffset);
 
@@ -261,7 +290,7 @@ RENDO_API void rendo_fi_pgn_fini(void) {
         ErrorHandlerRelease handlerRelease; // destroyed after the exit line below
         CFiTraceLogFunction traceScope(traceLog(), name);
         CFiPluginBase::isShuttingDown(true);
-        rendoPlugin(false)->fini();
+        if (RendoPluginPtr plugin = rendoPlugin(false)) plugin->fini();
         rendoPlugin(true);
         CFiSingleton<CFiMessageCatalogManager>::instance(true);
         CFiSingleton<CFiTraceLog>::instance(true);

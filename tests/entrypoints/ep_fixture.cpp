@@ -2,7 +2,7 @@
 
 #include "test_env.h"
 
-#include "kelm/kelm_util.h"
+#include "kelm/kelm_testkit.h"
 
 #include <dlfcn.h>
 

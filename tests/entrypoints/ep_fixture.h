@@ -7,6 +7,8 @@
 #include "rendo/rendo_fi_pgn.h"
 #include "test_plugin_control.h"
 
+#include "kelm/kelm_testkit.h"
+
 #include <gtest/gtest.h>
 
 #include <mutex>

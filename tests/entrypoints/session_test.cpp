@@ -2,7 +2,7 @@
 // make hands to the framework.
 #include "ep_fixture.h"
 
-#include "kelm/kelm_util.h"
+#include "kelm/kelm_testkit.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 // it prints.
 #include "commands.h"
 
-#include "kelm/kelm_util.h"
+#include "kelm/kelm_testkit.h"
 #include "pdk/cfierror.h"
 #include "pdk/cfiprivatedata.h"
 #include "pdk/cfistringtool.h"

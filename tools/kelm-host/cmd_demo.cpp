@@ -1,7 +1,7 @@
 // kelm-host demo: one start-to-stop conversation with the provider.
 #include "commands.h"
 
-#include "kelm/kelm_util.h"
+#include "kelm/kelm_testkit.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,5 +1,7 @@
 #include "provider_host.h"
 
+#include "pdk/cfistringtool.h"
+
 #include <dlfcn.h>
 
 #include <cstdlib>
@@ -17,25 +19,6 @@ const char *severityName(int severity) {
     case KEL_SEV_ERROR: return "error";
     case KEL_SEV_DEBUG: return "debug";
     default: return "none";
-    }
-}
-
-void appendUtf8(std::string &out, uint32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
 }
 
@@ -67,12 +50,7 @@ std::string configValue(const std::string &file, const std::string &section, con
 
 } // namespace
 
-std::string narrow(const wchar_t *text) {
-    std::string out;
-    if (text == nullptr) return out;
-    for (; *text != L'\0'; ++text) appendUtf8(out, static_cast<uint32_t>(*text));
-    return out;
-}
+std::string narrow(const wchar_t *text) { return kelm_pdk_4_4::CFiStringTool::toNarrow(text); }
 
 std::string installRoot() {
     const char *root = std::getenv("KELM_INSTALL_ROOT");

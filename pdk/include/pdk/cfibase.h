@@ -101,6 +101,15 @@ private:
     T *m_p = nullptr;
 };
 
+// Whether the library's static objects are being destroyed (process exit or
+// unload): set when the first singleton holder goes. Code that may be called
+// from a late exit handler checks it before it touches any shared object.
+// Trivially destructible, so it stays readable to the very end.
+inline std::atomic<bool> &cfiStaticsGone() {
+    static std::atomic<bool> gone{false};
+    return gone;
+}
+
 // Process-wide singleton holder: one static pointer and one mutex per type.
 //   instance(false): the object, created on first use.
 //   instance(true):  drops the holder's reference and returns an empty pointer.
@@ -133,7 +142,10 @@ private:
     struct State {
         ACE_Thread_Mutex mutex;
         Ptr ptr;
-        ~State() { holderGone().store(true, std::memory_order_release); }
+        ~State() {
+            cfiStaticsGone().store(true, std::memory_order_release);
+            holderGone().store(true, std::memory_order_release);
+        }
     };
     static State &state() {
         static State s;

@@ -1,11 +1,12 @@
 // Host-name and IPv4 address helpers of the kit: the computer name, forward
-// and reverse lookups through the C library's resolver, fully qualified
-// names, dotted-address validation and a record of one host's names.
+// and reverse lookups through the platform's socket calls (gethostbyname,
+// gethostbyaddr; see platform/windows.h), fully qualified names,
+// dotted-address validation and a record of one host's names.
 //
 // No operation throws or traces. Lookups return 0 on success and 3 on
 // failure; what an operation leaves in its out-argument on failure is stated
 // with it. Every operation is stateless and may be called from any thread
-// (the resolver is used through its reentrant forms).
+// (the platform answers each thread in storage of its own, copied out at once).
 #ifndef PDK_CFINETWORK_H
 #define PDK_CFINETWORK_H
 

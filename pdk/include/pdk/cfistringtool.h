@@ -21,6 +21,8 @@ public:
     static WString toWide(const std::string &s);
     static std::wstring toStdWide(const std::string &s);
     static std::wstring toStdWide(const WString &s);
+    // UTF-16 text (the XML parser's) to UTF-8; a lone surrogate becomes U+FFFD.
+    static std::string toNarrow(const char16_t *s, size_t n);
 
     // printf into a std::string; %S takes a wide string, converted to UTF-8.
     static std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

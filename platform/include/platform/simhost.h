@@ -272,7 +272,7 @@ public:
 
 class Host {
 public:
-    // An empty computer name means KELM_COMPUTER_NAME, else the machine's name.
+    // An empty computer name means KELM_COMPUTER_NAME, else RENDOSIM.
     static std::shared_ptr<Host> create(const std::string &computerName = "");
     ~Host();
     Host(const Host &) = delete;
@@ -280,6 +280,12 @@ public:
 
     std::string computerName() const;
     void setComputerName(const std::string &name);
+    // Network identity: the IPv4 addresses the host's own name resolves to,
+    // in the order given (the first is the one its reservation key is made
+    // from). None: the name resolves to nothing. Returns false, adding
+    // nothing, for text that is not four dotted numbers 0..255.
+    bool addIpAddress(const std::string &dotted);
+    std::vector<std::string> ipAddresses() const;
     // Defaults to a name unique to this host object.
     InitiatorIdentity initiator() const;
     void setInitiator(const InitiatorIdentity &who);
@@ -337,6 +343,8 @@ private:
     Host();
     friend class Lun;
     std::unique_ptr<Impl> m_impl;
+    mutable std::mutex m_networkMutex;
+    std::vector<uint32_t> m_ipAddresses; // network byte order; guarded by m_networkMutex
 };
 
 // The host Windows calls act on (see the top of this file).

@@ -20,6 +20,10 @@
 #ifndef PLATFORM_WINDOWS_H
 #define PLATFORM_WINDOWS_H
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -441,6 +445,17 @@ ULONGLONG GetTickCount64(void);
 // The simulated host's computer name; ERROR_BUFFER_OVERFLOW with the needed
 // size (including the terminator) in *size when the buffer is too small.
 BOOL GetComputerNameW(LPWSTR buffer, LPDWORD size);
+
+// ----------------------------------------------------------- Windows sockets
+// gethostname, gethostbyname and gethostbyaddr answer from the simulated
+// host's network identity (its computer name and addresses, "localhost" and
+// dotted IPv4 text), never from a name server. They keep the C library's
+// prototypes (<unistd.h>, <netdb.h>) so both headers may be included; the
+// platform library's definitions take their place in every program it is
+// linked into. As with Windows sockets, a hostent result lives in storage of
+// the calling thread, valid until that thread's next lookup; a failed lookup
+// returns null with h_errno HOST_NOT_FOUND. inet_addr, ntohl and ntohs are
+// the C library's own.
 
 // ---------------------------------------------------------------- registry
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000002u)))

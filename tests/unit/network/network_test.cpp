@@ -1,6 +1,6 @@
-// Network helpers. Only names the C library answers without a name server
-// are used: "localhost" (hosts file), numeric addresses, and names it
-// rejects before any query.
+// Network helpers over the simulated host's socket calls: "localhost",
+// numeric addresses and the host's own name and addresses answer; nothing
+// else does, and no name server is asked.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,14 +10,13 @@
 #include <vector>
 
 #include "pdk/cfinetwork.h"
+#include "platform/simhost.h"
+#include "platform/windows.h"
 
 namespace {
 
 using namespace kelm_pdk_4_4;
 
-// A reverse lookup no hosts file answers goes to the name server if one is
-// configured; keep that wait short where none is reachable.
-[[maybe_unused]] const bool kShortResolverWait = setenv("RES_OPTIONS", "timeout:1 attempts:1", 0) == 0;
 // Documentation address (RFC 5737): no host answers for it.
 const char *const kNoReverseEntry = "192.0.2.1";
 
@@ -93,6 +92,52 @@ TEST(Lookup, ThisHostFromThePlatform) {
     unsetenv("KELM_COMPUTER_NAME");
 }
 
+std::shared_ptr<rendo_sim::Host> describedHost(const char *text) {
+    std::string error;
+    auto host = rendo_sim::parseHostDescription(text, &error);
+    EXPECT_TRUE(host) << error;
+    return host;
+}
+
+// The host description gives the host its name and addresses; the lookups
+// answer from them, the first address first.
+TEST(Lookup, TheSimulatedHostsOwnIdentity) {
+    rendo_sim::ScopedHost use(describedHost("computer-name hosta\nip-address 10.1.2.3\nip-address 10.9.9.9\n"));
+    EXPECT_EQ("HOSTA", CFiNetwork::getComputerName());
+    char name[16] = {};
+    ASSERT_EQ(0, gethostname(name, sizeof name));
+    EXPECT_STREQ("HOSTA", name);
+    EXPECT_EQ(-1, gethostname(name, 5));  // no room for the terminator
+    std::string a, n, f;
+    ASSERT_EQ(0, CFiNetwork::getHostbyName("hosta", a));
+    EXPECT_EQ("10.1.2.3", a);
+    ASSERT_EQ(0, CFiNetwork::getHostbyAddr("10.9.9.9", n));
+    EXPECT_EQ("HOSTA", n);
+    ASSERT_EQ(0, CFiNetwork::getFQDN(f));
+    EXPECT_EQ("hosta", f);
+    a = n = "untouched";
+    EXPECT_EQ(3, CFiNetwork::getHostbyName("hostb", a));
+    EXPECT_EQ(3, CFiNetwork::getHostbyAddr("10.1.2.4", n));
+    EXPECT_EQ("untouched", a);
+    EXPECT_EQ("untouched", n);
+
+    // Without an address of its own the name resolves to nothing.
+    rendo_sim::ScopedHost bare(describedHost("computer-name hosta\n"));
+    EXPECT_EQ(3, CFiNetwork::getHostbyName("HOSTA", a));
+    EXPECT_EQ(3, CFiNetwork::getHostbyAddr("10.1.2.3", n));
+    EXPECT_EQ(nullptr, gethostbyname("hosta"));
+    EXPECT_EQ(HOST_NOT_FOUND, h_errno);
+}
+
+TEST(Lookup, TheDefaultHostHasAFixedIdentity) {
+    unsetenv("KELM_COMPUTER_NAME");
+    rendo_sim::ScopedHost use(describedHost(rendo_sim::defaultHostDescription()));
+    CFiHostInfo self = CFiNetwork::resolve();
+    EXPECT_EQ("RENDOSIM", self.hostName());
+    EXPECT_EQ("192.0.2.10", self.ipAddress());
+    EXPECT_EQ("rendosim", self.fqdn());
+}
+
 void expectRecord(const CFiHostInfo &h, const std::string &name, const std::string &ip, const std::string &fqdn) {
     EXPECT_EQ(name, h.hostName());
     EXPECT_EQ(ip, h.ipAddress());
@@ -134,6 +179,10 @@ TEST(NetworkConcurrency, ParallelLookupsKeepTheirOwnAnswers) {
             std::string own = "10.0." + std::to_string(t) + ".1";
             for (int i = 0; i < 200; ++i) {
                 std::string a, b, name;
+                // The answer is the thread's own until its next lookup.
+                const hostent *mine = gethostbyname(own.c_str());
+                std::this_thread::yield();
+                if (mine == nullptr || own != mine->h_name) ++wrong;
                 if (CFiNetwork::getHostbyName(own.c_str(), a) != 0 || a != own) ++wrong;
                 if (CFiNetwork::getHostbyName("localhost", b) != 0 || b != kLoopback) ++wrong;
                 if (CFiNetwork::getHostbyAddr(kLoopback.c_str(), name) != 0 || name != "localhost") ++wrong;

@@ -1,7 +1,7 @@
 // Private data, its factory, the node state text and snapshot target selection.
 #include "pdk/cfiprivatedata.h"
 
-#include "kelm/kelm_util.h"
+#include "kelm/kelm_testkit.h"
 #include "paramlists_fixture.h"
 #include "pdk/cfistringtool.h"
 

@@ -4,6 +4,8 @@
 // set to numeric addresses, which resolve without a name server.
 #include "../scsitool/trace_capture.h"
 #include "device_plugin.h"
+#include "pdk/cfistringtool.h"
+#include "platform/simhost.h"
 
 #include <gtest/gtest.h>
 
@@ -32,17 +34,15 @@ protected:
 };
 
 TEST_F(PgrTool, KeyIsTheLowerCaseHexOfTheOctetsInAddressOrder) {
-    // A name the C library rejects without a query gets the zero key and a warning.
     const std::pair<const char *, const char *> cases[] = {
         {"10.0.0.1", "0a000001"},      {"192.168.1.254", "c0a801fe"}, {"255.255.255.255", "ffffffff"},
         {"172.16.15.160", "ac100fa0"}, {"0.0.0.0", "00000000"},  // indistinguishable from the failure value
-        {"999.1.1.1", nullptr},        {"A..B", nullptr}};
+    };
     for (const auto &c : cases) {
         computerName(c.first);
-        const std::string name = c.first, key = c.second ? c.second : "";
-        EXPECT_EQ(c.second ? key : "00000000", tool->getKeyForHost());
-        EXPECT_EQ(1, c.second ? count(KEL_SEV_INFO, "Generated Key [" + key + "] from IP[" + name + "] for host [" + name + "].")
-                              : count(KEL_SEV_WARNING, "Invaild IP address [] found for host '" + name + "'."));
+        const std::string name = c.first, key = c.second;
+        EXPECT_EQ(key, tool->getKeyForHost());
+        EXPECT_EQ(1, count(KEL_SEV_INFO, "Generated Key [" + key + "] from IP[" + name + "] for host [" + name + "]."));
     }
     computerName("localhost");
     EXPECT_EQ("7f000001", tool->getKeyForHost());
@@ -51,11 +51,44 @@ TEST_F(PgrTool, KeyIsTheLowerCaseHexOfTheOctetsInAddressOrder) {
     EXPECT_EQ("localhost", tool->getHostForKey("7f000001", ip));
     EXPECT_EQ("127.0.0.1", ip);
     EXPECT_EQ("localhost", tool->getHostForKey("7F000001", ip));
+}
+
+TEST_F(PgrTool, UnresolvableHostGetsZeroKeyAndOneWarning) {
+    // A host without an address of its own: its name resolves to nothing,
+    // even when it looks like an address.
+    for (const char *name : {"999.1.1.1", "A..B"}) {
+        std::string error;
+        auto host = rendo_sim::parseHostDescription(std::string("computer-name ") + name + "\n", &error);
+        ASSERT_TRUE(host) << error;
+        rendo_sim::ScopedHost use(host);
+        EXPECT_EQ("00000000", tool->getKeyForHost());
+        EXPECT_EQ(1, count(KEL_SEV_WARNING, std::string("Invaild IP address [] found for host '") + name + "'."));
+    }
     // Octets that would not fit two hex digits, empty octets.
     std::string key = "untouched";
     for (const char *bad : {"256.1.1.1", "1.2.3.1000", "99999999999999999999999.1.1.1", "1..2.3", "1.2.3.4."})
         EXPECT_FALSE(CPGRTool::addressToKey(bad, key)) << bad;
     EXPECT_EQ("untouched", key);
+}
+
+// Keys come from the simulated host's own address, so two described hosts
+// get two keys and each key leads back to its host.
+TEST_F(PgrTool, DescribedHostsGetTheKeysOfTheirOwnAddresses) {
+    const struct {
+        const char *description, *key, *host;
+    } cases[] = {
+        {"computer-name hosta\nip-address 10.1.2.3\n", "0a010203", "HOSTA"},
+        {"computer-name hostb\nip-address 10.1.2.4\nip-address 10.1.2.3\n", "0a010204", "HOSTB"},
+    };
+    for (const auto &c : cases) {
+        std::string error;
+        auto host = rendo_sim::parseHostDescription(c.description, &error);
+        ASSERT_TRUE(host) << error;
+        rendo_sim::ScopedHost use(host);
+        EXPECT_EQ(c.key, tool->getKeyForHost()) << c.description;
+        std::string ip;
+        EXPECT_EQ(c.host, tool->getHostForKey(c.key, ip)) << c.description;
+    }
 }
 
 TEST_F(PgrTool, HostForKeyOfMalformedOrUnknownKeys) {

@@ -47,6 +47,8 @@ TEST(HostDescription, TheDefaultHostHasEveryFamilyAndAMultipathLun) {
 
 TEST(HostDescription, SettingsAndDiskOptions) {
     const char *text = R"(computer-name labhost
+ip-address 10.1.2.3
+ip-address 172.16.0.9
 initiator iqn.2026-12.org.example:lab
 isid 80 00 00 00 00 07
 virtual-clock on
@@ -75,6 +77,7 @@ end
     auto host = parseHostDescription(text, &error);
     ASSERT_TRUE(host) << error;
     EXPECT_EQ(host->computerName(), "LABHOST");
+    EXPECT_EQ(host->ipAddresses(), (std::vector<std::string>{"10.1.2.3", "172.16.0.9"}));
     EXPECT_EQ(host->initiator().initiatorName, "iqn.2026-12.org.example:lab");
     EXPECT_EQ(host->initiator().isid[5], 7);
     EXPECT_TRUE(host->virtualClock());
@@ -124,6 +127,9 @@ TEST(HostDescription, ErrorsNameTheLine) {
         {"disk\n  address 0 0 1 0 target-port 0\n", "line 2: a target port is 1 to 65535"},
         {"disk\n  path 0 0 1 0 target-port\n", "line 2: an address is"},
         {"disk\n  path 0 0 1 0 port 3\n", "line 2: an address is"},
+        {"ip-address 10.1.2\n", "line 1: ip-address needs four dotted numbers"},
+        {"ip-address 10.1.2.256\n", "line 1: ip-address needs four dotted numbers"},
+        {"ip-address\n", "line 1: ip-address needs four dotted numbers"},
     };
     for (const auto &c : cases) {
         std::string error;

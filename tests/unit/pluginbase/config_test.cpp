@@ -1,7 +1,7 @@
 // The configuration operation and the defaults that work on private data.
 #include "pdk/cfipluginbase.h"
 
-#include "kelm/kelm_util.h"
+#include "kelm/kelm_testkit.h"
 #include "pdk/cfistringtool.h"
 #include "test_env.h"
 

@@ -1,4 +1,4 @@
-#include "kelm/kelm_util.h"
+#include "kelm/kelm_testkit.h"
 #include "pdk/cficonfiguration.h"
 #include "pdk/cfistringtool.h"
 #include "test_env.h"

@@ -1,0 +1,90 @@
+// A framework that stops the provider from an exit handler, run as its own
+// process: exit_probe LIBRARY. The handler is registered before the library
+// is loaded, so it runs after the library's static objects are destroyed;
+// every call must return its failure status and touch nothing.
+// It links no part of the provider or the framework's test kit, so loading
+// with RTLD_NOW also proves the library needs nothing beyond the utility
+// library's eight functions. Exit status 0 means every check held.
+#include "rendo/rendo_fi_pgn.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+struct Calls {
+    rendo_fi_pgn_init_fn init;
+    rendo_fi_pgn_fini_fn fini;
+    rendo_fi_pgn_errmsg_fn errmsg;
+    rendo_fi_pgn_get_last_error_fn getLastError;
+    rendo_fi_pgn_claim_fn claim;
+    rendo_fi_pgn_get_provider_info_fn providerInfo;
+};
+
+Calls g_calls{};
+
+void check(bool ok, const char *what) {
+    if (ok) return;
+    std::fprintf(stderr, "exit_probe: %s\n", what);
+    std::fflush(stderr);
+    _exit(3);
+}
+
+void stopFromExitHandler() {
+    g_calls.fini();
+    g_calls.fini();
+    const wchar_t *sentinel = L"untouched";
+    const wchar_t *text = sentinel;
+    check(g_calls.errmsg(0, &text) == KEL_EFAIL, "errmsg after static destruction: not the failure status");
+    check(text == sentinel, "errmsg after static destruction wrote its out-argument");
+    kel_msg_info *info = nullptr;
+    check(g_calls.getLastError(&info) == KEL_EFAIL && info == nullptr, "get_last_error after static destruction");
+    wchar_t name[] = L"\\\\.\\PHYSICALDRIVE0";
+    kelm_objid object{name, sizeof name, 0};
+    kelm_objid **claimed = nullptr;
+    int level = -1;
+    check(g_calls.claim(&object, &claimed, &level) == KEL_CLAIM_NONE && claimed == nullptr && level == -1,
+          "claim after static destruction");
+    kel_provider_list *list = nullptr;
+    check(g_calls.providerInfo(&list) == KEL_EFAIL && list == nullptr, "get_provider_info after static destruction");
+    kel_version version{};
+    check(g_calls.init(nullptr, &version) == KEL_EINITFAILED, "init after static destruction");
+}
+
+template <class Fn>
+Fn symbol(void *lib, const char *name) {
+    void *p = dlsym(lib, name);
+    check(p != nullptr, name);
+    return reinterpret_cast<Fn>(p);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: exit_probe LIBRARY\n");
+        return 2;
+    }
+    std::atexit(stopFromExitHandler);
+
+    void *lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+    if (lib == nullptr) {
+        std::fprintf(stderr, "exit_probe: %s\n", dlerror());
+        return 4;
+    }
+    g_calls.init = symbol<rendo_fi_pgn_init_fn>(lib, "rendo_fi_pgn_init");
+    g_calls.fini = symbol<rendo_fi_pgn_fini_fn>(lib, "rendo_fi_pgn_fini");
+    g_calls.errmsg = symbol<rendo_fi_pgn_errmsg_fn>(lib, "rendo_fi_pgn_errmsg");
+    g_calls.getLastError = symbol<rendo_fi_pgn_get_last_error_fn>(lib, "rendo_fi_pgn_get_last_error");
+    g_calls.claim = symbol<rendo_fi_pgn_claim_fn>(lib, "rendo_fi_pgn_claim");
+    g_calls.providerInfo = symbol<rendo_fi_pgn_get_provider_info_fn>(lib, "rendo_fi_pgn_get_provider_info");
+
+    kel_version version{};
+    check(g_calls.init(nullptr, &version) == 0, "init failed");
+    const wchar_t *text = nullptr;
+    g_calls.errmsg(0, &text);
+    return 0; // the library stays loaded, as a framework leaves it
+}
