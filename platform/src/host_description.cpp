@@ -17,6 +17,8 @@ const size_t kMaxLineLength = 65536;
 struct DiskDecl {
     DiskSpec desc;
     std::vector<ScsiAddress> paths;
+    std::map<size_t, uint32_t> pathClaimLevels; // by index into paths: that path's own level
+    bool vanishAfterListing = false;
     unsigned appearAfterRescans = 0;
     bool timed = false;
     uint64_t appearAtMs = 0;
@@ -77,11 +79,22 @@ struct Parser {
         return true;
     }
 
-    bool address(const std::string &v, ScsiAddress &a) {
+    // PORT BUS TARGET LUN, optionally followed by "claim-level N" (the
+    // level of this one path; *claimLevel when given, else none allowed).
+    bool address(const std::string &v, ScsiAddress &a, bool *hasLevel = nullptr, uint32_t *claimLevel = nullptr) {
         std::istringstream in(v);
-        std::string f[4], extra;
-        if (!(in >> f[0] >> f[1] >> f[2] >> f[3]) || (in >> extra))
-            return fail("an address is PORT BUS TARGET LUN");
+        std::string f[4], extra, level;
+        if (!(in >> f[0] >> f[1] >> f[2] >> f[3])) return fail("an address is PORT BUS TARGET LUN");
+        if (hasLevel != nullptr) *hasLevel = false;
+        if (in >> extra) {
+            uint64_t n = 0;
+            std::string more;
+            if (hasLevel == nullptr || extra != "claim-level" || !(in >> level) || (in >> more))
+                return fail("an address is PORT BUS TARGET LUN [claim-level N]");
+            if (!number(level, UINT32_MAX, n)) return false;
+            *hasLevel = true;
+            *claimLevel = static_cast<uint32_t>(n);
+        }
         uint64_t n[4];
         for (int i = 0; i < 4; ++i)
             if (!number(f[i], 255, n[i])) return false;
@@ -117,9 +130,20 @@ bool Parser::diskKey(DiskDecl &d, const std::string &key, const std::string &v) 
         s.peripheral = static_cast<uint8_t>(n);
     } else if (key == "address" || key == "path") {
         ScsiAddress a;
-        if (!address(v, a)) return false;
-        if (key == "address" && !d.paths.empty()) d.paths[0] = a;
-        else d.paths.push_back(a);
+        bool hasLevel = false;
+        uint32_t level = 0;
+        if (!address(v, a, &hasLevel, &level)) return false;
+        size_t index = 0;
+        if (key == "address" && !d.paths.empty()) {
+            d.paths[0] = a;
+        } else {
+            index = d.paths.size();
+            d.paths.push_back(a);
+        }
+        if (hasLevel) d.pathClaimLevels[index] = level;
+        else d.pathClaimLevels.erase(index);
+    } else if (key == "vanish-after-listing") {
+        d.vanishAfterListing = true;
     } else if (key == "blocks") {
         if (!number(v, UINT64_MAX, n)) return false;
         s.blocks = n;
@@ -325,12 +349,16 @@ std::shared_ptr<Host> Parser::parse(const std::string &input) {
             d.paths.push_back(a);
         }
         for (const auto &a : d.paths) paths.push_back(&host->attach(disk, a));
-        for (Lun *l : paths) {
+        for (size_t i = 0; i < paths.size(); ++i) {
+            Lun *l = paths[i];
             if (d.masked) l->mask();
             if (d.appearAfterRescans > 0) l->appearAfterRescans(d.appearAfterRescans);
             if (d.timed) l->appearAt(d.appearAtMs);
             if (d.failOpen) l->failOpen(d.openError);
             if (d.claimed) l->claimLevel(d.claimLevel);
+            auto own = d.pathClaimLevels.find(i);
+            if (own != d.pathClaimLevels.end()) l->claimLevel(own->second);
+            if (d.vanishAfterListing) l->vanishAfterListing();
         }
     }
     return host;
