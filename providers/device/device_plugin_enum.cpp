@@ -36,6 +36,9 @@ constexpr uint32_t kGlobalNode = 2;
 int CDevicePlugin::enumerateNodes(kel_node_list **list, int *count, int selection, wchar_t *) {
     CFiTraceLogFunction traceScope(m_traceLog, "CDevicePlugin::enumerateNodes");
     if (list == nullptr) return KEL_EINVAL;
+    // Unlike the operations that need the disks, this one may arrive while
+    // delayed initialisation (under the same mutex) is filling the map.
+    CFiMutexWrapper lock(getMutex());
     return guardedCall(
         m_errorManager, kEnumerateNodesGuardLine,
         [&]() -> int {

@@ -12,6 +12,7 @@
 #include <cwchar>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -290,6 +291,20 @@ TEST_F(Provider, DiscoveryThrowingAtDelayedInitFailsOnceAndLeavesTheMapEmpty) {
     EXPECT_EQ(2, pgn.control()->discoveries.load()); // the map was empty: enumerated now
     EXPECT_EQ(3, count);
     kelm_free_nodelist(list);
+}
+
+// The first node list may be asked for while delayed initialisation, on
+// another framework thread, is filling the device map.
+TEST_F(Provider, ConcurrencyNodesWhileDelayedInitFillsTheMap) {
+    useHost(kHost);
+    ASSERT_EQ(0, start(lib()));
+    kel_domain node{};
+    int prepared = -1;
+    std::thread other([&] { prepared = lib().ep().pre_prepare(&node); });
+    std::vector<Node> listed = nodes(0x8);
+    other.join();
+    EXPECT_EQ(0, prepared);
+    EXPECT_EQ(3u, listed.size());
 }
 
 } // namespace
