@@ -203,6 +203,14 @@ TEST_F(Provider, NodesBySelectionLocalsFirst) {
         EXPECT_EQ(c.expected, nodes(c.selection, &status)) << "selection " << c.selection;
         EXPECT_EQ(0, status);
     }
+    // Memory runs out at the second node's element: the guard's status, the
+    // first node stays in the list and the second's identifier is not lost.
+    kelm_fail_allocations_after(5 + 2);
+    int status = -1;
+    std::vector<Node> partial = nodes(0x4, &status);
+    kelm_fail_allocations_after(-1);
+    EXPECT_EQ(6, status);
+    EXPECT_EQ(std::vector<Node>{locals[0]}, partial);
     kelm_buf_stats after = kelm_get_buf_stats();
     EXPECT_EQ(before.live, after.live);
     EXPECT_EQ(before.bad_frees + before.size_mismatch, after.bad_frees + after.size_mismatch);
