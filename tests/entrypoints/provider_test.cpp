@@ -6,7 +6,6 @@
 
 #include "kelm/kelm_util.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -221,25 +220,6 @@ TEST_F(Provider, AnEmptyHostListsNothing) {
     ASSERT_EQ(0, start(lib()));
     EXPECT_TRUE(nodes(0x4).empty());
     EXPECT_TRUE(nodes(0).empty());
-}
-
-TEST_F(Provider, TheDefaultHostListsEveryDiskAndOneGlobalNodePerLun) {
-    unsetenv("RENDO_SIM_HOST");
-    ASSERT_EQ(0, start(lib()));
-    std::vector<Node> all = nodes(0);
-    size_t locals = 0;
-    std::vector<std::string> udids;
-    for (const Node &n : all) {
-        if (n.lead1 == 1) {
-            EXPECT_EQ(0u, udids.size()) << "a local node after a global one: " << n;
-            ++locals;
-        } else {
-            udids.push_back(n.name);
-        }
-    }
-    EXPECT_GT(locals, 20u);
-    EXPECT_EQ(locals - 1, udids.size()); // the multipath LUN's two paths carry one UDID
-    EXPECT_TRUE(std::is_sorted(udids.begin(), udids.end()));
 }
 
 // Loading never reads a disk: on a host whose every disk fails to open, init
