@@ -282,17 +282,25 @@ TEST_F(Provider, DiscoveryThrowingAtDelayedInitFailsOnceAndLeavesTheMapEmpty) {
 }
 
 // The first node list may be asked for while delayed initialisation, on
-// another framework thread, is filling the device map.
+// another framework thread, is filling the device map: it waits for that
+// map instead of enumerating the disks a second time beside it.
 TEST_F(Provider, ConcurrencyNodesWhileDelayedInitFillsTheMap) {
     useHost(kHost);
-    ASSERT_EQ(0, start(lib()));
+    ProviderLibrary &pgn = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(pgn));
+    pgn.control()->discoverySleepMs = 100;
     kel_domain node{};
     int prepared = -1;
-    std::thread other([&] { prepared = lib().ep().pre_prepare(&node); });
-    std::vector<Node> listed = nodes(0x8);
+    std::thread other([&] { prepared = pgn.ep().pre_prepare(&node); });
+    while (pgn.control()->discoveries.load() == 0) std::this_thread::yield(); // delayed init is enumerating
+    kel_node_list *list = nullptr;
+    int count = 0;
+    EXPECT_EQ(0, pgn.ep().enumerate_nodes(&list, &count, 0x8, nullptr));
     other.join();
     EXPECT_EQ(0, prepared);
-    EXPECT_EQ(3u, listed.size());
+    EXPECT_EQ(3, count);
+    EXPECT_EQ(1, pgn.control()->discoveries.load());
+    kelm_free_nodelist(list);
 }
 
 } // namespace

@@ -33,6 +33,7 @@ class CScriptedDiscovery : public CDmpDiscoveryBase {
 public:
     int enumerateDmpDevices(DeviceMap &) override {
         ++control().discoveries;
+        if (int ms = control().discoverySleepMs.load(); ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         if (control().discoveryThrows.fetch_sub(1) > 0) throw std::runtime_error("multipath listing failed");
         return 0;
     }

@@ -25,6 +25,7 @@ struct RendoTestPgnControl {
     std::atomic<int> makeSnapshotsResult{0};
     std::atomic<bool> claimThrows{false};    // claim throws the int 42
     std::atomic<int> discoveryThrows{0};     // this many multipath discoveries throw a std::runtime_error
+    std::atomic<int> discoverySleepMs{0};    // each multipath discovery first sleeps this long
 
     // ---- observations ----
     std::atomic<int> delayedInitCalls{0};
