@@ -48,6 +48,7 @@ void kelm_free_providerlist(kel_provider_list *list) {
     while (list != nullptr) {
         kel_provider_list *next = list->next;
         freeWide(list->provider_name);
+        if (list->version != nullptr) kelm_free_buf(list->version, sizeof(kel_version));
         if (list->object_types != nullptr) {
             size_t n = 0;
             for (; list->object_types[n] != nullptr; ++n) freeWide(list->object_types[n]);

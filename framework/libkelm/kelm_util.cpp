@@ -122,32 +122,69 @@ kel_node_list *kelm_build_nodelist_node(const kel_node_desc *node, const wchar_t
     auto *e = static_cast<kel_node_list *>(allocTracked(sizeof(kel_node_list)));
     if (e == nullptr) return nullptr;
     e->node_name = wideCopy(node->node_name);
+    e->provider_name = wideCopy(provider);
+    if ((node->node_name != nullptr && e->node_name == nullptr) || (provider != nullptr && e->provider_name == nullptr)) {
+        // All or nothing: the caller still owns the identifier.
+        freeWide(e->node_name);
+        freeWide(e->provider_name);
+        freeTracked(e, sizeof(kel_node_list));
+        return nullptr;
+    }
     e->objid = node->objid; // ownership passes to the list
     e->lead1 = node->lead1;
     e->lead2 = node->lead2;
     e->lead3 = node->lead3;
     e->lead4 = node->lead4;
-    e->provider_name = wideCopy(provider);
     e->next = nullptr;
     return e;
 }
+
+} // extern "C"
+
+namespace {
+
+// Undoes a half-built provider node; the framework frees whole ones.
+void freeProviderNode(kel_provider_list *e, size_t types) {
+    freeWide(e->provider_name);
+    freeTracked(e->version, sizeof(kel_version));
+    if (e->object_types != nullptr) {
+        for (size_t i = 0; i < types; ++i) freeWide(e->object_types[i]);
+        freeTracked(e->object_types, static_cast<uint32_t>((types + 1) * sizeof(wchar_t *)));
+    }
+    freeTracked(e, sizeof(kel_provider_list));
+}
+
+} // namespace
+
+extern "C" {
 
 kel_provider_list *kelm_build_providerlist_node(const wchar_t *provider, uint64_t value1, uint64_t value2,
                                                 kel_version *version, const wchar_t **object_types) {
     auto *e = static_cast<kel_provider_list *>(allocTracked(sizeof(kel_provider_list)));
     if (e == nullptr) return nullptr;
+    size_t n = 0;
+    while (object_types != nullptr && object_types[n] != nullptr) ++n;
     e->provider_name = wideCopy(provider);
     e->value1 = value1;
     e->value2 = value2;
-    e->version = version;
-    size_t n = 0;
-    while (object_types != nullptr && object_types[n] != nullptr) ++n;
+    // The node keeps its own copy: the caller's record need not outlive it.
+    e->version = static_cast<kel_version *>(allocTracked(sizeof(kel_version)));
+    if (e->version != nullptr && version != nullptr) *e->version = *version;
     e->object_types = static_cast<wchar_t **>(allocTracked(static_cast<uint32_t>((n + 1) * sizeof(wchar_t *))));
+    bool complete = (provider == nullptr || e->provider_name != nullptr) && e->version != nullptr &&
+                    e->object_types != nullptr;
     if (e->object_types != nullptr) {
-        for (size_t i = 0; i < n; ++i) e->object_types[i] = wideCopy(object_types[i]);
+        for (size_t i = 0; i < n; ++i) {
+            e->object_types[i] = wideCopy(object_types[i]);
+            complete = complete && e->object_types[i] != nullptr;
+        }
         e->object_types[n] = nullptr;
     }
     e->next = nullptr;
+    if (!complete) {
+        freeProviderNode(e, n);
+        return nullptr;
+    }
     return e;
 }
 

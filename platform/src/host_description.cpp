@@ -18,6 +18,8 @@ const size_t kMaxLineLength = 65536;
 struct DiskDecl {
     DiskSpec desc;
     std::vector<ScsiAddress> paths;
+    std::map<size_t, uint32_t> pathClaimLevels; // by index into paths: that path's own level
+    bool vanishAfterListing = false;
     unsigned appearAfterRescans = 0;
     bool timed = false;
     uint64_t appearAtMs = 0;
@@ -78,13 +80,28 @@ struct Parser {
         return true;
     }
 
-    bool address(const std::string &v, ScsiAddress &a) {
+    // PORT BUS TARGET LUN, optionally followed by "claim-level N" (the
+    // level of this one path; *claimLevel when given, else none allowed).
+    bool address(const std::string &v, ScsiAddress &a, bool *hasLevel = nullptr, uint32_t *claimLevel = nullptr) {
         std::istringstream in(v);
-        std::string f[4], word, port, extra;
-        bool well = static_cast<bool>(in >> f[0] >> f[1] >> f[2] >> f[3]);
-        if (well && (in >> word)) well = word == "target-port" && (in >> port) && !(in >> extra);
-        if (!well)
-            return fail("an address is PORT BUS TARGET LUN [target-port N]");
+        // Optional "target-port N" and "claim-level N", each at most once, in either order.
+        std::string f[4], word, port, level;
+        const char *form = hasLevel != nullptr ? "an address is PORT BUS TARGET LUN [target-port N] [claim-level N]"
+                                               : "an address is PORT BUS TARGET LUN [target-port N]";
+        if (!(in >> f[0] >> f[1] >> f[2] >> f[3])) return fail(form);
+        if (hasLevel != nullptr) *hasLevel = false;
+        while (in >> word) {
+            std::string &slot = word == "target-port" ? port : level;
+            if ((word != "target-port" && (word != "claim-level" || hasLevel == nullptr)) || !slot.empty() ||
+                !(in >> slot))
+                return fail(form);
+        }
+        if (!level.empty()) {
+            uint64_t n = 0;
+            if (!number(level, UINT32_MAX, n)) return false;
+            *hasLevel = true;
+            *claimLevel = static_cast<uint32_t>(n);
+        }
         uint64_t n[4];
         for (int i = 0; i < 4; ++i)
             if (!number(f[i], 255, n[i])) return false;
@@ -123,9 +140,20 @@ bool Parser::diskKey(DiskDecl &d, const std::string &key, const std::string &v) 
         s.peripheral = static_cast<uint8_t>(n);
     } else if (key == "address" || key == "path") {
         ScsiAddress a;
-        if (!address(v, a)) return false;
-        if (key == "address" && !d.paths.empty()) d.paths[0] = a;
-        else d.paths.push_back(a);
+        bool hasLevel = false;
+        uint32_t level = 0;
+        if (!address(v, a, &hasLevel, &level)) return false;
+        size_t index = 0;
+        if (key == "address" && !d.paths.empty()) {
+            d.paths[0] = a;
+        } else {
+            index = d.paths.size();
+            d.paths.push_back(a);
+        }
+        if (hasLevel) d.pathClaimLevels[index] = level;
+        else d.pathClaimLevels.erase(index);
+    } else if (key == "vanish-after-listing") {
+        d.vanishAfterListing = true;
     } else if (key == "blocks") {
         if (!number(v, UINT64_MAX, n)) return false;
         s.blocks = n;
@@ -340,12 +368,16 @@ std::shared_ptr<Host> Parser::parse(const std::string &input) {
             d.paths.push_back(a);
         }
         for (const auto &a : d.paths) paths.push_back(&host->attach(disk, a));
-        for (Lun *l : paths) {
+        for (size_t i = 0; i < paths.size(); ++i) {
+            Lun *l = paths[i];
             if (d.masked) l->mask();
             if (d.appearAfterRescans > 0) l->appearAfterRescans(d.appearAfterRescans);
             if (d.timed) l->appearAt(d.appearAtMs);
             if (d.failOpen) l->failOpen(d.openError);
             if (d.claimed) l->claimLevel(d.claimLevel);
+            auto own = d.pathClaimLevels.find(i);
+            if (own != d.pathClaimLevels.end()) l->claimLevel(own->second);
+            if (d.vanishAfterListing) l->vanishAfterListing();
         }
     }
     return host;

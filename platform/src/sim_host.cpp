@@ -646,10 +646,15 @@ std::mutex g_currentMutex;
 std::shared_ptr<Host> g_current;
 thread_local std::shared_ptr<Host> t_current;
 
-std::shared_ptr<Host> hostFromEnvironment() {
+// What RENDO_SIM_HOST names now ("" when unset).
+std::string hostDescriptionPath() {
     const char *path = std::getenv("RENDO_SIM_HOST");
+    return path != nullptr ? std::string(path) : std::string();
+}
+
+std::shared_ptr<Host> hostFromEnvironment(const std::string &path) {
     std::string error;
-    if (path != nullptr && *path != '\0') {
+    if (!path.empty()) {
         auto h = loadHostDescription(path, &error);
         if (h) return h;
         std::fprintf(stderr, "rendo simulated host: %s; using an empty host\n", error.c_str());
@@ -660,18 +665,32 @@ std::shared_ptr<Host> hostFromEnvironment() {
     std::fprintf(stderr, "rendo simulated host: default host: %s\n", error.c_str());
     return Host::create();
 }
+
+// The description the process-wide host was loaded from; a host given by
+// setCurrentHost has none.
+bool g_fromEnvironment = false;
+std::string g_loadedPath;
 } // namespace
 
 std::shared_ptr<Host> currentHost() {
     if (t_current) return t_current;
     std::lock_guard<std::mutex> lock(g_currentMutex);
-    if (!g_current) g_current = hostFromEnvironment();
+    if (g_current && !g_fromEnvironment) return g_current;
+    // A process that names another description (a framework stand-in
+    // running one provider library over several hosts) gets that host.
+    std::string path = hostDescriptionPath();
+    if (!g_current || path != g_loadedPath) {
+        g_current = hostFromEnvironment(path);
+        g_loadedPath = path;
+        g_fromEnvironment = true;
+    }
     return g_current;
 }
 
 void setCurrentHost(std::shared_ptr<Host> host) {
     std::lock_guard<std::mutex> lock(g_currentMutex);
     g_current = std::move(host);
+    g_fromEnvironment = false;
 }
 
 ScopedHost::ScopedHost(std::shared_ptr<Host> host) : m_previous(t_current) { t_current = std::move(host); }

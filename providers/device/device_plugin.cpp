@@ -1,15 +1,30 @@
+// The provider's lifecycle (construction, init, delayedInit, fini), the
+// enumeration every device operation starts from, and the operations whose
+// work is still the plug-in base's.
 #include "device_plugin.h"
 
 #include "device_guard.h"
+#include "discovery/dmp_native_discovery.h"
 
 #include "pdk/cfimessagecatalog.h"
 #include "pdk/cfistringtool.h"
 #include "pdk/cfitracelog.h"
 
+#include <algorithm>
+
 using namespace kelm_pdk_4_4;
 
-CDevicePlugin::CDevicePlugin() = default;
-CDevicePlugin::~CDevicePlugin() = default;
+CDevicePlugin::CDevicePlugin() {
+    // The factory builds every path at level 0; this module brings the
+    // claim library's per-path levels into the provider's device map.
+    m_dmpManager.registerDiscoveryModule(new CDmpNativePathDiscovery(m_dmpManager));
+}
+
+CDevicePlugin::~CDevicePlugin() {
+    // Sets of disks prepared for a deport that never came are still open.
+    for (auto &record : m_predeportDeviceInfo)
+        if (record.second.deviceInfoSet != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(record.second.deviceInfoSet);
+}
 
 int CDevicePlugin::init() {
     return guardedInitCall(m_errorManager, kInitGuardLine, kInitFailedLine, [this] {
@@ -32,28 +47,109 @@ int CDevicePlugin::init() {
         m_pgrLogManager = CPGRLogManagerSingleton::instance(false);
         if (!m_pgrLogManager.isNull()) m_pgrLogManager->setTraceLog(m_traceLog);
 
-        // The identifier factory is obtained here once its subsystem exists.
+        // Creating the factory reads no disk: discovery waits for delayedInit.
+        m_udidFactory.reset(new CUDIDFactory);
+        m_udidFactory->registerTraceLog(m_traceLog);
         return 0;
     });
 }
 
 int CDevicePlugin::delayedInit() {
     CFiTraceLogFunction traceScope(m_traceLog, "CDevicePlugin::delayedInit");
-    return guardedInitCall(m_errorManager, kDelayedInitGuardLine, kDelayedInitFailedLine, [] {
-        // The first enumeration of the host's disks into the device map goes
-        // here once the identifier factory exists.
+    return guardedInitCall(m_errorManager, kDelayedInitGuardLine, kDelayedInitFailedLine, [this] {
+        enumerateDevices(false, false, false);
         return 0;
     });
 }
 
 void CDevicePlugin::fini() { CFiTraceLogFunction traceScope(m_traceLog, "CDevicePlugin::fini"); }
 
-int CDevicePlugin::getDeviceNameFromPartition(const std::string &rawprtName, std::string &deviceName) {
-    deviceName = rawprtName;
-    return 0;
+CUDIDFactory &CDevicePlugin::udidFactory() {
+    if (!m_udidFactory) {
+        m_udidFactory.reset(new CUDIDFactory);
+        m_udidFactory->registerTraceLog(m_traceLog);
+    }
+    return *m_udidFactory;
 }
 
-std::string CDevicePlugin::importDevice(WString, uint32_t, uint32_t) { return std::string(); }
+void CDevicePlugin::enumerateDevices(bool rescanBus, bool busFlag, bool removeFlag) {
+    DeviceMap fresh = udidFactory().enumerateDeviceMap(rescanBus, busFlag, removeFlag);
+    m_dmpManager.enumerateDmpDevices(fresh);
+    m_deviceMap.swap(fresh);
+}
+
+void CDevicePlugin::sleepSeconds(uint32_t seconds) {
+    // Seconds from the configuration file are not range-checked: 4294968 s
+    // and more do not fit one Sleep, and 0xFFFFFFFF ms would be INFINITE.
+    const uint64_t kMaxPiece = INFINITE - 1;
+    uint64_t ms = static_cast<uint64_t>(seconds) * 1000u;
+    do {
+        uint64_t piece = std::min(ms, kMaxPiece);
+        Sleep(static_cast<DWORD>(piece));
+        ms -= piece;
+    } while (ms > 0);
+}
+
+// ---- operations whose work arrives with node initialisation, import and
+// deport; until then the plug-in base answers ----
+
+int CDevicePlugin::deportTree(kel_domain *domain, kel_domain *alt, kel_accessnode *access) {
+    return CFiPluginBase::deportTree(domain, alt, access); // deport: accepted, nothing to do
+}
+
+int CDevicePlugin::importTreeNode(kel_domain *domain, kelm_objid **a, kelm_objid **b, int n, kelm_objid **c) {
+    return CFiPluginBase::importTreeNode(domain, a, b, n, c); // import of a tree node
+}
+
+int CDevicePlugin::initNode(kel_domain *domain, kel_domain **alt, int flags, kelm_objid *id) {
+    return CFiPluginBase::initNode(domain, alt, flags, id); // node initialisation
+}
+
+int CDevicePlugin::initAltNode(kel_domain *a, kel_domain *b, kel_domain *c, bool remote) {
+    return CFiPluginBase::initAltNode(a, b, c, remote); // node initialisation
+}
+
+int CDevicePlugin::online(kel_domain *a, kel_domain *b, int n, kel_disposition disp) {
+    return CFiPluginBase::online(a, b, n, disp); // deport: accepted, nothing to do
+}
+
+int CDevicePlugin::buildAltTree(kel_domain *domain, char *type, kelm_objid **a, kelm_objid **b, int n,
+                                kelm_objid **c) {
+    return CFiPluginBase::buildAltTree(domain, type, a, b, n, c); // node initialisation
+}
+
+int CDevicePlugin::checkNodeExistence(kel_domain *domain, int *exists) {
+    return CFiPluginBase::checkNodeExistence(domain, exists); // node initialisation
+}
+
+int CDevicePlugin::enableAccess(kel_node_subobj_list *list, long a, int b, int c) {
+    return CFiPluginBase::enableAccess(list, a, b, c); // import
+}
+
+int CDevicePlugin::disableAccess(kel_node_subobj_list *list, long a) {
+    return CFiPluginBase::disableAccess(list, a); // deport
+}
+
+int CDevicePlugin::importResource(wchar_t **a, wchar_t *b, wchar_t *c, wchar_t *d, int e, wchar_t **f, wchar_t *g) {
+    return CFiPluginBase::importResource(a, b, c, d, e, f, g); // import
+}
+
+int CDevicePlugin::onlineResource(wchar_t **a, int b, wchar_t *c, wchar_t *d, wchar_t *e, wchar_t *f, int g,
+                                  wchar_t ***h, int *i) {
+    return CFiPluginBase::onlineResource(a, b, c, d, e, f, g, h, i); // deport: accepted, nothing to do
+}
+
+int CDevicePlugin::deportResource(wchar_t *a, wchar_t *b, wchar_t *c, wchar_t *d, int e) {
+    return CFiPluginBase::deportResource(a, b, c, d, e); // deport
+}
+
+int CDevicePlugin::preDeportResource(wchar_t *a, int b, wchar_t *c) {
+    return CFiPluginBase::preDeportResource(a, b, c); // deport
+}
+
+std::string CDevicePlugin::importDevice(WString, uint32_t, uint32_t) {
+    return std::string(); // import: no device found until the wait-and-retry loop arrives
+}
 
 int CDevicePlugin::getScsiToolDeviceName(const std::string &deviceName, std::string &scsiName) {
     scsiName = deviceName;

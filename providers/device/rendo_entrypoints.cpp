@@ -14,6 +14,7 @@
 #include "pdk/cfipluginbase.h"
 #include "pdk/cfiprivatedata.h"
 #include "pdk/cfisession.h"
+#include "pdk/cfinodelist.h"
 #include "pdk/cfistringtool.h"
 #include "pdk/cfitracelog.h"
 
@@ -200,11 +201,7 @@ void recordNodes(const CFiSessionPtr &session, const NodeArray<kel_splitnode> &s
     }
 }
 
-void releaseObjid(kelm_objid *id) {
-    if (id == nullptr) return;
-    if (id->name != nullptr) kelm_free_buf(id->name, id->name_bytes);
-    kelm_free_buf(id, sizeof(kelm_objid));
-}
+void releaseObjid(kelm_objid *id) { freeObjectId(id); }
 
 // Hands the session's target names back as an array of object identifiers,
 // one per split node in order, and marks each node's domain as split.

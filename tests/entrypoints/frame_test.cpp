@@ -2,6 +2,8 @@
 // per entry point, the single-node convention, objctl and interpose.
 #include "ep_fixture.h"
 
+#include "kelm/kelm_util.h"
+
 #include <cstdlib>
 #include <functional>
 #include <cwchar>
@@ -85,6 +87,7 @@ TEST_F(Frame, MissingArgumentsNeverReachThePlugin) {
     EXPECT_EQ(1, c.delayedInitCalls.load()); // claim needs no disks; config ran it
     EXPECT_TRUE(c.providerListWasNull.load());
     EXPECT_EQ(nullptr, list);
+    kelm_free_nodelist(nodes); // the provider's disks, the framework's to free
 }
 
 TEST_F(Frame, SingleNodeConvention) {

@@ -1,5 +1,6 @@
 // kelm-host demo: one start-to-stop conversation with the provider.
 #include "commands.h"
+#include "provider_views.h"
 
 #include "kelm/kelm_testkit.h"
 
@@ -20,20 +21,6 @@ void showStatusTexts(ProviderHost &host) {
         int rc = host.entry().errmsg(code, &text);
         std::printf("  errmsg(%d) = %d: %s\n", code, rc, text != nullptr ? narrow(text).c_str() : "(no text)");
     }
-}
-
-void showProviderInfo(ProviderHost &host) {
-    kel_provider_list *list = nullptr;
-    int rc = host.entry().get_provider_info(&list);
-    std::printf("  rendo_fi_pgn_get_provider_info = %d\n", rc);
-    if (list == nullptr) std::printf("  (the provider lists no provider information yet)\n");
-    for (kel_provider_list *p = list; p != nullptr; p = p->next) {
-        std::printf("  provider %s (%llu, %llu), object types:", narrow(p->provider_name).c_str(),
-                    static_cast<unsigned long long>(p->value1), static_cast<unsigned long long>(p->value2));
-        for (wchar_t **t = p->object_types; t != nullptr && *t != nullptr; ++t) std::printf(" %s", narrow(*t).c_str());
-        std::printf("\n");
-    }
-    kelm_free_providerlist(list); // the framework's job once it has read the list
 }
 
 // A message in the form the framework stores last errors in.
@@ -110,6 +97,8 @@ int runDemo(ProviderHost &host, const std::vector<std::string> &args) {
     }
     section("provider information");
     showProviderInfo(host);
+    section("nodes of the host");
+    showNodes(host, 0);
     section(("status texts in the native language (" + native + ")").c_str());
     showStatusTexts(host);
     section("last error");
@@ -134,7 +123,7 @@ int runDemo(ProviderHost &host, const std::vector<std::string> &args) {
 }
 
 const CommandRegistration registration{
-    {"demo", "start the provider, show its information and texts, stop it", "demo [--native LANG]", &runDemo}};
+    {"demo", "start the provider, show its information, nodes and texts, stop it", "demo [--native LANG]", &runDemo}};
 
 } // namespace
 } // namespace kelm_host

@@ -17,7 +17,12 @@ int runHelp(ProviderHost &, const std::vector<std::string> &) {
     return 0;
 }
 
-const CommandRegistration registration{{"help", "this text", "help", &runHelp, false}};
+const CommandRegistration registration{{"help", "this text (also --help and -h)", "help", &runHelp, false}};
 
 } // namespace
+
+void printCommandUsage(const Command &command) {
+    std::printf("Usage: kelm-host [options] %s\n  %s\n\nRun \"kelm-host help\" for the options.\n", command.usage,
+                command.summary);
+}
 } // namespace kelm_host

@@ -33,6 +33,9 @@ struct CommandRegistration {
     explicit CommandRegistration(const Command &command);
 };
 
+// "Usage: kelm-host USAGE" and the command's summary, for COMMAND --help.
+void printCommandUsage(const Command &command);
+
 // Options of the whole tool, shown by "help".
 extern const char *const kGlobalOptionsHelp;
 

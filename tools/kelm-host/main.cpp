@@ -44,10 +44,17 @@ int main(int argc, char **argv) {
         }
     }
     if (rest.empty()) rest.push_back("help");
+    if (rest.front() == "--help" || rest.front() == "-h") rest.front() = "help";
 
     auto found = commands().find(rest.front());
     if (found == commands().end()) return usageError(("unknown command \"" + rest.front() + "\"").c_str());
     const Command &command = found->second;
+    for (size_t i = 1; i < rest.size(); ++i) {
+        if (rest[i] == "--help" || rest[i] == "-h") {
+            printCommandUsage(command);
+            return 0;
+        }
+    }
 
 #ifdef RENDO_DEFAULT_INSTALL_ROOT
     // Without a framework installation, the build's own install root serves.

@@ -32,7 +32,11 @@ KELM_API void kelm_free_buf(void *buf, uint32_t size);
  * The identifier is two buffers of this library, released with kelm_free_buf:
  * its name (name_bytes) and the record itself (sizeof(kelm_objid)). */
 KELM_API kelm_objid *kelm_get_objid(const wchar_t *name, uint32_t name_bytes, uint32_t flags);
+/* Builds one element, all or nothing (null: nothing allocated, the caller
+ * keeps node->objid). On success the element owns node->objid. */
 KELM_API kel_node_list *kelm_build_nodelist_node(const kel_node_desc *node, const wchar_t *provider);
+/* All or nothing, like the node builder. The element holds copies of the
+ * texts and of the version record. */
 KELM_API kel_provider_list *kelm_build_providerlist_node(const wchar_t *provider, uint64_t value1,
                                                          uint64_t value2, kel_version *version,
                                                          const wchar_t **object_types);

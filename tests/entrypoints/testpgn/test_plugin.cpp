@@ -9,6 +9,7 @@
 #include "device_plugin.h"
 
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 using namespace kelm_pdk_4_4;
@@ -25,10 +26,23 @@ void noteSession(const CFiSessionPtr &session) {
     control().lastSessionNodes = session.isNull() ? 0 : static_cast<int>(session->nodes().size());
 }
 
-constexpr int32_t kClaimGuardLine = 200;
+constexpr int32_t kScriptedClaimLine = 200;
+
+// A multipath discovery module that fails as a listing command might.
+class CScriptedDiscovery : public CDmpDiscoveryBase {
+public:
+    int enumerateDmpDevices(DeviceMap &) override {
+        ++control().discoveries;
+        if (int ms = control().discoverySleepMs.load(); ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        if (control().discoveryThrows.fetch_sub(1) > 0) throw std::runtime_error("multipath listing failed");
+        return 0;
+    }
+    int rescan() override { return 0; }
+};
 
 class CTestPlugin : public CDevicePlugin {
 public:
+    CTestPlugin() { dmpManager().registerDiscoveryModule(new CScriptedDiscovery); }
     ~CTestPlugin() override { ++control().destroyed; }
 
     int init() override {
@@ -59,7 +73,7 @@ public:
     int claim(kelm_objid *, kelm_objid ***, int *level) override {
         ++control().guardedCalls;
         *level = 0;
-        return guardedCall(m_errorManager, kClaimGuardLine, [] {
+        return guardedCall(m_errorManager, kScriptedClaimLine, [] {
             if (control().claimThrows.load()) throw 42;
             return KEL_CLAIM_SECONDARY;
         }, KEL_CLAIM_NONE);

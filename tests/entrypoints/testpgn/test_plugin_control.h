@@ -24,6 +24,8 @@ struct RendoTestPgnControl {
     std::atomic<int> selectResult{4};        // 4: use the session-based variant
     std::atomic<int> makeSnapshotsResult{0};
     std::atomic<bool> claimThrows{false};    // claim throws the int 42
+    std::atomic<int> discoveryThrows{0};     // this many multipath discoveries throw a std::runtime_error
+    std::atomic<int> discoverySleepMs{0};    // each multipath discovery first sleeps this long
 
     // ---- observations ----
     std::atomic<int> delayedInitCalls{0};
@@ -43,6 +45,7 @@ struct RendoTestPgnControl {
     std::atomic<void *> quiesceFirst{nullptr};
     std::atomic<bool> interposeMutexHeld{false}; // another thread found the plug-in mutex taken
     std::atomic<int> objctlInputs{-1};
+    std::atomic<int> discoveries{0};           // multipath discoveries run (one per disk enumeration)
 
     void reset() {
         this->~RendoTestPgnControl();

@@ -71,6 +71,12 @@ disk broken
 disk claimed
   vendor C
   claim-level 7
+disk two-paths
+  vendor D
+  address 0 0 9 0 claim-level 2
+  path 1 0 9 0
+  path 2 0 9 0 claim-level 0
+  vanish-after-listing
 end
 )";
     std::string error;
@@ -82,7 +88,7 @@ end
     EXPECT_EQ(host->initiator().isid[5], 7);
     EXPECT_TRUE(host->virtualClock());
     auto luns = host->luns();
-    ASSERT_EQ(luns.size(), 3u);
+    ASSERT_EQ(luns.size(), 6u);
     EXPECT_FALSE(luns[0]->present());
     EXPECT_EQ(luns[0]->address().lun, 4);
     EXPECT_EQ(luns[0]->disk()->desc().vendor, "AB  ");
@@ -94,6 +100,12 @@ end
     EXPECT_EQ(luns[2]->claimLevel(), 7u);
     EXPECT_EQ(host->claimLevelOf(luns[2]->devicePath(), 0), 7u);
     EXPECT_EQ(host->claimLevelOf("PhysicalDrive77", 9), 9u);  // absent: the caller's fallback
+    // A path's own level; the others keep the disk's (default 1).
+    EXPECT_EQ(luns[3]->claimLevel(), 2u);
+    EXPECT_EQ(luns[4]->claimLevel(), 1u);
+    EXPECT_EQ(luns[5]->claimLevel(), 0u);
+    EXPECT_EQ(luns[3]->disk(), luns[5]->disk());
+    EXPECT_TRUE(luns[3]->m_vanishAfterListing);
 }
 
 // Each path's target port: given, or one of its own derived from its address.
@@ -122,6 +134,8 @@ TEST(HostDescription, ErrorsNameTheLine) {
         {"disk\n  blocks -1\n", "line 2: not a number"},
         {"disk\n  inquiry-bytes 250 01 02 03 04 05 06\n", "line 2: standard inquiry data ends"},
         {"disk\n  address 1 2 3 256\n", "line 2: not a number up to 255"},
+        {"disk\n  path 1 2 3 4 claim-level\n", "line 2: an address is PORT BUS TARGET LUN [claim-level N]"},
+        {"disk\n  path 1 2 3 4 level 2\n", "line 2: an address is PORT BUS TARGET LUN [claim-level N]"},
         {"disk\n  iscsi http://x\n", "line 2: an iSCSI disk"},
         {"virtual-clock maybe\n", "line 1: expected on or off"},
         {"disk\n  address 0 0 1 0 target-port 0\n", "line 2: a target port is 1 to 65535"},
@@ -146,18 +160,25 @@ TEST(HostDescription, TheEnvironmentNamesTheProcessHost) {
     std::string path = std::string(RENDO_SOURCE_DIR) + "/examples/host-two-arrays.txt";
     ::setenv("RENDO_SIM_HOST", path.c_str(), 1);
     auto host = currentHost();
-    ::unsetenv("RENDO_SIM_HOST");
     EXPECT_EQ(host->computerName(), "LABHOST01");
     wchar_t name[64];
     DWORD size = 64;
     ASSERT_TRUE(GetComputerNameW(name, &size));
     EXPECT_EQ(std::wstring(name), L"LABHOST01");
-    setCurrentHost(nullptr);
+    EXPECT_EQ(currentHost(), host); // the same file: the same host, state and all
+    // Naming no file (or another one) gives that host at the next call.
+    ::unsetenv("RENDO_SIM_HOST");
     std::string error;
     auto defaults = parseHostDescription(defaultHostDescription(), &error);
     ASSERT_TRUE(defaults) << error;
-    EXPECT_EQ(currentHost()->luns().size(), defaults->luns().size());  // back to the default host
+    EXPECT_EQ(currentHost()->luns().size(), defaults->luns().size());
     EXPECT_NE(currentHost()->computerName(), "LABHOST01");
+    // A host set by the program stays, whatever the environment names.
+    auto own = Host::create("OWNHOST");
+    setCurrentHost(own);
+    ::setenv("RENDO_SIM_HOST", path.c_str(), 1);
+    EXPECT_EQ(currentHost(), own);
+    ::unsetenv("RENDO_SIM_HOST");
     setCurrentHost(nullptr);
 }
 

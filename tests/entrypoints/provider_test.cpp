@@ -1,0 +1,306 @@
+// The device provider as the framework meets it: start-up, claims, provider
+// information and node lists, on host descriptions made for each case.
+#include "ep_fixture.h"
+
+#include "test_env.h"
+
+#include "kelm/kelm_util.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace ep_test;
+
+// Two paths of one LUN at levels 2 and 1 (PHYSICALDRIVE0, 1), two at equal
+// levels (2, 3), a disk gone between listing and inquiry (4) and one that
+// multipath software does not claim (5).
+const char kHost[] = R"(adapter 0
+adapter 1
+disk lun
+  vendor ACME
+  product "STORAGE ARRAY"
+  serial MP0001
+  naa 6001405a1b2c3d4e5f60718293a4b501
+  address 0 0 0 0 claim-level 2
+  path 1 0 0 0 claim-level 1
+disk tie
+  vendor ACME
+  product "STORAGE ARRAY"
+  serial MP0002
+  naa 6001405a1b2c3d4e5f60718293a4b502
+  address 0 0 1 0
+  path 1 0 1 0
+disk gone
+  vendor ACME
+  product "STORAGE ARRAY"
+  serial MP0003
+  address 0 0 2 0
+  vanish-after-listing
+disk unclaimed
+  vendor ACME
+  product "STORAGE ARRAY"
+  serial MP0004
+  naa 6001405a1b2c3d4e5f60718293a4b504
+  address 0 0 3 0
+  claim-level 0
+)";
+
+const std::string kUdid1 = "UDID##ACME##STORAGE_ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B501";
+const std::string kUdid2 = "UDID##ACME##STORAGE_ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B502";
+const std::string kUdid4 = "UDID##ACME##STORAGE_ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B504";
+
+std::string drive(int n) { return "\\\\.\\PHYSICALDRIVE" + std::to_string(n); }
+
+std::wstring wide(const std::string &s) { return std::wstring(s.begin(), s.end()); }
+
+// One element of a node list as the framework reads it.
+struct Node {
+    uint32_t lead1, lead2;
+    uint64_t lead3, lead4;
+    std::string name, objid, provider;
+    uint32_t objidFlags;
+    bool operator==(const Node &o) const {
+        return lead1 == o.lead1 && lead2 == o.lead2 && lead3 == o.lead3 && lead4 == o.lead4 && name == o.name &&
+               objid == o.objid && provider == o.provider && objidFlags == o.objidFlags;
+    }
+};
+std::ostream &operator<<(std::ostream &out, const Node &n) {
+    return out << n.lead1 << "," << n.lead2 << "," << n.lead3 << "," << n.lead4 << " " << n.name << " " << n.objid
+               << " " << n.provider << " " << n.objidFlags;
+}
+Node local(const std::string &name, const std::string &udid) { return {1, 2, 1, 0, name, udid, "rendo", 3}; }
+Node global(const std::string &udid) { return {2, 2, 1, 0, udid, udid, "rendo", 3}; }
+
+class Provider : public EntryPointTest {
+protected:
+    void TearDown() override {
+        EntryPointTest::TearDown();
+        unsetenv("RENDO_SIM_HOST");
+    }
+    // The provider's host from now on (the platform loads it at its next call).
+    void useHost(const std::string &description) {
+        std::string path = m_root + "host.txt";
+        rendo_test::writeFile(path, description);
+        setenv("RENDO_SIM_HOST", path.c_str(), 1);
+    }
+    // rendo_fi_pgn_enumerate_nodes; the list is read, checked against the
+    // count and freed as the framework frees it.
+    std::vector<Node> nodes(int selection, int *status = nullptr) {
+        kel_node_list *list = reinterpret_cast<kel_node_list *>(this); // whatever the framework left there
+        int count = -1;
+        int rc = lib().ep().enumerate_nodes(&list, &count, selection, nullptr);
+        if (status != nullptr) *status = rc;
+        std::vector<Node> out;
+        for (kel_node_list *n = list; n != nullptr; n = n->next)
+            out.push_back({n->lead1, n->lead2, n->lead3, n->lead4, narrow(n->node_name), narrow(n->objid->name),
+                           narrow(n->provider_name), n->objid->flags});
+        EXPECT_EQ(count, static_cast<int>(out.size()));
+        kelm_free_nodelist(list);
+        return out;
+    }
+    int claim(const std::string &name, kelm_objid ***claimed, int *level) {
+        std::wstring w = wide(name);
+        kelm_objid object{&w[0], static_cast<uint32_t>((w.size() + 1) * sizeof(wchar_t)), 1};
+        return lib().ep().claim(&object, claimed, level);
+    }
+    // Trace lines (messages only) containing part.
+    std::vector<std::string> traced(const std::string &part) {
+        std::vector<std::string> out;
+        for (const std::string &line : traceLines()) {
+            size_t at = line.find("> ");
+            if (at != std::string::npos && line.find(part, at) != std::string::npos) out.push_back(line.substr(at + 2));
+        }
+        return out;
+    }
+    static ProviderLibrary &lib() { return ProviderLibrary::rendo(); }
+};
+
+TEST_F(Provider, ClaimLevelsAndTheirTraceLines) {
+    useHost(kHost);
+    traceAtLevel(3);
+    ASSERT_EQ(0, start(lib()));
+    const struct {
+        std::string name;
+        int level;
+        const char *line;
+    } cases[] = {
+        {drive(0), KEL_CLAIM_SECONDARY, "KEL_CLAIM_SECONDARY [%s]"},
+        {drive(0) + "\\PARTITION1", KEL_CLAIM_NONE, "KEL_CLAIM_NONE [%s], a partition"},
+        {drive(5), KEL_CLAIM_NONE, "KEL_CLAIM_NONE [%s]"}, // multipath software leaves it alone
+        {kUdid1, KEL_CLAIM_TERTIARY, "KEL_CLAIM_TERTIARY [%s]"},
+        {"disk " + kUdid1, KEL_CLAIM_NONE, "KEL_CLAIM_NONE [%s]"}, // the prefix must lead
+        {"", KEL_CLAIM_NONE, "KEL_CLAIM_NONE [%s]"},
+    };
+    for (const auto &c : cases) {
+        kelm_objid **claimed = reinterpret_cast<kelm_objid **>(this);
+        int level = 7;
+        EXPECT_EQ(c.level, claim(c.name, &claimed, &level)) << c.name;
+        EXPECT_EQ(nullptr, claimed);
+        EXPECT_EQ(0, level);
+        char expected[512];
+        std::snprintf(expected, sizeof expected, c.line, c.name.c_str());
+        std::vector<std::string> lines = traced("KEL_CLAIM_");
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(expected, lines.back());
+    }
+}
+
+TEST_F(Provider, ProviderInformationIsAFreshOneNodeListEachTimeAndFreesCleanly) {
+    ASSERT_EQ(0, start(lib()));
+    kelm_buf_stats before = kelm_get_buf_stats();
+    for (int call = 0; call < 2; ++call) {
+        kel_provider_list *list = reinterpret_cast<kel_provider_list *>(this); // cleared by the entry point
+        ASSERT_EQ(0, lib().ep().get_provider_info(&list));
+        ASSERT_NE(nullptr, list);
+        EXPECT_EQ("rendo", narrow(list->provider_name));
+        EXPECT_EQ(1u, list->value1);
+        EXPECT_EQ(1u, list->value2);
+        ASSERT_NE(nullptr, list->version);
+        EXPECT_EQ((std::vector<uint16_t>{7, 0, 0, 0}),
+                  std::vector<uint16_t>(list->version->word, list->version->word + 4));
+        std::vector<std::string> types;
+        for (wchar_t **t = list->object_types; *t != nullptr; ++t) types.push_back(narrow(*t));
+        EXPECT_EQ((std::vector<std::string>{"device", "jbod"}), types);
+        EXPECT_EQ(nullptr, list->next);
+        kelm_free_providerlist(list);
+    }
+    kelm_buf_stats after = kelm_get_buf_stats();
+    EXPECT_EQ(before.live, after.live);
+    EXPECT_EQ(before.bad_frees, after.bad_frees);
+    EXPECT_EQ(before.size_mismatch, after.size_mismatch);
+    // No memory for the list: the guard's status, and nothing left behind.
+    kelm_fail_allocations_after(1);
+    kel_provider_list *list = nullptr;
+    EXPECT_EQ(6, lib().ep().get_provider_info(&list));
+    kelm_fail_allocations_after(-1);
+    EXPECT_EQ(nullptr, list);
+    EXPECT_EQ(before.live, kelm_get_buf_stats().live);
+}
+
+TEST_F(Provider, NodesBySelectionLocalsFirst) {
+    useHost(kHost);
+    ASSERT_EQ(0, start(lib()));
+    const std::vector<Node> locals = {local(drive(0), kUdid1), local(drive(1), kUdid1), local(drive(2), kUdid2),
+                                      local(drive(3), kUdid2), local(drive(4), ""), local(drive(5), kUdid4)};
+    const std::vector<Node> globals = {global(kUdid1), global(kUdid2), global(kUdid4)};
+    std::vector<Node> both = locals;
+    both.insert(both.end(), globals.begin(), globals.end());
+    const struct {
+        int selection;
+        std::vector<Node> expected;
+    } cases[] = {{0, both}, {0x4, locals}, {0x8, globals}, {0xC, both}, {0x10, {}}};
+    kelm_buf_stats before = kelm_get_buf_stats();
+    for (const auto &c : cases) {
+        int status = -1;
+        EXPECT_EQ(c.expected, nodes(c.selection, &status)) << "selection " << c.selection;
+        EXPECT_EQ(0, status);
+    }
+    // Memory runs out at the second node's element: the guard's status, the
+    // first node stays in the list and the second's identifier is not lost.
+    kelm_fail_allocations_after(5 + 2);
+    int status = -1;
+    std::vector<Node> partial = nodes(0x4, &status);
+    kelm_fail_allocations_after(-1);
+    EXPECT_EQ(6, status);
+    EXPECT_EQ(std::vector<Node>{locals[0]}, partial);
+    kelm_buf_stats after = kelm_get_buf_stats();
+    EXPECT_EQ(before.live, after.live);
+    EXPECT_EQ(before.bad_frees + before.size_mismatch, after.bad_frees + after.size_mismatch);
+}
+
+TEST_F(Provider, AnEmptyHostListsNothing) {
+    useHost("adapter 0\n");
+    ASSERT_EQ(0, start(lib()));
+    EXPECT_TRUE(nodes(0x4).empty());
+    EXPECT_TRUE(nodes(0).empty());
+}
+
+// Loading never reads a disk: on a host whose every disk fails to open, init
+// succeeds and discovery starts with the first entry point that needs disks.
+TEST_F(Provider, InitTouchesNoDiskAndTracesItsTuning) {
+    useHost("disk a\n  vendor ACME\n  fail-open\ndisk b\n  vendor ACME\n  fail-open 5\n");
+    traceAtLevel(6);
+    ASSERT_EQ(0, start(lib()));
+    EXPECT_TRUE(traced("Getting data for disk").empty());
+    EXPECT_EQ(std::vector<std::string>{"Device provider tuning params: importRetryDelayInSec(10) "
+                                       "importRetryAttempts(4) scsiRetryDelayInSec(0) scsiRetryAttempts(1) "
+                                       "importInitialDelayInSec(5) "},
+              traced("Device provider tuning params"));
+    kel_domain node{};
+    EXPECT_EQ(0, lib().ep().pre_prepare(&node));
+    EXPECT_EQ(2u, traced("CDeviceDiscoveryBase::rescan FAILED - Remove disk").size());
+}
+
+TEST_F(Provider, TuningFromTheConfigurationFileChangesOnlyItsKeys) {
+    traceAtLevel(3);
+    std::string conf = m_root + "ConfigFiles/rendo.conf";
+    rendo_test::writeFile(conf, rendo_test::readFile(conf) + "[TUNING_PARAMS]\n\"IMPORT_RETRY_ATTEMPTS\"=dword:00000000\n");
+    ASSERT_EQ(0, start(lib()));
+    EXPECT_EQ(std::vector<std::string>{"Device provider tuning params: importRetryDelayInSec(10) "
+                                       "importRetryAttempts(0) scsiRetryDelayInSec(0) scsiRetryAttempts(1) "
+                                       "importInitialDelayInSec(5) "},
+              traced("Device provider tuning params"));
+}
+
+// A discovery that throws during delayed initialisation: the first entry
+// point that needs disks answers 1, later ones run without a device map
+// (enumeration then starts from an empty map).
+TEST_F(Provider, DiscoveryThrowingAtDelayedInitFailsOnceAndLeavesTheMapEmpty) {
+    useHost(kHost);
+    ProviderLibrary &pgn = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(pgn));
+    pgn.control()->discoveryThrows = 1;
+    kel_domain node{};
+    EXPECT_EQ(KEL_EDELAYEDINIT, pgn.ep().pre_prepare(&node));
+    EXPECT_EQ(0, pgn.ep().pre_prepare(&node));
+    EXPECT_EQ(1, pgn.control()->discoveries.load()); // not retried
+
+    kel_msg_info *last = nullptr;
+    ASSERT_EQ(0, pgn.ep().get_last_error(&last));
+    ASSERT_NE(nullptr, last);
+    EXPECT_EQ(0u, std::string(last->text).find("<SERIALIZED_MESSAGE MSGID=MSG_ERROR_INITIALIZATION_FAILED"));
+    pgn.ep().del_last_error(&last);
+    std::vector<std::string> messages;
+    for (const Forwarded &f : CallbackRecorder::all())
+        if (!f.nativeText.empty()) messages.push_back(f.defaultText);
+    ASSERT_EQ(2u, messages.size());
+    EXPECT_NE(std::string::npos, messages[0].find("multipath listing failed")) << messages[0];
+
+    kel_node_list *list = nullptr;
+    int count = 0;
+    EXPECT_EQ(0, pgn.ep().enumerate_nodes(&list, &count, 0x8, nullptr));
+    EXPECT_EQ(2, pgn.control()->discoveries.load()); // the map was empty: enumerated now
+    EXPECT_EQ(3, count);
+    kelm_free_nodelist(list);
+}
+
+// The first node list may be asked for while delayed initialisation, on
+// another framework thread, is filling the device map: it waits for that
+// map instead of enumerating the disks a second time beside it.
+TEST_F(Provider, ConcurrencyNodesWhileDelayedInitFillsTheMap) {
+    useHost(kHost);
+    ProviderLibrary &pgn = ProviderLibrary::testpgn();
+    ASSERT_EQ(0, start(pgn));
+    pgn.control()->discoverySleepMs = 100;
+    kel_domain node{};
+    int prepared = -1;
+    std::thread other([&] { prepared = pgn.ep().pre_prepare(&node); });
+    while (pgn.control()->discoveries.load() == 0) std::this_thread::yield(); // delayed init is enumerating
+    kel_node_list *list = nullptr;
+    int count = 0;
+    EXPECT_EQ(0, pgn.ep().enumerate_nodes(&list, &count, 0x8, nullptr));
+    other.join();
+    EXPECT_EQ(0, prepared);
+    EXPECT_EQ(3, count);
+    EXPECT_EQ(1, pgn.control()->discoveries.load());
+    kelm_free_nodelist(list);
+}
+
+} // namespace
