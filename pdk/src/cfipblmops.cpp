@@ -169,7 +169,8 @@ int CFiPblmOps::setKeyValue(const char *key, const std::vector<std::string> &val
     size_t slash = path.rfind(kSep);
     std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = directory + kTempPrefix + name + ".XXXXXX";
+    // Cut so that the sibling's name stays within the folder's name limit.
+    std::string temp = directory + kTempPrefix + name.substr(0, 200) + ".XXXXXX";
     int fd = ::mkstemp(&temp[0]);
     FILE *f = nullptr;
     if (fd >= 0) {

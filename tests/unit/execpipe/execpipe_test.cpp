@@ -106,7 +106,7 @@ TEST_F(ExecPipe, OutputLinesAndExitStatus) {
     };
     std::string longLine(20000, 'x');
     std::vector<std::string> bigOutput;
-    for (int i = 0; i < 6000; ++i) bigOutput.push_back("line " + std::to_string(i) + std::string(90, '.'));
+    for (int i = 0; i < 3000; ++i) bigOutput.push_back("line " + std::to_string(i) + std::string(90, '.'));
     const Case cases[] = {
         {"crlf", "printf 'a\\r\\nb'", {"a", "b"}, 0, ""},
         {"long", "head -c 20000 /dev/zero | tr '\\0' x", {longLine.substr(0, 8191), longLine.substr(0, 8191),
@@ -114,7 +114,7 @@ TEST_F(ExecPipe, OutputLinesAndExitStatus) {
         {"silent", "exit 0", {}, 0, ""},
         {"status3", "exit 3", {}, 11, "Command exited with status 3"},
         // More than the pipe holds: the child blocks until the reader drains it.
-        {"big", "i=0; while [ $i -lt 6000 ]; do echo \"line $i..........................................................................................\"; i=$((i+1)); done",
+        {"big", "i=0; while [ $i -lt 3000 ]; do echo \"line $i..........................................................................................\"; i=$((i+1)); done",
          bigOutput, 0, ""},
         {"halfline", "printf 'x\\nhalf'; exit 2", {"x", "half"}, 11, "Command exited with status 2"},
         {"stderr", "echo out; echo err >&2", {"out", "err"}, 0, ""},
