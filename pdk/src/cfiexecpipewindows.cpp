@@ -4,6 +4,9 @@
 #include "pdk/cfitracelog.h"
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -33,6 +36,9 @@ const wchar_t kBatchLogonRight[] = L"SeBatchLogonRight";
 // flag could both find it clear.
 std::atomic<bool> g_impersonationGuard{false};
 std::atomic<uint32_t> g_guardWaitMs{10000};
+// Orders a runner's "right present, so log on" against another runner
+// removing the right it had added.
+std::mutex g_rightsMutex;
 
 bool valid(HANDLE h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
 
@@ -333,41 +339,56 @@ HANDLE CFiExecPipeWindows::Impersonate() {
     m_policy = INVALID_HANDLE_VALUE;
     if (LsaOpenPolicy(nullptr, &objectAttributes, kPolicyAccess, &m_policy) != STATUS_SUCCESS)
         m_policy = INVALID_HANDLE_VALUE;
-    bool hasRight = false;
-    PLSA_UNICODE_STRING rights = nullptr;
-    ULONG count = 0;
-    if (valid(m_policy) && m_userSid != nullptr &&
-        LsaEnumerateAccountRights(m_policy, m_userSid, &rights, &count) == STATUS_SUCCESS) {
-        for (ULONG i = 0; i < count; ++i) {
-            std::wstring right(rights[i].Buffer, rights[i].Length / sizeof(WCHAR));
-            if (right == kBatchLogonRight) hasRight = true;
+    auto holdsRight = [&] {
+        bool found = false;
+        PLSA_UNICODE_STRING rights = nullptr;
+        ULONG count = 0;
+        if (valid(m_policy) && m_userSid != nullptr &&
+            LsaEnumerateAccountRights(m_policy, m_userSid, &rights, &count) == STATUS_SUCCESS) {
+            for (ULONG i = 0; i < count; ++i)
+                if (std::wstring(rights[i].Buffer, rights[i].Length / sizeof(WCHAR)) == kBatchLogonRight) found = true;
+            LsaFreeMemory(rights);
         }
-        LsaFreeMemory(rights);
+        return found;
+    };
+    auto batchLogon = [&] {
+        HANDLE batch = INVALID_HANDLE_VALUE;
+        if (!LogonUserA(m_userName.c_str(), ".", m_password.c_str(), LOGON32_LOGON_BATCH, LOGON32_PROVIDER_DEFAULT,
+                        &batch))
+            throw EFiExecPipe(m_userName, KEL_EXEC_PIPE_CANNOT_IMPERSONATE);
+        return batch;
+    };
+    CloseHandle(network);   // only the batch token is handed on
+
+    // A right found present may have been added by another runner that
+    // removes it at its Close: the check and the logon that relies on it
+    // happen together, never around that removal.
+    {
+        std::lock_guard<std::mutex> lock(g_rightsMutex);
+        if (holdsRight()) return batchLogon();
     }
 
-    if (!hasRight) {
-        uint64_t start = fileTimeNow();
-        uint64_t bound = static_cast<uint64_t>(g_guardWaitMs.load()) * 10000u;
-        while (g_impersonationGuard.exchange(true)) {
-            if (fileTimeNow() - start > bound + kGuardMarginUnits) {
-                trace(1, "CEFiExecPipe could not impersonate");
-                CloseHandle(network);
-                throw EFiExecPipe(m_userName, KEL_EXEC_PIPE_IMPERSONATION_TIMEOUT);
-            }
-            SwitchToThread();
+    uint64_t start = fileTimeNow();
+    uint64_t bound = static_cast<uint64_t>(g_guardWaitMs.load()) * 10000u;
+    for (unsigned spins = 0; g_impersonationGuard.exchange(true); ++spins) {
+        if (fileTimeNow() - start > bound + kGuardMarginUnits) {
+            trace(1, "CEFiExecPipe could not impersonate");
+            throw EFiExecPipe(m_userName, KEL_EXEC_PIPE_IMPERSONATION_TIMEOUT);
         }
+        SwitchToThread();
+        // The holder keeps the guard for its whole command: stop spinning hot.
+        if (spins > 100) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::lock_guard<std::mutex> lock(g_rightsMutex);
+    if (holdsRight()) {
+        g_impersonationGuard.store(false);   // came back meanwhile: nothing of ours to remove later
+    } else {
         LSA_UNICODE_STRING right;
         InitLsaString(kBatchLogonRight, right);
         if (valid(m_policy) && m_userSid != nullptr) LsaAddAccountRights(m_policy, m_userSid, &right, 1);
         m_rightsAdded = 1;
     }
-    CloseHandle(network);   // only the batch token is handed on
-
-    HANDLE batch = INVALID_HANDLE_VALUE;
-    if (!LogonUserA(m_userName.c_str(), ".", m_password.c_str(), LOGON32_LOGON_BATCH, LOGON32_PROVIDER_DEFAULT,
-                    &batch))
-        throw EFiExecPipe(m_userName, KEL_EXEC_PIPE_CANNOT_IMPERSONATE);
-    return batch;
+    return batchLogon();
 }
 
 void CFiExecPipeWindows::InitLsaString(const wchar_t *text, LSA_UNICODE_STRING &out) {
@@ -489,7 +510,11 @@ int CFiExecPipeWindows::Close(int) {
     if (m_rightsAdded) {
         LSA_UNICODE_STRING right;
         InitLsaString(kBatchLogonRight, right);
-        if (valid(m_policy) && m_userSid != nullptr) LsaRemoveAccountRights(m_policy, m_userSid, FALSE, &right, 1);
+        {
+            std::lock_guard<std::mutex> lock(g_rightsMutex);
+            if (valid(m_policy) && m_userSid != nullptr)
+                LsaRemoveAccountRights(m_policy, m_userSid, FALSE, &right, 1);
+        }
         g_impersonationGuard.store(false);
         m_rightsAdded = 0;
     }
