@@ -350,6 +350,18 @@ std::shared_ptr<Host> Parser::parse(const std::string &input) {
                 return nullptr;
             }
             host->addDosName(name, target);
+        } else if (key == "user") {
+            // user NAME PASSWORD [RIGHT...]; "" is an empty password.
+            std::istringstream words(value);
+            std::string name, password, right;
+            std::vector<std::string> rights;
+            if (!(words >> name >> password)) {
+                fail("user NAME PASSWORD [RIGHT...]");
+                return nullptr;
+            }
+            if (password == "\"\"") password.clear();
+            while (words >> right) rights.push_back(right);
+            host->addAccount(name, password, rights);
         } else {
             fail("unknown setting \"" + key.substr(0, 40) + "\"");
             return nullptr;

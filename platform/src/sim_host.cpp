@@ -773,13 +773,14 @@ std::shared_ptr<Host> hostNow() { return currentHost(); }
 
 extern "C" {
 
-HANDLE CreateFileW(LPCWSTR lpFileName, DWORD, DWORD, SECURITY_ATTRIBUTES *, DWORD dwCreationDisposition, DWORD,
-                   HANDLE) {
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, SECURITY_ATTRIBUTES *,
+                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
     if (lpFileName == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
     std::wstring name(lpFileName);
+    if (isPipeName(name)) return openPipeClient(name, dwDesiredAccess, dwFlagsAndAttributes);
     if (name.rfind(L"\\\\.\\", 0) != 0 && name.rfind(L"\\\\?\\", 0) != 0) {
         SetLastError(ERROR_PATH_NOT_FOUND);  // only device paths exist on the simulated host
         return INVALID_HANDLE_VALUE;

@@ -29,6 +29,10 @@ std::string narrow(const std::wstring &s);   // low byte of each character
 std::string upper(std::string s);
 std::string simulatedComputerName();
 
+// Named pipes (win_process.cpp): CreateFileW hands "\\.\pipe\" names here.
+bool isPipeName(const std::wstring &name);
+HANDLE openPipeClient(const std::wstring &name, DWORD access, DWORD flags);
+
 } // namespace detail
 } // namespace rendo_sim
 

@@ -158,10 +158,7 @@ HANDLE OpenSemaphoreW(DWORD, BOOL, LPCWSTR name) {
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD ms) {
     auto h = findHandleAs<SemaphoreHandle>(handle);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
-    }
+    if (!h) return WaitForMultipleObjects(1, &handle, FALSE, ms);   // a process or an event
     Semaphore &s = *h->sem;
     std::unique_lock<std::mutex> lock(s.mutex);
     auto ready = [&] { return s.count > 0; };
@@ -288,20 +285,27 @@ const Message kMessages[] = {
     {50, "The request is not supported."},
     {55, "The specified network resource or device is no longer available."},
     {87, "The parameter is incorrect."},
+    {109, "The pipe has been ended."},
     {111, "The file name is too long."},
     {121, "The semaphore timeout period has expired."},
     {122, "The data area passed to a system call is too small."},
     {123, "The filename, directory name, or volume label syntax is incorrect."},
     {183, "Cannot create a file when that file already exists."},
+    {231, "All pipe instances are busy."},
     {234, "More data is available."},
     {259, "No more data is available."},
+    {267, "The directory name is invalid."},
     {298, "Too many posts were made to a semaphore."},
     {317, "The system cannot find message text for message number 0x%1 in the message file for %2."},
+    {995, "The I/O operation has been aborted because of either a thread exit or an application request."},
+    {996, "Overlapped I/O event is not in a signaled state."},
     {997, "Overlapped I/O operation is in progress."},
     {1004, "Invalid flags."},
     {1117, "The request could not be performed because of an I/O device error."},
     {1167, "The device is not connected."},
     {1168, "Element not found."},
+    {1326, "The user name or password is incorrect."},
+    {1385, "Logon failure: the user has not been granted the requested logon type at this computer."},
     {1784, "The supplied user buffer is not valid for the requested operation."},
     {0xE0000209u, "The property is not valid for the device."},
     {0xE000020Bu, "The device instance does not exist in the hardware tree."},

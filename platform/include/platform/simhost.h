@@ -199,6 +199,14 @@ struct RemovalRecord {
     uint32_t hwProfile = 0;
 };
 
+// A child process the host started: its id, the account it ran under ("" for
+// the calling user) and its command line.
+struct ProcessRecord {
+    uint32_t pid = 0;
+    std::string account;
+    std::string commandLine;
+};
+
 // One path from a host to a disk. Modifiers return *this for chaining;
 // a Lun lives as long as its host.
 class Lun {
@@ -340,12 +348,25 @@ public:
     Impl &impl() { return *m_impl; }
     std::mutex &mutex() const;
 
+    // Accounts and processes of the command runner (platform/src/win_process.cpp).
+    // An account's rights are names such as "SeBatchLogonRight"; adding an
+    // existing account replaces it.
+    void addAccount(const std::string &name, const std::string &password,
+                    const std::vector<std::string> &rights = {});
+    std::vector<std::string> accountRights(const std::string &name) const;  // empty for an unknown account
+    std::vector<ProcessRecord> processes() const;   // every child started, in order
+    std::vector<uint32_t> waits() const;            // finite waits on processes and events, in ms
+    void clearWaits();
+    struct ProcessState;
+    ProcessState &processState();
+
 private:
     Host();
     friend class Lun;
     std::unique_ptr<Impl> m_impl;
     mutable std::mutex m_networkMutex;
     std::vector<uint32_t> m_ipAddresses; // network byte order; guarded by m_networkMutex
+    std::shared_ptr<ProcessState> m_processState;   // made on first use, under mutex()
 };
 
 // The host Windows calls act on (see the top of this file).

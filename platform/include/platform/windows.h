@@ -658,6 +658,209 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Dev
                                     PSP_DEVINSTALL_PARAMS_W DeviceInstallParams);
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
 
+// ------------------------------------------- processes, pipes, events, accounts
+// Carried out with real POSIX processes (platform/src/win_process.cpp):
+// - A named pipe ("\\.\pipe\NAME") is a connected socket pair: CreateNamedPipeA
+//   makes the server end, CreateFileA on the name takes the one client end.
+//   Handles are never inherited by accident: only the three standard handles
+//   of STARTUPINFOA reach a child.
+// - ReadFile with an OVERLAPPED completes at once when data (or the end) is
+//   there; otherwise it returns ERROR_IO_PENDING and the read is carried out
+//   when the event is waited for, or by GetOverlappedResult. CancelIo drops
+//   a read that has not happened, so no byte is lost by cancelling.
+// - CreateProcessA runs "/bin/sh -c COMMANDLINE" in a process group of its
+//   own (the shell reads the line as Windows hands it to the program; a
+//   line that is one simple command is exec'ed, so the child is the program
+//   itself and no shell stays in between holding its output). The
+//   first word must name an executable file (as given, or found on PATH),
+//   else ERROR_FILE_NOT_FOUND; a missing current directory gives
+//   ERROR_DIRECTORY. A child killed by signal s exits with 128 + s.
+// - GenerateConsoleCtrlEvent sends SIGINT (CTRL_C_EVENT) or SIGTERM
+//   (CTRL_BREAK_EVENT) to a child's group; group 0 (this process's own
+//   console) is refused. TerminateProcess kills the group with SIGKILL, reaps
+//   the child and records the given exit code.
+// - Waits follow the host's clock. On the virtual clock a wait that is not
+//   satisfied once the children have settled (every process of their groups
+//   asleep and using no CPU time for a moment; at most 10 s of real time)
+//   advances the clock by its whole time-out and times out; each wait with a finite, non-zero time-out is recorded
+//   (Host::waits()).
+// - Accounts, passwords and rights are the host's (Host::addAccount, the
+//   description's "user" lines). Batch logon (type 4) needs
+//   "SeBatchLogonRight". CreateProcessAsUserA starts the child as the calling
+//   Linux user and the host records the account (Host::processes()).
+#define STILL_ACTIVE 259u
+#define ERROR_BROKEN_PIPE 109L
+#define ERROR_PIPE_BUSY 231L
+#define ERROR_DIRECTORY 267L
+#define ERROR_OPERATION_ABORTED 995L
+#define ERROR_IO_INCOMPLETE 996L
+#define ERROR_LOGON_FAILURE 1326L
+#define ERROR_LOGON_TYPE_NOT_GRANTED 1385L
+
+// ACE on Linux defines these as 0 when they are missing (unused there).
+#undef PIPE_TYPE_BYTE
+#undef PIPE_READMODE_BYTE
+#undef PIPE_WAIT
+#undef FILE_FLAG_OVERLAPPED
+#undef MAXIMUM_WAIT_OBJECTS
+#define PIPE_ACCESS_INBOUND 0x00000001u
+#define PIPE_ACCESS_OUTBOUND 0x00000002u
+#define PIPE_ACCESS_DUPLEX 0x00000003u
+#define PIPE_TYPE_BYTE 0x00000000u
+#define PIPE_READMODE_BYTE 0x00000000u
+#define PIPE_WAIT 0x00000000u
+#define PIPE_UNLIMITED_INSTANCES 255u
+#define FILE_FLAG_OVERLAPPED 0x40000000u
+#define FILE_ATTRIBUTE_READONLY 0x00000001u
+#define WRITE_DAC 0x00040000u
+#define WRITE_OWNER 0x00080000u
+#define DUPLICATE_CLOSE_SOURCE 0x00000001u
+#define DUPLICATE_SAME_ACCESS 0x00000002u
+#define STARTF_USESTDHANDLES 0x00000100u
+#define NORMAL_PRIORITY_CLASS 0x00000020u
+#define CREATE_NEW_PROCESS_GROUP 0x00000200u
+#define CREATE_NO_WINDOW 0x08000000u
+#define CTRL_C_EVENT 0u
+#define CTRL_BREAK_EVENT 1u
+#define MAXIMUM_WAIT_OBJECTS 64u
+#define LOGON32_LOGON_NETWORK 3u
+#define LOGON32_LOGON_BATCH 4u
+#define LOGON32_PROVIDER_DEFAULT 0u
+#define VER_PLATFORM_WIN32_NT 2u
+
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *LPFILETIME;
+
+// Set dwOSVersionInfoSize with sizeof (the WCHAR array makes it larger than on Windows).
+typedef struct _OSVERSIONINFOW {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+} OSVERSIONINFOW, *LPOSVERSIONINFOW;
+
+// Security identifiers in their Windows binary form (revision 1, authority 5,
+// sub-authorities 21, three machine parts and the account's RID).
+typedef void *PSID;
+typedef DWORD ACCESS_MASK;
+typedef LONG NTSTATUS;
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER, *PTOKEN_USER;
+typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1 } TOKEN_INFORMATION_CLASS;
+
+// LSA strings count bytes: characters * sizeof(WCHAR).
+typedef struct _LSA_UNICODE_STRING {
+    USHORT Length;
+    USHORT MaximumLength;
+    PWSTR Buffer;
+} LSA_UNICODE_STRING, *PLSA_UNICODE_STRING;
+typedef struct _LSA_OBJECT_ATTRIBUTES {
+    ULONG Length;
+    HANDLE RootDirectory;
+    PLSA_UNICODE_STRING ObjectName;
+    ULONG Attributes;
+    PVOID SecurityDescriptor;
+    PVOID SecurityQualityOfService;
+} LSA_OBJECT_ATTRIBUTES, *PLSA_OBJECT_ATTRIBUTES;
+typedef PVOID LSA_HANDLE;
+typedef LSA_HANDLE *PLSA_HANDLE;
+#define POLICY_CREATE_ACCOUNT 0x00000010u
+#define POLICY_LOOKUP_NAMES 0x00000800u
+#define STATUS_SUCCESS 0
+#define STATUS_INVALID_HANDLE (static_cast<NTSTATUS>(0xC0000008u))
+#define STATUS_INVALID_PARAMETER (static_cast<NTSTATUS>(0xC000000Du))
+#define STATUS_NO_SUCH_USER (static_cast<NTSTATUS>(0xC0000064u))
+#define STATUS_OBJECT_NAME_NOT_FOUND (static_cast<NTSTATUS>(0xC0000034u))
+
+HANDLE CreateNamedPipeA(LPCSTR lpName, DWORD dwOpenMode, DWORD dwPipeMode, DWORD nMaxInstances, DWORD nOutBufferSize,
+                        DWORD nInBufferSize, DWORD nDefaultTimeOut, SECURITY_ATTRIBUTES *lpSecurityAttributes);
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+              LPOVERLAPPED lpOverlapped);
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED lpOverlapped);
+BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait);
+BOOL CancelIo(HANDLE hFile);
+HANDLE CreateEventA(SECURITY_ATTRIBUTES *lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName);
+BOOL SetEvent(HANDLE hEvent);
+BOOL ResetEvent(HANDLE hEvent);
+// Waits on processes and events (WaitForSingleObject also on semaphores).
+DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMilliseconds);
+HANDLE GetCurrentProcess(void);
+BOOL DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle, HANDLE hTargetProcessHandle,
+                     PHANDLE lpTargetHandle, DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwOptions);
+BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, SECURITY_ATTRIBUTES *lpProcessAttributes,
+                    SECURITY_ATTRIBUTES *lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags,
+                    LPVOID lpEnvironment, LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
+                    LPPROCESS_INFORMATION lpProcessInformation);
+BOOL CreateProcessAsUserA(HANDLE hToken, LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                          SECURITY_ATTRIBUTES *lpProcessAttributes, SECURITY_ATTRIBUTES *lpThreadAttributes,
+                          BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
+                          LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
+                          LPPROCESS_INFORMATION lpProcessInformation);
+BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode);
+BOOL GenerateConsoleCtrlEvent(DWORD dwCtrlEvent, DWORD dwProcessGroupId);
+BOOL SwitchToThread(void);
+// Real time (the virtual clock does not move it), in 100 ns units since 1601.
+void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
+BOOL GetVersionExW(LPOSVERSIONINFOW lpVersionInformation);
+BOOL LogonUserA(LPCSTR lpszUsername, LPCSTR lpszDomain, LPCSTR lpszPassword, DWORD dwLogonType,
+                DWORD dwLogonProvider, PHANDLE phToken);
+BOOL GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass, LPVOID TokenInformation,
+                         DWORD TokenInformationLength, PDWORD ReturnLength);
+BOOL IsValidSid(PSID pSid);
+DWORD GetLengthSid(PSID pSid);
+BOOL CopySid(DWORD nDestinationSidLength, PSID pDestinationSid, PSID pSourceSid);
+NTSTATUS LsaOpenPolicy(PLSA_UNICODE_STRING SystemName, PLSA_OBJECT_ATTRIBUTES ObjectAttributes,
+                       ACCESS_MASK DesiredAccess, PLSA_HANDLE PolicyHandle);
+// STATUS_OBJECT_NAME_NOT_FOUND when the account holds no rights.
+NTSTATUS LsaEnumerateAccountRights(LSA_HANDLE PolicyHandle, PSID AccountSid, PLSA_UNICODE_STRING *UserRights,
+                                   PULONG CountOfRights);
+NTSTATUS LsaAddAccountRights(LSA_HANDLE PolicyHandle, PSID AccountSid, PLSA_UNICODE_STRING UserRights,
+                             ULONG CountOfRights);
+NTSTATUS LsaRemoveAccountRights(LSA_HANDLE PolicyHandle, PSID AccountSid, BOOLEAN AllRights,
+                                PLSA_UNICODE_STRING UserRights, ULONG CountOfRights);
+NTSTATUS LsaFreeMemory(PVOID Buffer);
+NTSTATUS LsaClose(LSA_HANDLE ObjectHandle);
+ULONG LsaNtStatusToWinError(NTSTATUS Status);
+
 } // extern "C"
 
 // ------------------------------------------------------------------ layouts
@@ -711,5 +914,12 @@ static_assert(offsetof(SP_DEVINFO_LIST_DETAIL_DATA_W, RemoteMachineHandle) == 24
 static_assert(offsetof(SP_DEVINFO_LIST_DETAIL_DATA_W, RemoteMachineName) == 32, "SP_DEVINFO_LIST_DETAIL_DATA_W.Name");
 static_assert(sizeof(SP_DEVINFO_LIST_DETAIL_DATA_W) == 560, "SP_DEVINFO_LIST_DETAIL_DATA_W");
 static_assert(offsetof(SP_DEVINFO_LIST_DETAIL_DATA_W, ClassGuid) == 4, "SP_DEVINFO_LIST_DETAIL_DATA_W.ClassGuid");
+
+static_assert(sizeof(STARTUPINFOA) == 104, "STARTUPINFOA");
+static_assert(offsetof(STARTUPINFOA, dwFlags) == 60, "STARTUPINFOA.dwFlags");
+static_assert(offsetof(STARTUPINFOA, hStdInput) == 80, "STARTUPINFOA.hStdInput");
+static_assert(sizeof(PROCESS_INFORMATION) == 24, "PROCESS_INFORMATION");
+static_assert(sizeof(LSA_UNICODE_STRING) == 16, "LSA_UNICODE_STRING");
+static_assert(sizeof(SECURITY_ATTRIBUTES) == 24, "SECURITY_ATTRIBUTES");
 
 #endif // PLATFORM_WINDOWS_H

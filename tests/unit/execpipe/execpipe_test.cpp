@@ -1,0 +1,353 @@
+// The command runner against real child processes (small shell scripts)
+// on a simulated host. Waits that must run out do so on the host's virtual
+// clock; everything else runs on the real clock and ends when the child does.
+#include "../scsitool/trace_capture.h"
+#include "pdk/cfiexecpipewindows.h"
+#include "pdk/cfistringtool.h"
+#include "platform/simhost.h"
+#include "test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <unistd.h>
+#include <csignal>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <vector>
+
+using namespace kelm_pdk_4_4;
+using scsitool_test::TraceCapture;
+using scsitool_test::severityOf;
+
+namespace {
+
+constexpr unsigned long kGenerous = 120;   // a read time-out no healthy child comes near
+
+// Members of a process group that are still alive (zombies left to init
+// do not count: they run nothing).
+int liveMembers(pid_t group) {
+    int n = 0;
+    DIR *proc = ::opendir("/proc");
+    if (proc == nullptr) return -1;
+    while (dirent *e = ::readdir(proc)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        std::string stat = rendo_test::readFile(std::string("/proc/") + e->d_name + "/stat");
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        char state = 0;
+        long ppid = 0, pgrp = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &ppid, &pgrp) == 3 && pgrp == group &&
+            state != 'Z')
+            ++n;
+    }
+    ::closedir(proc);
+    return n;
+}
+
+// True when the child has been reaped and nothing of its process group is
+// left running. Killed members die a moment after the signal: allow them
+// a few seconds.
+bool gone(uint32_t pid) {
+    if (pid == 0 || pid == static_cast<uint32_t>(-1)) return false;
+    int status = 0;
+    if (!(::waitpid(static_cast<pid_t>(pid), &status, WNOHANG) < 0 && errno == ECHILD)) return false;
+    for (int i = 0; i < 500; ++i) {
+        if (liveMembers(static_cast<pid_t>(pid)) == 0) return true;
+        ::usleep(10000);
+    }
+    return false;
+}
+
+bool running(uint32_t pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0; }
+
+class ExecPipe : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host = rendo_sim::Host::create("EXECHOST");
+        use.reset(new rendo_sim::ScopedHost(host));
+        dir = rendo_test::makeInstallRoot("execpipe-scripts");
+    }
+    void TearDown() override {
+        use.reset();
+        rendo_test::removeTree(dir);
+    }
+    // A shell script in the test's folder; returns its path.
+    std::string script(const std::string &name, const std::string &body) {
+        std::string path = dir + name;
+        rendo_test::writeFile(path, "#!/bin/sh\n" + body + "\n");
+        ::chmod(path.c_str(), 0755);
+        return path;
+    }
+    uint32_t lastPid() const {
+        auto all = host->processes();
+        return all.empty() ? 0 : all.back().pid;
+    }
+
+    std::shared_ptr<rendo_sim::Host> host;
+    std::unique_ptr<rendo_sim::ScopedHost> use;
+    std::string dir;
+};
+
+std::string message(const EFiExecPipe &e) { return CFiStringTool::toNarrow(e.message()); }
+
+} // namespace
+
+TEST_F(ExecPipe, OutputLinesAndExitStatus) {
+    struct Case {
+        const char *name;
+        std::string body;
+        std::vector<std::string> lines;
+        int result;
+        const char *lastMessage;  // of the last error, when the result is not 0
+    };
+    std::string longLine(20000, 'x');
+    std::vector<std::string> bigOutput;
+    for (int i = 0; i < 3000; ++i) bigOutput.push_back("line " + std::to_string(i) + std::string(90, '.'));
+    const Case cases[] = {
+        {"crlf", "printf 'a\\r\\nb'", {"a", "b"}, 0, ""},
+        {"long", "head -c 20000 /dev/zero | tr '\\0' x", {longLine.substr(0, 8191), longLine.substr(0, 8191),
+                                                              longLine.substr(0, 20000 - 2 * 8191)}, 0, ""},
+        {"silent", "exit 0", {}, 0, ""},
+        {"status3", "exit 3", {}, 11, "Command exited with status 3"},
+        // More than the pipe holds: the child blocks until the reader drains it.
+        {"big", "i=0; while [ $i -lt 3000 ]; do echo \"line $i..........................................................................................\"; i=$((i+1)); done",
+         bigOutput, 0, ""},
+        {"halfline", "printf 'x\\nhalf'; exit 2", {"x", "half"}, 11, "Command exited with status 2"},
+        {"stderr", "echo out; echo err >&2", {"out", "err"}, 0, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> lines{"stale"};
+        uint32_t pid;
+        {
+            CFiExecPipeWindows run(0);
+            int result = run.ExecMain(script(std::string("s_") + c.name, c.body), lines, "", kGenerous, "", "", "");
+            pid = lastPid();
+            EXPECT_EQ(result, c.result);
+            EXPECT_EQ(lines, c.lines);
+            if (c.result != 0) {
+                EXPECT_EQ(run.getLastError().code(), c.result);
+                EXPECT_EQ(message(run.getLastError()), c.lastMessage);
+            }
+            EXPECT_TRUE(gone(pid));   // Close reaped it
+        }
+    }
+}
+
+TEST_F(ExecPipe, StartFailures) {
+    TraceCapture capture;
+    struct Case {
+        std::string command;
+        std::string directory;
+        int systemError;
+        const char *text;
+    } cases[] = {
+        {dir + "no-such-program -x", "", 2, "The system cannot find the file specified."},
+        {"no-such-program-on-path", "", 2, "The system cannot find the file specified."},
+        {"echo hi", dir + "missing-dir", 267, "The directory name is invalid."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.command);
+        size_t started = host->processes().size();
+        CFiExecPipeWindows run(1);
+        run.setTraceLog(capture.log());
+        std::vector<std::string> lines;
+        EXPECT_EQ(run.Exec(c.command, lines, "", kGenerous, c.directory, "", ""), 3);
+        EFiExecPipe e = run.getLastError();
+        EXPECT_EQ(e.code(), KEL_EXEC_PIPE_CREATE_CHILD_PROCESS_FAILED);
+        EXPECT_EQ(e.systemError(), c.systemError);
+        EXPECT_EQ(message(e), c.text);
+        EXPECT_EQ(e.command(), c.command);
+        EXPECT_EQ(host->processes().size(), started);
+        auto seen = capture.take();
+        EXPECT_EQ(severityOf(seen, "Failed to create child process"), scsitool_test::kLevel1);
+        EXPECT_EQ(severityOf(seen, "Execption occured while closing handles"), scsitool_test::kLevel2);
+        EXPECT_EQ(severityOf(seen, "Close of the process returned 0"), scsitool_test::kLevel2);
+    }
+}
+
+TEST_F(ExecPipe, WorkingDirectoryIsTheChildsCurrentDirectory) {
+    std::vector<std::string> lines;
+    CFiExecPipeWindows run(0);
+    ASSERT_EQ(run.ExecMain("pwd", lines, "", kGenerous, "/", "", ""), 0);
+    EXPECT_EQ(lines, std::vector<std::string>{"/"});
+}
+
+// A silent child times the read out; it runs on until Close, which stops it.
+TEST_F(ExecPipe, ReadTimeOutLeavesTheChildToClose) {
+    host->setVirtualClock(true);
+    TraceCapture capture;
+    std::vector<std::string> lines;
+    uint32_t pid;
+    {
+        CFiExecPipeWindows run(0);
+        run.setTraceLog(capture.log());
+        EXPECT_EQ(run.ExecMain(script("silent", "echo first; exec sleep 300"), lines, "", 5, "", "", ""), 5);
+        pid = lastPid();
+        EXPECT_EQ(lines, std::vector<std::string>{"first"});
+        EXPECT_EQ(run.getLastError().code(), KEL_EXEC_PIPE_READ_TIMEOUT);
+        EXPECT_EQ(severityOf(capture.take(), "Process has timmedout (5 sec)"), scsitool_test::kLevel1);
+        EXPECT_TRUE(running(pid));
+        host->clearWaits();
+    }   // the destructor closes: CTRL_C stops the sleeper after the first wait
+    EXPECT_TRUE(gone(pid));
+    EXPECT_EQ(host->waits(), (std::vector<uint32_t>{10000, 30000}));
+}
+
+// The escalation of WaitPid, on the virtual clock: the recorded waits and
+// the exit status say which step stopped the child.
+TEST_F(ExecPipe, StopEscalatesFromCtrlCToTermination) {
+    host->setVirtualClock(true);
+    struct Case {
+        const char *name;
+        const char *traps;
+        std::vector<uint32_t> waits;
+        const char *status;
+    } cases[] = {
+        {"obeys", "", {10000, 30000}, "Command exited with status 130"},
+        {"ignores-int", "trap '' INT", {10000, 30000, 30000}, "Command exited with status 143"},
+        {"ignores-both", "trap '' INT TERM", {10000, 30000, 30000}, "Command exited with status 1067"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> lines;
+        CFiExecPipeWindows run(0);
+        // Closes its output at once, then keeps running.
+        std::string body = std::string(c.traps) + "\necho before\nexec >/dev/null 2>&1\nwhile :; do sleep 1; done";
+        uint64_t before = host->nowMs();
+        host->clearWaits();
+        EXPECT_EQ(run.ExecMain(script(c.name, body), lines, "", kGenerous, "", "", ""), 11);
+        uint32_t pid = lastPid();
+        EXPECT_EQ(lines, std::vector<std::string>{"before"});
+        EXPECT_EQ(message(run.getLastError()), c.status);
+        std::vector<uint32_t> waits = host->waits();
+        // Reading may have waited for the end of the output; the stop's waits come last.
+        ASSERT_GE(waits.size(), c.waits.size());
+        waits.erase(waits.begin(), waits.end() - static_cast<long>(c.waits.size()));
+        EXPECT_EQ(waits, c.waits);
+        EXPECT_GE(host->nowMs() - before, 10000u);
+        EXPECT_TRUE(gone(pid));
+    }
+}
+
+TEST_F(ExecPipe, WaitPidDirectly) {
+    host->setVirtualClock(true);
+    CFiExecPipeWindows run(0);
+    ASSERT_EQ(run.ExecPipe(script("stubborn", "trap '' INT TERM\nwhile :; do sleep 1; done"), ""), 0);
+    host->clearWaits();
+    EXPECT_EQ(run.WaitPid(10), 1067);
+    EXPECT_EQ(host->waits(), (std::vector<uint32_t>{10000, 30000, 30000}));
+    EXPECT_TRUE(gone(lastPid()));
+    // The exit status stays readable: Close reports the termination.
+    EXPECT_EQ(run.Close(10), 11);
+    EXPECT_EQ(message(run.getLastError()), "Command exited with status 1067");
+}
+
+TEST_F(ExecPipe, AbortStopsReadingAndCloseStillReaps) {
+    CFiExecPipeWindows run(0);
+    run.Abort();
+    EXPECT_EQ(run.IsAbortRequested(), 1);
+    std::vector<std::string> lines;
+    run.ExecMain(script("chatty", "echo one; echo two"), lines, "", kGenerous, "", "", "");
+    EXPECT_TRUE(lines.empty());
+    EXPECT_TRUE(gone(lastPid()));
+}
+
+TEST_F(ExecPipe, ExecClosesAfterwardsWhenAsked) {
+    TraceCapture capture;
+    CFiExecPipeWindows run(1);
+    run.setTraceLog(capture.log());
+    std::vector<std::string> lines;
+    EXPECT_EQ(run.Exec(script("fail", "echo x; exit 4"), lines, "", kGenerous, "", "", ""), 11);
+    EXPECT_EQ(lines, std::vector<std::string>{"x"});
+    // ExecMain's own Close already reaped the child; the second finds nothing to do.
+    EXPECT_EQ(severityOf(capture.take(), "Close of the process returned 0"), scsitool_test::kLevel2);
+    EXPECT_EQ(run.IsChildContext(), 0);
+    EXPECT_EQ(run.ExecCommandInChildContext("x", lines), 0);
+}
+
+// ---------------------------------------------------------- other accounts
+
+class ExecAsUser : public ExecPipe {
+protected:
+    void SetUp() override {
+        ExecPipe::SetUp();
+        host->addAccount("backup", "s3cret");
+        host->addAccount("batcher", "pw", {"SeBatchLogonRight", "SeServiceLogonRight"});
+    }
+    void TearDown() override {
+        CFiExecPipeWindows::setImpersonationGuardWait(10000);
+        ExecPipe::TearDown();
+    }
+};
+
+TEST_F(ExecAsUser, RunsUnderTheAccountAndPutsItsRightsBack) {
+    struct Case {
+        const char *user;
+        const char *password;
+        int result;
+        int lastError;
+        const char *account;   // recorded for the child; null: none started
+    } cases[] = {
+        {"backup", "s3cret", 0, 0, "backup"},          // right added for the run, then removed
+        {"BATCHER", "pw", 0, 0, "batcher"},            // already has it: left alone
+        {"", "", 0, 0, ""},                            // the calling user
+        {"backup", "wrong", 3, 10, nullptr},
+        {"nobody", "x", 3, 10, nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.user) + "/" + c.password);
+        size_t started = host->processes().size();
+        std::vector<std::string> lines;
+        {
+            CFiExecPipeWindows run(1);
+            EXPECT_EQ(run.Exec("echo hello", lines, "", kGenerous, "", c.user, c.password), c.result);
+            if (c.result != 0) {
+                EXPECT_EQ(run.getLastError().code(), c.lastError);
+                EXPECT_EQ(run.getLastError().command(), c.user);
+            }
+        }
+        if (c.account == nullptr) {
+            EXPECT_EQ(host->processes().size(), started);
+        } else {
+            ASSERT_EQ(host->processes().size(), started + 1);
+            EXPECT_EQ(host->processes().back().account, c.account);
+            EXPECT_EQ(lines, std::vector<std::string>{"hello"});
+        }
+        EXPECT_TRUE(host->accountRights("backup").empty());
+        EXPECT_EQ(host->accountRights("batcher"),
+                  (std::vector<std::string>{"SeBatchLogonRight", "SeServiceLogonRight"}));
+    }
+}
+
+// One runner holds the guard (and the added right) until its Close; another
+// that needs the guard gives up after the bound.
+TEST_F(ExecAsUser, GuardTimeOut) {
+    TraceCapture capture;
+    host->addAccount("other", "o");
+    CFiExecPipeWindows::setImpersonationGuardWait(200);
+    host->setVirtualClock(true);
+    auto holder = std::make_unique<CFiExecPipeWindows>(0);
+    std::vector<std::string> lines;
+    // The holder's read times out, leaving its child (and the guard) to Close.
+    ASSERT_EQ(holder->ExecMain(script("stay", "exec sleep 300"), lines, "", 1, "", "backup", "s3cret"), 5);
+    EXPECT_EQ(host->accountRights("backup"), std::vector<std::string>{"SeBatchLogonRight"});
+
+    CFiExecPipeWindows waiter(1);
+    waiter.setTraceLog(capture.log());
+    EXPECT_EQ(waiter.Exec("echo x", lines, "", kGenerous, "", "other", "o"), 3);
+    EXPECT_EQ(waiter.getLastError().code(), KEL_EXEC_PIPE_IMPERSONATION_TIMEOUT);
+    EXPECT_EQ(waiter.getLastError().command(), "other");
+    EXPECT_EQ(severityOf(capture.take(), "CEFiExecPipe could not impersonate"), scsitool_test::kLevel1);
+
+    uint32_t pid = lastPid();
+    holder.reset();   // Close: right removed, guard released, child stopped
+    EXPECT_TRUE(gone(pid));
+    EXPECT_TRUE(host->accountRights("backup").empty());
+    CFiExecPipeWindows again(1);
+    EXPECT_EQ(again.Exec("echo x", lines, "", kGenerous, "", "other", "o"), 0);
+}

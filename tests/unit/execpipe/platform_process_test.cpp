@@ -1,0 +1,233 @@
+// The Windows process, pipe, event and account calls of the simulated host,
+// where the runner's tests do not reach: refusals, cancellation, accounts
+// from a host description, and several runners at once.
+#include "pdk/cfiexecpipewindows.h"
+#include "platform/simhost.h"
+#include "platform/windows.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::shared_ptr<rendo_sim::Host> describedHost(const std::string &text) {
+    std::string error;
+    auto host = rendo_sim::parseHostDescription(text, &error);
+    EXPECT_TRUE(host) << error;
+    return host;
+}
+
+} // namespace
+
+TEST(HostAccounts, DescriptionLinesAndLogon) {
+    auto host = describedHost("computer-name ACCT\n"
+                              "user backup s3cret SeBatchLogonRight SeServiceLogonRight\n"
+                              "user Operator \"\"\n");
+    ASSERT_TRUE(host);
+    rendo_sim::ScopedHost use(host);
+    EXPECT_EQ(host->accountRights("BACKUP"), (std::vector<std::string>{"SeBatchLogonRight", "SeServiceLogonRight"}));
+    EXPECT_TRUE(host->accountRights("operator").empty());
+    std::string error;
+    EXPECT_FALSE(rendo_sim::parseHostDescription("user lonely\n", &error));
+    EXPECT_NE(error.find("user NAME PASSWORD"), std::string::npos);
+
+    struct Case {
+        const char *user, *domain, *password;
+        DWORD type;
+        DWORD error;   // 0: the logon succeeds
+    } cases[] = {
+        {"backup", ".", "s3cret", LOGON32_LOGON_BATCH, 0},
+        {"backup", "ACCT", "s3cret", LOGON32_LOGON_NETWORK, 0},
+        {"backup", nullptr, "s3cret", LOGON32_LOGON_NETWORK, 0},
+        {"backup", ".", "S3CRET", LOGON32_LOGON_NETWORK, ERROR_LOGON_FAILURE},
+        {"backup", "ELSEWHERE", "s3cret", LOGON32_LOGON_NETWORK, ERROR_LOGON_FAILURE},
+        {"operator", ".", "", LOGON32_LOGON_NETWORK, 0},
+        {"operator", ".", "", LOGON32_LOGON_BATCH, ERROR_LOGON_TYPE_NOT_GRANTED},
+        {"ghost", ".", "", LOGON32_LOGON_NETWORK, ERROR_LOGON_FAILURE},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.user) + " " + c.password + " " + std::to_string(c.type));
+        HANDLE token = nullptr;
+        BOOL ok = LogonUserA(c.user, c.domain, c.password, c.type, LOGON32_PROVIDER_DEFAULT, &token);
+        EXPECT_EQ(ok != FALSE, c.error == 0);
+        if (ok) EXPECT_TRUE(CloseHandle(token));
+        else EXPECT_EQ(GetLastError(), c.error);
+    }
+}
+
+TEST(HostAccounts, TokenUserAndAccountRights) {
+    auto host = rendo_sim::Host::create("RIGHTS");
+    host->addAccount("a", "p");
+    host->addAccount("b", "p", {"SeBatchLogonRight"});
+    rendo_sim::ScopedHost use(host);
+    HANDLE ta = nullptr, tb = nullptr;
+    ASSERT_TRUE(LogonUserA("a", ".", "p", LOGON32_LOGON_NETWORK, 0, &ta));
+    ASSERT_TRUE(LogonUserA("b", ".", "p", LOGON32_LOGON_NETWORK, 0, &tb));
+    alignas(8) unsigned char ua[512], ub[512];
+    DWORD length = 0;
+    EXPECT_FALSE(GetTokenInformation(ta, TokenUser, ua, 8, &length));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    ASSERT_TRUE(GetTokenInformation(ta, TokenUser, ua, sizeof ua, &length));
+    ASSERT_TRUE(GetTokenInformation(tb, TokenUser, ub, sizeof ub, &length));
+    PSID sa = reinterpret_cast<TOKEN_USER *>(ua)->User.Sid;
+    PSID sb = reinterpret_cast<TOKEN_USER *>(ub)->User.Sid;
+    ASSERT_TRUE(IsValidSid(sa));
+    EXPECT_EQ(GetLengthSid(sa), 28u);
+    EXPECT_NE(std::memcmp(sa, sb, 28), 0);
+
+    LSA_HANDLE policy = nullptr;
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    ASSERT_EQ(LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_ACCOUNT | POLICY_LOOKUP_NAMES, &policy), STATUS_SUCCESS);
+    PLSA_UNICODE_STRING rights = nullptr;
+    ULONG count = 0;
+    EXPECT_EQ(LsaEnumerateAccountRights(policy, sa, &rights, &count), STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_EQ(LsaNtStatusToWinError(STATUS_OBJECT_NAME_NOT_FOUND), static_cast<ULONG>(ERROR_FILE_NOT_FOUND));
+    wchar_t name[] = L"SeBatchLogonRight";
+    LSA_UNICODE_STRING right{static_cast<USHORT>(17 * sizeof(wchar_t)), static_cast<USHORT>(18 * sizeof(wchar_t)), name};
+    ASSERT_EQ(LsaAddAccountRights(policy, sa, &right, 1), STATUS_SUCCESS);
+    ASSERT_EQ(LsaEnumerateAccountRights(policy, sa, &rights, &count), STATUS_SUCCESS);
+    ASSERT_EQ(count, 1u);
+    EXPECT_EQ(std::wstring(rights[0].Buffer, rights[0].Length / sizeof(wchar_t)), L"SeBatchLogonRight");
+    LsaFreeMemory(rights);
+    HANDLE batch = nullptr;
+    EXPECT_TRUE(LogonUserA("a", ".", "p", LOGON32_LOGON_BATCH, 0, &batch));   // now granted
+    CloseHandle(batch);
+    ASSERT_EQ(LsaRemoveAccountRights(policy, sa, FALSE, &right, 1), STATUS_SUCCESS);
+    EXPECT_TRUE(host->accountRights("a").empty());
+    EXPECT_EQ(host->accountRights("b"), std::vector<std::string>{"SeBatchLogonRight"});
+    unsigned char bogus[28] = {1, 5};
+    EXPECT_EQ(LsaAddAccountRights(policy, bogus, &right, 1), STATUS_NO_SUCH_USER);
+    EXPECT_EQ(LsaClose(policy), STATUS_SUCCESS);
+    EXPECT_EQ(LsaClose(policy), STATUS_INVALID_HANDLE);
+    CloseHandle(ta);
+    CloseHandle(tb);
+}
+
+TEST(HostProcesses, RefusalsAndCancellation) {
+    auto host = rendo_sim::Host::create("PROCS");
+    rendo_sim::ScopedHost use(host);
+    // Console events never reach this process or anything not started here.
+    EXPECT_FALSE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+    EXPECT_FALSE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, static_cast<DWORD>(::getpid())));
+    EXPECT_FALSE(GenerateConsoleCtrlEvent(7, 1234));
+    HANDLE bogus = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7777770));
+    EXPECT_EQ(WaitForSingleObject(bogus, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(WaitForMultipleObjects(0, &bogus, FALSE, 0), WAIT_FAILED);
+
+    const char *name = "\\\\.\\pipe\\platform_test";
+    EXPECT_EQ(CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(CreateNamedPipeA("\\\\.\\notapipe\\x", PIPE_ACCESS_DUPLEX, 0, 1, 0, 0, 0, nullptr), INVALID_HANDLE_VALUE);
+    HANDLE server = CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, 0, 1, 0, 0, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX, 0, 1, 0, 0, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
+    HANDLE client = CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(client, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
+
+    // A cancelled read takes nothing: the next read gets the first byte.
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, "e");
+    char byte = 0;
+    DWORD got = 0;
+    OVERLAPPED ov{};
+    ov.hEvent = event;
+    EXPECT_FALSE(ReadFile(client, &byte, 1, &got, &ov));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    EXPECT_FALSE(GetOverlappedResult(client, &ov, &got, FALSE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_INCOMPLETE));
+    EXPECT_TRUE(CancelIo(client));
+    EXPECT_FALSE(GetOverlappedResult(client, &ov, &got, TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(server, "xy", 2, &written, nullptr));
+    ASSERT_TRUE(ReadFile(client, &byte, 1, &got, &ov));
+    EXPECT_EQ(byte, 'x');
+    // The event of an auto-reset completion is consumed by one wait.
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    // A pending read completes through the wait on its event.
+    ASSERT_TRUE(ReadFile(client, &byte, 1, &got, &ov));
+    EXPECT_EQ(byte, 'y');
+    EXPECT_FALSE(ReadFile(client, &byte, 1, &got, &ov));
+    ASSERT_TRUE(WriteFile(server, "z", 1, &written, nullptr));
+    EXPECT_EQ(WaitForSingleObject(event, 10000), WAIT_OBJECT_0);
+    ASSERT_TRUE(GetOverlappedResult(client, &ov, &got, FALSE));
+    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(byte, 'z');
+    CloseHandle(server);
+    EXPECT_FALSE(ReadFile(client, &byte, 1, &got, &ov));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+    CloseHandle(client);
+    CloseHandle(event);
+}
+
+// Closing the last handle of a running child does not stop it (as on
+// Windows), but it is reaped once it ends: no zombie is left.
+TEST(HostProcesses, ClosedHandleOfARunningChildIsReapedLater) {
+    auto host = rendo_sim::Host::create("REAP");
+    rendo_sim::ScopedHost use(host);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    char line[] = "sleep 0.3";
+    ASSERT_TRUE(CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    bool reaped = false;
+    for (int i = 0; i < 1000 && !reaped; ++i) {
+        int status = 0;
+        reaped = ::kill(static_cast<pid_t>(pi.dwProcessId), 0) != 0 && errno == ESRCH;
+        if (!reaped) ::usleep(10000);
+        (void)status;
+    }
+    EXPECT_TRUE(reaped);
+    EXPECT_EQ(host->processes().back().commandLine, "sleep 0.3");
+}
+
+// Several runners at once, some needing the batch logon right added for
+// their run: each gets its own output, every child is reaped, and the
+// rights end as they began.
+TEST(ExecPipeConcurrency, RunnersOnSeveralThreads) {
+    auto host = rendo_sim::Host::create("MANY");
+    host->addAccount("worker", "w");
+    host->addAccount("granted", "g", {"SeBatchLogonRight"});
+    kelm_pdk_4_4::CFiExecPipeWindows::setImpersonationGuardWait(120000);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            rendo_sim::ScopedHost use(host);
+            for (int i = 0; i < 5; ++i) {
+                const char *user = (t + i) % 3 == 0 ? "worker" : (t + i) % 3 == 1 ? "granted" : "";
+                const char *password = user[0] == 'w' ? "w" : user[0] == 'g' ? "g" : "";
+                std::string word = "t" + std::to_string(t) + "i" + std::to_string(i);
+                kelm_pdk_4_4::CFiExecPipeWindows run(1);
+                std::vector<std::string> lines;
+                int rc = run.Exec("echo " + word, lines, "", 120, "", user, password);
+                if (rc != 0 || lines != std::vector<std::string>{word}) ++wrong;
+            }
+        });
+    for (auto &th : threads) th.join();
+    kelm_pdk_4_4::CFiExecPipeWindows::setImpersonationGuardWait(10000);
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(host->processes().size(), 20u);
+    EXPECT_TRUE(host->accountRights("worker").empty());
+    EXPECT_EQ(host->accountRights("granted"), std::vector<std::string>{"SeBatchLogonRight"});
+    for (const auto &p : host->processes()) {
+        int status = 0;
+        EXPECT_TRUE(::waitpid(static_cast<pid_t>(p.pid), &status, WNOHANG) < 0 && errno == ECHILD);
+    }
+}

@@ -1,0 +1,332 @@
+// The LUN number cache on real record files under a private install root.
+#include "../scsitool/trace_capture.h"
+#include "pdk/cficonfiguration.h"
+#include "pdk/cfipblmops.h"
+#include "pdk/cfistringtool.h"
+#include "test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <csignal>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace kelm_pdk_4_4;
+using scsitool_test::TraceCapture;
+using scsitool_test::severityOf;
+
+namespace {
+
+std::string udid(const std::string &enclosure, const std::string &lun) {
+    return "UDID##VEND##PROD##" + enclosure + "##" + lun;
+}
+
+std::string lunKey(const std::string &id) {
+    WString path;
+    CFiConfigurationPathTool::getLunKey(id, path);
+    return CFiStringTool::toNarrow(path);
+}
+
+std::string devKey(const std::string &id) {
+    WString path;
+    CFiConfigurationPathTool::getDevKey(id, path);
+    return CFiStringTool::toNarrow(path);
+}
+
+class LunCache : public ::testing::Test {
+protected:
+    void SetUp() override { cache.setTraceLog(capture.log()); }
+    // A record written behind the cache's back (another process, an older run).
+    std::string record(const std::string &enclosure, const std::string &lun, const std::string &value) {
+        std::string path = lunKey(udid(enclosure, lun));
+        rendo_test::writeFile(path, value);
+        return path;
+    }
+    std::vector<std::string> suggest(const char *enclosure) {
+        std::vector<std::string> values;
+        EXPECT_TRUE(cache.getNewValue(enclosure, values));
+        return values;
+    }
+    std::string first(const char *enclosure) {
+        auto v = suggest(enclosure);
+        return v.empty() ? "none" : v.front();
+    }
+
+    TraceCapture capture;   // first: it makes the install root
+    CFiPblmOps cache;
+};
+
+} // namespace
+
+TEST_F(LunCache, FreeNumbersFromTheRecordsOnDisk) {
+    record("ENC", "00", "0");
+    record("ENC", "01", "1");
+    record("ENC", "03", "3");
+    // A writer's hidden sibling is no record.
+    rendo_test::writeFile(lunKey(udid("ENC", "09")).substr(0, lunKey(udid("ENC", "09")).rfind('/') + 1) +
+                              ".pblm-x.XXXXXX",
+                          "2");
+    auto values = suggest("ENC");
+    ASSERT_EQ(values.size(), 252u);
+    EXPECT_EQ(values[0], "2");
+    EXPECT_EQ(values[1], "4");
+    EXPECT_EQ(values[2], "5");
+    EXPECT_EQ(values.back(), "254");
+    std::vector<int> numbers;
+    EXPECT_TRUE(cache.getNewValue("enc", numbers));   // enclosure ids ignore case here
+    ASSERT_EQ(numbers.size(), 252u);
+    EXPECT_EQ(numbers[0], 2);
+    EXPECT_EQ(suggest("ENC"), values);   // suggesting takes nothing
+}
+
+TEST_F(LunCache, RecordValuesThatMarkTheMap) {
+    struct Case {
+        const char *value;
+        const char *firstFree;
+    } cases[] = {
+        {"5", "0"}, {"0", "1"}, {"255", "0"}, {"-1", "0"}, {"abc", "1"}, {"99999999999999999999", "0"},
+        {" 0\n", "1"}, {"0x", "1"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.value);
+        rendo_test::removeTree(lunKey(udid("E1", "0")).substr(0, lunKey(udid("E1", "0")).rfind('/')));
+        record("E1", "0", c.value);
+        CFiPblmOps fresh;
+        std::vector<std::string> values;
+        fresh.getNewValue("E1", values);
+        ASSERT_FALSE(values.empty());
+        EXPECT_EQ(values.front(), c.firstFree);
+    }
+}
+
+TEST_F(LunCache, ReadingRecords) {
+    std::vector<std::string> values{"kept"};
+    EXPECT_EQ(cache.getKeyValue(lunKey(udid("R", "1")).c_str(), values), 0);   // none yet
+    EXPECT_EQ(values, std::vector<std::string>{"kept"});
+    EXPECT_EQ(cache.getKeyValue(static_cast<const char *>(nullptr), values), 3);
+
+    std::string empty = record("R", "2", "");
+    EXPECT_EQ(cache.getKeyValue(empty.c_str(), values), 26);
+    std::string folder = lunKey(udid("R", "3"));
+    ::mkdir(folder.c_str(), 0755);   // opens, but cannot be read
+    EXPECT_EQ(cache.getKeyValue(folder.c_str(), values), 26);
+
+    struct Case {
+        const char *stored;
+        std::string text;
+        int number;
+    } cases[] = {
+        {"42", "42", 42},      {"42\nrest", "42\n", 42}, {"300", "300", -1}, {"255", "255", 255},
+        {"-4", "-4", -1},      {"x", "x", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.stored);
+        std::string key = record("R", "9", c.stored);
+        std::vector<std::string> got;
+        EXPECT_EQ(cache.getKeyValue(key.c_str(), got), 0);
+        EXPECT_EQ(got, std::vector<std::string>{c.text});
+        int n = 7;
+        EXPECT_EQ(cache.getKeyValue(key.c_str(), n), 0);
+        EXPECT_EQ(n, c.number);
+    }
+    // At most 1023 characters of a long record.
+    std::string key = record("R", "9", std::string(5000, 'z'));
+    std::vector<std::string> got;
+    EXPECT_EQ(cache.getKeyValue(key.c_str(), got), 0);
+    EXPECT_EQ(got.front(), std::string(1023, 'z'));
+    int n = 0;
+    EXPECT_EQ(cache.getKeyValue(lunKey(udid("R", "none")).c_str(), n), 0);
+    EXPECT_EQ(n, -1);
+}
+
+TEST_F(LunCache, StoringRecords) {
+    std::string key = lunKey(udid("S", "1"));
+    // Without an enclosure the value is stored all the same.
+    EXPECT_EQ(cache.setKeyValue(key.c_str(), {"17", "ignored"}, nullptr), 3);
+    EXPECT_EQ(rendo_test::readFile(key), "17");
+    EXPECT_EQ(severityOf(capture.take(),
+                         "CFiPblmOps::setKeyValue : No entry to be set in the bit Map because enclosureId is passed "
+                         "as NULL.\n"),
+              scsitool_test::kLevel2);
+    EXPECT_EQ(cache.setKeyValue(nullptr, {"1"}, "S"), 3);
+    EXPECT_EQ(cache.setKeyValue(key.c_str(), {}, "S"), 3);
+    EXPECT_EQ(rendo_test::readFile(key), "17");
+    EXPECT_EQ(cache.setKeyValue((key + "-missing-dir/x").c_str(), {"1"}, "S"), 26);
+
+    // With one, the number is taken in the map at once.
+    EXPECT_EQ(cache.setKeyValue(lunKey(udid("S", "2")).c_str(), {"0"}, "S"), 0);
+    EXPECT_EQ(first("S"), "1");
+    EXPECT_EQ(cache.setKeyValue(lunKey(udid("S", "3")).c_str(), {"1"}, "s"), 0);
+    EXPECT_EQ(first("S"), "2");
+    // Replacing a record leaves no sibling behind.
+    EXPECT_EQ(cache.setKeyValue(key.c_str(), {"18"}, "S"), 0);
+    EXPECT_EQ(rendo_test::readFile(key), "18");
+    std::string dir = key.substr(0, key.rfind('/'));
+    int files = 0;
+    for (const auto &e : std::filesystem::directory_iterator(dir)) files += e.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 3);
+}
+
+TEST_F(LunCache, NumberRange) {
+    EXPECT_EQ(cache.setLunNumRange(0, 1000), 0);
+    EXPECT_EQ(severityOf(capture.take(), "CFiPblmOps::setLunNumRange: bounding to higher limit of [254]."),
+              scsitool_test::kLevel6);
+    EXPECT_EQ(suggest("N").size(), 255u);
+
+    CFiPblmOps narrow;
+    narrow.setLunNumRange(5, 8);
+    record("N2", "a", "6");
+    record("N2", "b", "2");   // below the range: stored, never marked
+    std::vector<std::string> values;
+    narrow.getNewValue("N2", values);
+    EXPECT_EQ(values, (std::vector<std::string>{"5", "7", "8"}));
+    EXPECT_EQ(narrow.rmLunCacheRecord("N2", 9), 3);
+    EXPECT_EQ(narrow.rmLunCacheRecord("N2", 4), 3);
+
+    // A minimum past the map hands nothing out (and marks nothing past it).
+    CFiPblmOps none;
+    none.setLunNumRange(1000, 2000);
+    values.clear();
+    EXPECT_TRUE(none.getNewValue("N3", values));
+    EXPECT_TRUE(values.empty());
+}
+
+TEST_F(LunCache, RemovingRecords) {
+    // A device-cache record (no "/luns/" in its path) is just deleted.
+    std::string dev = devKey(udid("D", "1"));
+    rendo_test::writeFile(dev, "3");
+    record("D", "5", "3");
+    EXPECT_EQ(first("D"), "0");
+    EXPECT_EQ(cache.rmCacheRecord(dev.c_str()), 0);
+    EXPECT_FALSE(rendo_test::fileExists(dev));
+    EXPECT_EQ(cache.rmCacheRecord(dev.c_str()), 0);   // nothing left to remove
+    EXPECT_EQ(cache.rmCacheRecord(nullptr), 3);
+
+    // A LUN record gives its number back.
+    std::string zero = record("D", "6", "0");
+    EXPECT_EQ(cache.setKeyValue(zero.c_str(), {"0"}, "D"), 0);
+    EXPECT_EQ(first("D"), "1");
+    EXPECT_EQ(cache.rmCacheRecord(zero.c_str()), 0);
+    EXPECT_EQ(first("D"), "0");
+
+    // Only the map of the record's own enclosure folder: ENC1 is no part of ENC10.
+    record("ENC1", "1", "0");
+    std::string ten = record("ENC10", "1", "0");
+    EXPECT_EQ(first("ENC1"), "1");
+    EXPECT_EQ(first("ENC10"), "1");
+    EXPECT_EQ(cache.rmCacheRecord(ten.c_str()), 0);
+    EXPECT_EQ(first("ENC1"), "1");
+    EXPECT_EQ(first("ENC10"), "0");
+}
+
+TEST_F(LunCache, RemovingALunNumberOfAnEnclosure) {
+    std::string a = record("L", "0A", "3");
+    std::string b = record("L", "0B", "3");
+    std::string c = record("L", "0C", "4");
+    std::string devA = devKey(udid("L", "0A"));
+    rendo_test::writeFile(devA, "\\\\.\\PHYSICALDRIVE3");
+    EXPECT_EQ(first("L"), "0");
+    auto before = suggest("L");
+    EXPECT_EQ(std::count(before.begin(), before.end(), "3"), 0);
+
+    EXPECT_EQ(cache.rmLunCacheRecord("L", 3), 0);
+    EXPECT_FALSE(rendo_test::fileExists(a));
+    EXPECT_FALSE(rendo_test::fileExists(b));
+    EXPECT_FALSE(rendo_test::fileExists(devA));
+    EXPECT_TRUE(rendo_test::fileExists(c));
+    auto after = suggest("L");
+    EXPECT_EQ(std::count(after.begin(), after.end(), "3"), 1);
+    EXPECT_EQ(std::count(after.begin(), after.end(), "4"), 0);
+
+    EXPECT_EQ(cache.rmLunCacheRecord(nullptr, 3), 3);
+    EXPECT_EQ(cache.rmLunCacheRecord("L", 255), 3);
+    EXPECT_EQ(cache.rmLunCacheRecord("NEVER-SEEN", 3), 0);   // no folder: nothing to remove
+    // A file where the enclosure's folder should be cannot be scanned.
+    std::string root = lunKey(udid("L", "0A"));
+    root = root.substr(0, root.rfind("/L/") + 1);
+    rendo_test::writeFile(root + "BLOCKED", "x");
+    EXPECT_EQ(cache.rmLunCacheRecord("BLOCKED", 3), 1);
+}
+
+TEST_F(LunCache, StoringALunNumberDropsTheDeviceRecord) {
+    std::string id = udid("W", "0F");
+    std::string dev = devKey(id);
+    rendo_test::writeFile(dev, "stale");
+    EXPECT_EQ(cache.setKeyValue(lunKey(id), CFiStringTool::toWide(id), "W", 12), 0);
+    EXPECT_EQ(rendo_test::readFile(lunKey(id)), "12");
+    EXPECT_FALSE(rendo_test::fileExists(dev));
+    auto values = suggest("W");
+    EXPECT_EQ(std::count(values.begin(), values.end(), "12"), 0);
+    EXPECT_EQ(cache.setKeyValue(lunKey(id), WString(L"not an identifier"), "W", 13), 3);
+}
+
+// A second enclosure's map is read from its records too: its taken numbers
+// are never offered.
+TEST_F(LunCache, EveryEnclosureIsReadFromDisk) {
+    record("A", "1", "0");
+    record("B", "1", "0");
+    record("B", "2", "1");
+    EXPECT_EQ(first("A"), "1");
+    EXPECT_EQ(first("B"), "2");
+}
+
+// Readers and writers of one key, each with its own cache object (as two
+// processes would have): every read sees one whole value.
+TEST_F(LunCache, OneKeyManyWritersConcurrency) {
+    std::string key = lunKey(udid("C", "1"));
+    const std::string values[2] = {std::string(900, 'a'), std::string(900, 'b')};
+    CFiPblmOps seed;
+    ASSERT_EQ(seed.setKeyValue(key.c_str(), {values[0]}, "C"), 0);
+    std::atomic<bool> stop{false};
+    std::atomic<int> torn{0};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < 2; ++w)
+        writers.emplace_back([&, w] {
+            CFiPblmOps mine;
+            for (int i = 0; i < 150; ++i)
+                if (mine.setKeyValue(key.c_str(), {values[w]}, "C") != 0) ++torn;
+        });
+    std::thread reader([&] {
+        CFiPblmOps mine;
+        while (!stop.load()) {
+            std::vector<std::string> got;
+            if (mine.getKeyValue(key.c_str(), got) != 0 || got.size() != 1 ||
+                (got[0] != values[0] && got[0] != values[1]))
+                ++torn;
+        }
+    });
+    for (auto &t : writers) t.join();
+    stop = true;
+    reader.join();
+    EXPECT_EQ(torn.load(), 0);
+    std::string last = rendo_test::readFile(key);
+    EXPECT_TRUE(last == values[0] || last == values[1]);
+}
+
+// A writer killed at any moment leaves the old value or the new one.
+TEST_F(LunCache, KilledWriterLeavesAWholeValue) {
+    std::string key = lunKey(udid("K", "1"));
+    const std::string oldValue(1000, 'o'), newValue(1000, 'n');
+    for (int round = 0; round < 20; ++round) {
+        rendo_test::writeFile(key, oldValue);
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            CFiPblmOps writer;
+            for (;;) writer.setKeyValue(key.c_str(), {newValue}, nullptr);
+        }
+        ::usleep(static_cast<useconds_t>(200 + round * 150));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        std::string now = rendo_test::readFile(key);
+        EXPECT_TRUE(now == oldValue || now == newValue) << "round " << round << ": " << now.size() << " bytes";
+    }
+}
