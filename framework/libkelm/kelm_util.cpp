@@ -64,6 +64,10 @@ wchar_t *wideCopy(const wchar_t *s) {
     return out;
 }
 
+void freeWide(wchar_t *s) {
+    if (s != nullptr) freeTracked(s, static_cast<uint32_t>((std::wcslen(s) + 1) * sizeof(wchar_t)));
+}
+
 // Narrow (UTF-8) text to a tracked wide buffer.
 wchar_t *wideFromUtf8(const std::string &text) {
     std::wstring w;

@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "provider_views.h"
 
+#include "kelm/kelm_testkit.h"
 #include "kelm/kelm_util.h"
 #include "pdk/cfistringtool.h"
 
