@@ -7,8 +7,9 @@
 #   scripts/fuzz.sh [SECONDS] [--merge] [TARGET...]
 #
 # Each run starts from the committed seeds (fuzz/corpus/<target>). With
-# --merge, a target's committed seeds are replaced by the smallest set that
-# covers the seeds and all the run found; seeds that stay keep their names.
+# --merge, the named seeds stay and the smallest set of other inputs (earlier
+# finds, named by content hash, and this run's) reaching the edges they miss
+# is added.
 # A crash leaves its input in build-fuzz/artifacts/<target>/ and makes the
 # script exit 1 after the table.
 set -euo pipefail
@@ -84,22 +85,21 @@ for t in "${targets[@]}"; do
   before=$(corpus_size "$seeds")
 
   if ((merge)) && [[ $result == ok ]]; then
-    # Smallest covering set of seeds and finds; a seed that stays gets its
-    # name back (libFuzzer names what it writes by content hash).
-    mkdir -p "$work/$t/min"
-    "$bin" -merge=1 ${dict:+-dict="$dict"} "$work/$t/min" "$seeds" "$work/$t/found" \
-      >"$work/$t/merge.log" 2>&1
-    declare -A named=()
+    # Seeds with names (written by hand, or kept for a mended fault) stay;
+    # of the rest and the run's finds, only inputs reaching edges the
+    # others miss are added (hit counts aside, which keeps corpora small).
+    mkdir -p "$work/$t/min" "$work/$t/hashed"
     for f in "$seeds"/*; do
-      [[ -f $f ]] && named[$(sha1sum <"$f" | cut -d' ' -f1)]=$(basename "$f")
-    done
-    rm -f "$seeds"/*
-    for f in "$work/$t/min"/*; do
       [[ -f $f ]] || continue
-      hash=$(sha1sum <"$f" | cut -d' ' -f1)
-      cp "$f" "$seeds/${named[$hash]:-$hash}"
+      if [[ $(basename "$f") =~ ^[0-9a-f]{40}$ ]]; then cp "$f" "$work/$t/hashed/"; else cp "$f" "$work/$t/min/"; fi
     done
-    unset named
+    if "$bin" -merge=1 -use_counters=0 ${dict:+-dict="$dict"} "$work/$t/min" "$work/$t/hashed" "$work/$t/found" \
+         >"$work/$t/merge.log" 2>&1; then
+      find "$seeds" -type f -delete
+      find "$work/$t/min" -type f -exec cp {} "$seeds/" \;
+    else
+      result="merge failed"
+    fi
   fi
   rows+=("$(printf '%-26s %10s %8s %6s %7s %14s %14s  %s' "$t" "${execs:-?}" "${rate:-?}" "${cov:-?}" \
             "${ft:-?}" "$before" "$(corpus_size "$seeds")" "$result")")
