@@ -369,13 +369,13 @@ public:
     void printRatios() const
     {
         auto floor = perDisk_.find("BM_BareLibiscsiTgtd");
-        if (floor == perDisk_.end() || floor->second <= 0)
-            return;
-        std::printf("\nwall time per disk against the bare libiscsi loop (%.1f us for the same commands):\n",
-                    floor->second);
-        for (const auto &entry : perDisk_)
-            std::printf("  %-22s %8.1f us  %.2fx\n", entry.first.c_str(), entry.second,
-                        entry.second / floor->second);
+        if (floor != perDisk_.end() && floor->second > 0) {
+            std::printf("\nwall time per disk against the bare libiscsi loop (%.1f us for the same commands):\n",
+                        floor->second);
+            for (const auto &entry : perDisk_)
+                std::printf("  %-22s %8.1f us  %.2fx\n", entry.first.c_str(), entry.second,
+                            entry.second / floor->second);
+        }
         if (paired_.count("ratio"))
             std::printf("paired, one disk each way per iteration (medians): UpdateDevice %.1f us, bare loop %.1f us, "
                         "%.2fx\n",
