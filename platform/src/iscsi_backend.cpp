@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include <poll.h>
@@ -49,6 +50,7 @@ constexpr uint8_t kStatusCheckCondition = 0x02;
 constexpr uint8_t kStatusReservationConflict = 0x18;
 
 constexpr size_t kMaxTransfer = 16u << 20;      // far above any pass-through the provider sends
+constexpr size_t kCopiedReadMax = 64u << 10;    // larger reads go straight to the caller's buffer
 constexpr uint32_t kDefaultCommandSeconds = 30;
 constexpr uint32_t kMaxCommandSeconds = 3600;
 constexpr int kLoginSweepAttempts = 8;          // TEST UNIT READY tries to clear unit attentions
@@ -246,10 +248,15 @@ private:
     }
 
     // Runs the context until *done or the deadline; false with why on a
-    // transport failure or time-out.
-    bool waitLocked(const Completion &c, Clock::time_point deadline, std::string &why)
+    // transport failure or time-out. libiscsi sends headers, immediate data
+    // and padding with MSG_NOSIGNAL; only data-out taken from a task's
+    // buffers goes through writev, which can raise SIGPIPE. Guarding costs
+    // four system calls, so only the exchanges that write such data pay it.
+    bool waitLocked(const Completion &c, Clock::time_point deadline, std::string &why, bool writesTaskData = true)
     {
-        SigpipeGuard guard;
+        std::optional<SigpipeGuard> guard;
+        if (writesTaskData)
+            guard.emplace();
         while (!c.done) {
             auto now = Clock::now();
             if (now >= deadline) {
@@ -458,8 +465,11 @@ private:
             result.transportMessage = "out of memory for a SCSI task";
             return result;
         }
-        if (direction == SCSI_XFER_READ &&
-            scsi_task_add_data_in_buffer(task, static_cast<int>(length), request.data) != 0) {
+        // Small reads land in libiscsi's buffer and are copied out: read into
+        // the caller's buffer, a length that is not a multiple of four costs
+        // another poll and recv for the padding, each command.
+        const bool direct = direction == SCSI_XFER_READ && length > kCopiedReadMax;
+        if (direct && scsi_task_add_data_in_buffer(task, static_cast<int>(length), request.data) != 0) {
             scsi_free_scsi_task(task);
             result.transportError = true;
             result.transportMessage = "out of memory for a data-in buffer";
@@ -470,18 +480,40 @@ private:
         out.size = length;
         Completion done;
         std::string why;
+        const bool writes = direction == SCSI_XFER_WRITE;
         bool ok = iscsi_scsi_command_async(ctx_, static_cast<int>(url_.lun), task, onComplete,
-                                           direction == SCSI_XFER_WRITE ? &out : nullptr, &done) == 0;
-        if (!ok)
+                                           writes ? &out : nullptr, &done) == 0;
+        if (!ok) {
             why = iscsi_get_error(ctx_);
-        else
-            ok = waitLocked(done, deadline, why);
+        } else {
+            // The socket is almost always writable: send the command now
+            // rather than after a poll that says so. A full socket just
+            // leaves it queued for the loop.
+            std::optional<SigpipeGuard> guard;
+            if (writes)
+                guard.emplace();
+            if (iscsi_service(ctx_, POLLOUT) < 0) {
+                ok = false;
+                why = iscsi_get_error(ctx_);
+                if (why.empty())
+                    why = "connection to " + url_.portal() + " failed";
+            }
+        }
+        if (ok)
+            ok = waitLocked(done, deadline, why, writes);
         if (ok) {
             switch (done.status) {
             case SCSI_STATUS_GOOD: {
                 result.status = kStatusGood;
                 size_t residual = task->residual_status == SCSI_RESIDUAL_UNDERFLOW ? task->residual : 0;
-                result.dataTransferred = length - std::min(length, residual);
+                size_t moved = length - std::min(length, residual);
+                if (direction == SCSI_XFER_READ && !direct) {
+                    size_t arrived = task->datain.data ? static_cast<size_t>(std::max(task->datain.size, 0)) : 0;
+                    moved = std::min(moved, arrived);
+                    if (moved)
+                        std::memcpy(request.data, task->datain.data, moved);
+                }
+                result.dataTransferred = moved;
                 break;
             }
             case SCSI_STATUS_CHECK_CONDITION:
