@@ -219,9 +219,7 @@ int CFiPblmOps::setKeyValue(const std::string &key, const WString &deviceId, con
     if (status != kSuccess) return status;
     WString devKey;
     std::string device = CFiStringTool::toNarrow(deviceId);
-    try {
-        CFiConfigurationPathTool::getDevKey(device, devKey);
-    } catch (...) {
+    if (CFiConfigurationPathTool::getDevKey(device, devKey) != 0) {
         // Not an identifier the path tool can place: there is no device record to drop.
         trace(1, "CFiPblmOps::setKeyValue ERROR: no device cache path for [%s]", device.c_str());
         return kInvalidArgument;
@@ -441,12 +439,8 @@ void CFiPblmOps::rmLunPathRecord(const char *, const char *entryName, const char
     }
     trace(6, "CFiPblmOps::rmLunPathRecord successfully removed cache record for lun num [%d].", lun);
     WString devKey;
-    bool placed = true;
-    try {
-        CFiConfigurationPathTool::getDevKey(orNull(entryName), devKey);
-    } catch (...) {
-        placed = false;   // not an identifier: there is no device record of it
-    }
+    // Not an identifier: there is no device record of it.
+    const bool placed = CFiConfigurationPathTool::getDevKey(orNull(entryName), devKey) == 0;
     std::string devPath = CFiStringTool::toNarrow(devKey);
     if (placed && rmCacheRecord(devPath.c_str()) == kSuccess)
         trace(6, "CFiPblmOps::rmLunPathRecord successfully removed cache record for devicepath=[%s].",
