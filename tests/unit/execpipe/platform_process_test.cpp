@@ -138,21 +138,12 @@ TEST(HostProcesses, RefusalsAndCancellation) {
     ASSERT_TRUE(WriteFile(server, "xy", 2, &written, nullptr));
     ASSERT_TRUE(ReadFile(client, &byte, 1, &got, &ov));
     EXPECT_EQ(byte, 'x');
-    // The event of an auto-reset completion is consumed by one wait.
+    // The event of an auto-reset completion is consumed by one wait. (Pending
+    // reads that complete and the broken pipe at the end are every runner
+    // test's.)
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-    // A pending read completes through the wait on its event.
-    ASSERT_TRUE(ReadFile(client, &byte, 1, &got, &ov));
-    EXPECT_EQ(byte, 'y');
-    EXPECT_FALSE(ReadFile(client, &byte, 1, &got, &ov));
-    ASSERT_TRUE(WriteFile(server, "z", 1, &written, nullptr));
-    EXPECT_EQ(WaitForSingleObject(event, 10000), WAIT_OBJECT_0);
-    ASSERT_TRUE(GetOverlappedResult(client, &ov, &got, FALSE));
-    EXPECT_EQ(got, 1u);
-    EXPECT_EQ(byte, 'z');
     CloseHandle(server);
-    EXPECT_FALSE(ReadFile(client, &byte, 1, &got, &ov));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
     CloseHandle(client);
     CloseHandle(event);
 }

@@ -40,12 +40,6 @@ protected:
     CUDIDFactory factory;
 };
 
-TEST_F(UdidFactory, GeneratorOrder) {
-    EXPECT_EQ(factory.getGeneratorNames(),
-              (std::vector<std::string>{"HP:MSA", "HP:HSV", "IBM:TOTALSTORAGE", "IBM:DISKSYSTEM", "DGC:", "EMC:SYMMETRIX",
-                                        "HITACHI:HDS", "ENGENIO:UNIVERSAL", "NETAPP:LUN", ":"}));
-}
-
 TEST_F(UdidFactory, TheDefaultHostsDisksGetTheirFamiliesUdids) {
     std::string error;
     std::shared_ptr<Host> host = rendo_sim::parseHostDescription(rendo_sim::defaultHostDescription(), &error);
