@@ -10,7 +10,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -64,52 +63,36 @@ TEST(HostAccounts, DescriptionLinesAndLogon) {
     }
 }
 
-TEST(HostAccounts, TokenUserAndAccountRights) {
+// The runner's tests grant and take back rights through these calls; here
+// what they refuse.
+TEST(HostAccounts, TokenAndRightsRefusals) {
     auto host = rendo_sim::Host::create("RIGHTS");
     host->addAccount("a", "p");
-    host->addAccount("b", "p", {"SeBatchLogonRight"});
     rendo_sim::ScopedHost use(host);
-    HANDLE ta = nullptr, tb = nullptr;
-    ASSERT_TRUE(LogonUserA("a", ".", "p", LOGON32_LOGON_NETWORK, 0, &ta));
-    ASSERT_TRUE(LogonUserA("b", ".", "p", LOGON32_LOGON_NETWORK, 0, &tb));
-    alignas(8) unsigned char ua[512], ub[512];
+    HANDLE token = nullptr;
+    ASSERT_TRUE(LogonUserA("a", ".", "p", LOGON32_LOGON_NETWORK, 0, &token));
+    alignas(8) unsigned char user[512];
     DWORD length = 0;
-    EXPECT_FALSE(GetTokenInformation(ta, TokenUser, ua, 8, &length));
+    EXPECT_FALSE(GetTokenInformation(token, TokenUser, user, 8, &length));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    ASSERT_TRUE(GetTokenInformation(ta, TokenUser, ua, sizeof ua, &length));
-    ASSERT_TRUE(GetTokenInformation(tb, TokenUser, ub, sizeof ub, &length));
-    PSID sa = reinterpret_cast<TOKEN_USER *>(ua)->User.Sid;
-    PSID sb = reinterpret_cast<TOKEN_USER *>(ub)->User.Sid;
-    ASSERT_TRUE(IsValidSid(sa));
-    EXPECT_EQ(GetLengthSid(sa), 28u);
-    EXPECT_NE(std::memcmp(sa, sb, 28), 0);
+    ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &length));
+    PSID sid = reinterpret_cast<TOKEN_USER *>(user)->User.Sid;
+    ASSERT_TRUE(IsValidSid(sid));
 
     LSA_HANDLE policy = nullptr;
     LSA_OBJECT_ATTRIBUTES attributes{};
     ASSERT_EQ(LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_ACCOUNT | POLICY_LOOKUP_NAMES, &policy), STATUS_SUCCESS);
     PLSA_UNICODE_STRING rights = nullptr;
     ULONG count = 0;
-    EXPECT_EQ(LsaEnumerateAccountRights(policy, sa, &rights, &count), STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_EQ(LsaEnumerateAccountRights(policy, sid, &rights, &count), STATUS_OBJECT_NAME_NOT_FOUND);
     EXPECT_EQ(LsaNtStatusToWinError(STATUS_OBJECT_NAME_NOT_FOUND), static_cast<ULONG>(ERROR_FILE_NOT_FOUND));
     wchar_t name[] = L"SeBatchLogonRight";
     LSA_UNICODE_STRING right{static_cast<USHORT>(17 * sizeof(wchar_t)), static_cast<USHORT>(18 * sizeof(wchar_t)), name};
-    ASSERT_EQ(LsaAddAccountRights(policy, sa, &right, 1), STATUS_SUCCESS);
-    ASSERT_EQ(LsaEnumerateAccountRights(policy, sa, &rights, &count), STATUS_SUCCESS);
-    ASSERT_EQ(count, 1u);
-    EXPECT_EQ(std::wstring(rights[0].Buffer, rights[0].Length / sizeof(wchar_t)), L"SeBatchLogonRight");
-    LsaFreeMemory(rights);
-    HANDLE batch = nullptr;
-    EXPECT_TRUE(LogonUserA("a", ".", "p", LOGON32_LOGON_BATCH, 0, &batch));   // now granted
-    CloseHandle(batch);
-    ASSERT_EQ(LsaRemoveAccountRights(policy, sa, FALSE, &right, 1), STATUS_SUCCESS);
-    EXPECT_TRUE(host->accountRights("a").empty());
-    EXPECT_EQ(host->accountRights("b"), std::vector<std::string>{"SeBatchLogonRight"});
     unsigned char bogus[28] = {1, 5};
     EXPECT_EQ(LsaAddAccountRights(policy, bogus, &right, 1), STATUS_NO_SUCH_USER);
     EXPECT_EQ(LsaClose(policy), STATUS_SUCCESS);
     EXPECT_EQ(LsaClose(policy), STATUS_INVALID_HANDLE);
-    CloseHandle(ta);
-    CloseHandle(tb);
+    CloseHandle(token);
 }
 
 TEST(HostProcesses, RefusalsAndCancellation) {
@@ -155,21 +138,12 @@ TEST(HostProcesses, RefusalsAndCancellation) {
     ASSERT_TRUE(WriteFile(server, "xy", 2, &written, nullptr));
     ASSERT_TRUE(ReadFile(client, &byte, 1, &got, &ov));
     EXPECT_EQ(byte, 'x');
-    // The event of an auto-reset completion is consumed by one wait.
+    // The event of an auto-reset completion is consumed by one wait. (Pending
+    // reads that complete and the broken pipe at the end are every runner
+    // test's.)
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-    // A pending read completes through the wait on its event.
-    ASSERT_TRUE(ReadFile(client, &byte, 1, &got, &ov));
-    EXPECT_EQ(byte, 'y');
-    EXPECT_FALSE(ReadFile(client, &byte, 1, &got, &ov));
-    ASSERT_TRUE(WriteFile(server, "z", 1, &written, nullptr));
-    EXPECT_EQ(WaitForSingleObject(event, 10000), WAIT_OBJECT_0);
-    ASSERT_TRUE(GetOverlappedResult(client, &ov, &got, FALSE));
-    EXPECT_EQ(got, 1u);
-    EXPECT_EQ(byte, 'z');
     CloseHandle(server);
-    EXPECT_FALSE(ReadFile(client, &byte, 1, &got, &ov));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
     CloseHandle(client);
     CloseHandle(event);
 }
@@ -188,10 +162,8 @@ TEST(HostProcesses, ClosedHandleOfARunningChildIsReapedLater) {
     CloseHandle(pi.hProcess);
     bool reaped = false;
     for (int i = 0; i < 1000 && !reaped; ++i) {
-        int status = 0;
         reaped = ::kill(static_cast<pid_t>(pi.dwProcessId), 0) != 0 && errno == ESRCH;
         if (!reaped) ::usleep(10000);
-        (void)status;
     }
     EXPECT_TRUE(reaped);
     EXPECT_EQ(host->processes().back().commandLine, "sleep 0.3");

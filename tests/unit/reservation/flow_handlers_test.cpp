@@ -143,9 +143,8 @@ TEST_F(FlowHandlers, ResultReportedFailures) {
     EXPECT_EQ(1098, provider->diskReserve(kPath, kKey, 0x4000));
     EXPECT_TRUE(traced("FAILED to reserve the disk [" + kPath + "] with key [" + kKey + "]."));
     EXPECT_EQ("unregisterDisk " + kKey, script.calls.back());
-    // The command object writes to the provider's log, through the log manager.
+    // The command object writes to the provider's log.
     EXPECT_EQ(log.get(), script.traceLog);
-    EXPECT_EQ(log.get(), provider->reservationLogManager()->getTraceLog().get());
 
     script = Script();
     script.records = {{"holder01", 5}, {"holder02", 5}}; // only the first holder is the victim

@@ -2,7 +2,6 @@
 // per path, BUSY, time-outs, lost links and unit attentions. Every flow ends
 // with its status and a line naming the cause, waits no longer than the
 // commands' time-outs, and leaves nothing a later release cannot remove.
-#include "pgr_test_support.h"
 #include "sim_support.h"
 
 #include "pgr/reservationdiskwin.h"
@@ -14,37 +13,14 @@ namespace {
 using namespace pgr_test;
 using rendo_sim::SanFault;
 using Strings = std::vector<std::string>;
-constexpr int kRegister = 0x4000, kPreempt = 0x2000, kVerify = 0x10000, kRelease = 0x800;
-const std::string kA = "c0a80001";
-const std::string kB = "c0a80002";
 
-class SanFaults : public ProviderFixture {
+class SanFaults : public TwoHosts {
 protected:
-    using HostPtr = std::shared_ptr<rendo_sim::Host>;
     void SetUp() override {
-        ProviderFixture::SetUp();
+        TwoHosts::SetUp();
         hostA->setVirtualClock(true);
     }
-    int reserve(const rendo_sim::Lun &lun, const std::string &key, int flags) {
-        rendo_sim::ScopedHost use(&lun == &lunB ? hostB : hostA);
-        return provider->diskReserve(lun.devicePath(), key, flags);
-    }
-    int release(const rendo_sim::Lun &lun, const std::string &key, int flags) {
-        rendo_sim::ScopedHost use(&lun == &lunB ? hostB : hostA);
-        return provider->diskRelease(lun.devicePath(), key, flags);
-    }
-    void expectDisk(const Strings &keys, const std::string &holder) {
-        DiskView v = look(*disk);
-        EXPECT_EQ(keys, v.keys);
-        EXPECT_EQ(holder, v.holderKey);
-    }
-
-    HostPtr hostA = rendo_sim::Host::create("HOSTA");
-    HostPtr hostB = rendo_sim::Host::create("HOSTB");
-    rendo_sim::Lun &lunA = hostA->addDisk(rendo_sim::DiskSpec::make("DGC", "RAID 5", "0326", "SNAP0001"));
     rendo_sim::Lun &lunA2 = hostA->attach(lunA.disk(), rendo_sim::ScsiAddress{1, 0, 0, 0});
-    rendo_sim::Lun &lunB = hostB->attach(lunA.disk(), rendo_sim::ScsiAddress{0, 0, 3, 0});
-    rendo_sim::Disk *disk = lunA.disk().get();
     const std::string p1 = lunA.devicePath();
     const std::string p2 = lunA2.devicePath();
 };

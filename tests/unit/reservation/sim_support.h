@@ -1,12 +1,12 @@
 // What a simulated disk holds, read by an observer initiator with READ KEYS
 // and READ RESERVATION and decoded here byte by byte, independently of the
-// provider's parsers.
+// provider's parsers; and the two-host set-up of the flow tests.
 #ifndef TESTS_UNIT_RESERVATION_SIM_SUPPORT_H
 #define TESTS_UNIT_RESERVATION_SIM_SUPPORT_H
 
-#include "platform/simhost.h"
+#include "pgr_test_support.h"
 
-#include <gtest/gtest.h>
+#include "platform/simhost.h"
 
 namespace pgr_test {
 
@@ -69,6 +69,36 @@ inline std::vector<std::string> proutFrom(rendo_sim::Disk &disk, const std::stri
     }
     return out;
 }
+
+constexpr int kRegister = 0x4000, kPreempt = 0x2000, kVerify = 0x10000, kRelease = 0x800;
+const std::string kA = "c0a80001";
+const std::string kB = "c0a80002";
+
+// One disk that host A (through lunA) and host B (through lunB) share.
+class TwoHosts : public ProviderFixture {
+protected:
+    using HostPtr = std::shared_ptr<rendo_sim::Host>;
+    int reserve(const rendo_sim::Lun &lun, const std::string &key, int flags) {
+        rendo_sim::ScopedHost use(&lun == &lunB ? hostB : hostA);
+        return provider->diskReserve(lun.devicePath(), key, flags);
+    }
+    int release(const rendo_sim::Lun &lun, const std::string &key, int flags) {
+        rendo_sim::ScopedHost use(&lun == &lunB ? hostB : hostA);
+        return provider->diskRelease(lun.devicePath(), key, flags);
+    }
+    void expectDisk(const std::vector<std::string> &keys, const std::string &holder) {
+        DiskView v = look(*disk);
+        EXPECT_EQ(keys, v.keys);
+        EXPECT_EQ(holder, v.holderKey);
+        EXPECT_EQ(holder.empty() ? -1 : 5, v.type);
+    }
+
+    HostPtr hostA = rendo_sim::Host::create("HOSTA");
+    HostPtr hostB = rendo_sim::Host::create("HOSTB");
+    rendo_sim::Lun &lunA = hostA->addDisk(rendo_sim::DiskSpec::make("DGC", "RAID 5", "0326", "SNAP0001"));
+    rendo_sim::Lun &lunB = hostB->attach(lunA.disk(), rendo_sim::ScsiAddress{0, 0, 3, 0});
+    rendo_sim::Disk *disk = lunA.disk().get();
+};
 
 } // namespace pgr_test
 
