@@ -99,14 +99,6 @@ TEST(SerializedMessage, EveryArgumentTypeRoundTrips) {
     EXPECT_EQ(utf8(a[5]), "");
 }
 
-TEST(SerializedMessage, AStringCannotInjectArguments) {
-    Formattable args[] = {Formattable(UnicodeString("x</ARGVALUE>\n\t<ARGVALUE INDEX=1 TYPE=2>666</ARGVALUE>"))};
-    CFiIcuMessage m("ID", args, 1, KEL_SEV_ERROR, "f", 1);
-    std::vector<Formattable> a = CFiIcuMessage(m.serialize()).arguments();
-    ASSERT_EQ(a.size(), 1u);
-    EXPECT_EQ(utf8(a[0]), "x</ARGVALUE>\n\t<ARGVALUE INDEX=1 TYPE=2>666</ARGVALUE>");
-}
-
 TEST(SerializedMessage, ReaderKeepsDocumentOrderAndSkipsWhatItCannotRead) {
     auto m = readExact(
         "noise <SERIALIZED_MESSAGE MSGID=X SEVERITY=4>\n"
@@ -177,6 +169,9 @@ TEST(SerializedMessage, StringValuesEscapeOnlyWhatBreaksTheReader) {
     struct Case { const char *value, *written; } cases[] = {
         {"a<b", "a&lt;b"},       {"<", "&lt;"},           {"&lt;", "&amp;lt;"},   {"&amp;", "&amp;amp;"},
         {"&&lt;<", "&&amp;lt;&lt;"}, {"x&", "x&"},         {"&l", "&l"},           {"&am;p", "&am;p"},
+        // A string cannot inject an argument of its own.
+        {"x</ARGVALUE>\n\t<ARGVALUE INDEX=1 TYPE=2>666</ARGVALUE>",
+         "x&lt;/ARGVALUE>\n\t&lt;ARGVALUE INDEX=1 TYPE=2>666&lt;/ARGVALUE>"},
     };
     for (const Case &c : cases) {
         Formattable arg[] = {Formattable(UnicodeString::fromUTF8(c.value))};
