@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <unicode/locid.h>
-#include <unicode/unistr.h>
 
 #include <filesystem>
 
@@ -16,8 +15,6 @@ using namespace kelm_pdk_4_4;
 
 // Wide text from UTF-8.
 static WString W(const char *s) { return CFiStringTool::toWide(s); }
-using icu::Formattable;
-using icu::UnicodeString;
 
 namespace {
 
@@ -109,32 +106,6 @@ TEST_F(Catalogs, FailedActivationIsTriedAgainAndThenKept) {
     EXPECT_EQ(attempts, 3);
 }
 
-TEST_F(Catalogs, NativeLanguageRule) {
-    withFactory();
-    EXPECT_STREQ(manager.getNativeLanguage(), "");
-    wchar_t *text = nullptr;
-    manager.getLocalizedMessage("MSG_ERROR_RENDO_0005", "native", &text);
-    EXPECT_EQ(narrow(text), kEnglish5) << "no native language yet: the default catalog";
-    manager.setNativeLanguage("de");
-    EXPECT_STREQ(manager.getNativeLanguage(), "de");
-    manager.getLocalizedMessage("MSG_ERROR_RENDO_0005", "native", &text);
-    EXPECT_EQ(narrow(text), kGerman5);
-}
-
-TEST_F(Catalogs, LocalizedTextOfASerialisedMessage) {
-    withFactory();
-    Formattable args[] = {Formattable(UnicodeString("KEL_EXEC_PIPE_CMD_FAILED")), Formattable(UnicodeString("exit 1")),
-                          Formattable(UnicodeString("providers\\device\\device_plugin")),
-                          Formattable(static_cast<int32_t>(41))};
-    CFiIcuMessage m("MSG_ERROR_UNHANDLED_EXEC_PIPE_EXCEPTION", args, 4, KEL_SEV_ERROR, "f", 41);
-    wchar_t *text = nullptr;
-    manager.getLocalizedMessage(m.serialize(), "de", &text);
-    EXPECT_EQ(narrow(text), "rendo: Ein externer Befehl ist mit dem Status KEL_EXEC_PIPE_CMD_FAILED fehlgeschlagen: "
-                            "exit 1 (Quelle providers\\device\\device_plugin, Zeile 41).");
-    manager.getLocalizedMessage(static_cast<const kel_msg_info *>(nullptr), "de", &text);
-    EXPECT_EQ(narrow(text), "rendo: <>");
-}
-
 TEST_F(Catalogs, StoredTextsLiveUntilDeleted) {
     withFactory();
     wchar_t *english = nullptr;
@@ -153,6 +124,8 @@ TEST_F(Catalogs, StoredTextsLiveUntilDeleted) {
     manager.deleteLocalizedMessage(&english); // one of two hand-outs
     manager.deleteLocalizedMessage(&german);
     EXPECT_EQ(narrow(again), kEnglish5);
+    manager.getLocalizedMessage(static_cast<const kel_msg_info *>(nullptr), "de", &again);
+    EXPECT_EQ(narrow(again), "rendo: <>");
 }
 
 namespace {

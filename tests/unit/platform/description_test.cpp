@@ -73,9 +73,9 @@ disk claimed
   claim-level 7
 disk two-paths
   vendor D
-  address 0 0 9 0 claim-level 2
+  address 0 0 9 0 target-port 12 claim-level 2
   path 1 0 9 0
-  path 2 0 9 0 claim-level 0
+  path 2 0 9 0 target-port 12 claim-level 0
   vanish-after-listing
 end
 )";
@@ -105,21 +105,12 @@ end
     EXPECT_EQ(luns[4]->claimLevel(), 1u);
     EXPECT_EQ(luns[5]->claimLevel(), 0u);
     EXPECT_EQ(luns[3]->disk(), luns[5]->disk());
+    // Each path's target port: given, or one of its own derived from its address.
+    EXPECT_EQ(luns[3]->targetPort(), 12u);
+    EXPECT_NE(luns[4]->targetPort(), 12u);
+    EXPECT_EQ(luns[5]->targetPort(), 12u);
+    EXPECT_EQ(luns[3]->disk()->targetPorts().size(), 2u);
     EXPECT_TRUE(luns[3]->m_vanishAfterListing);
-}
-
-// Each path's target port: given, or one of its own derived from its address.
-TEST(HostDescription, TargetPortsOfPaths) {
-    std::string error;
-    auto host = parseHostDescription("disk\n  address 0 0 9 0 target-port 12\n  path 1 0 9 0\n  path 2 0 9 0 "
-                                     "target-port 12\n", &error);
-    ASSERT_TRUE(host) << error;
-    auto luns = host->luns();
-    ASSERT_EQ(luns.size(), 3u);
-    EXPECT_EQ(luns[0]->targetPort(), 12u);
-    EXPECT_NE(luns[1]->targetPort(), 12u);
-    EXPECT_EQ(luns[2]->targetPort(), 12u);
-    EXPECT_EQ(luns[0]->disk()->targetPorts().size(), 2u);
 }
 
 TEST(HostDescription, ErrorsNameTheLine) {

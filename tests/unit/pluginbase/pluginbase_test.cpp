@@ -14,7 +14,6 @@ using pbtest::W;
 
 namespace {
 
-std::wstring w(const wchar_t *s) { return s != nullptr ? std::wstring(s) : std::wstring(L"<null>"); }
 
 class TestPlugin : public CFiPluginBase {
 public:
@@ -141,12 +140,6 @@ TEST(BaseManagers, WithoutManagersTheOperationsAnswerSafely) {
     EXPECT_EQ(p->getLastError(nullptr), KEL_EINVAL);
     EXPECT_EQ(p->delLastError(&info), 0);
 
-    // Before init no catalog manager is registered to look texts up in:
-    // 3 and a null text, as for any missing required object.
-    const wchar_t *text = L"stale";
-    EXPECT_EQ(p->errMsg(1, &text), KEL_EINVAL);
-    EXPECT_EQ(text, nullptr);
-    EXPECT_EQ(p->errMsg(1, nullptr), KEL_EINVAL);
 
     wchar_t *loc = reinterpret_cast<wchar_t *>(0x1);
     kel_msg_info rec{"x", 1};
@@ -160,22 +153,6 @@ TEST(BaseManagers, WithoutManagersTheOperationsAnswerSafely) {
     EXPECT_EQ(p->config(&d, 1, nullptr, &confspec), KEL_EINVAL);
     EXPECT_EQ(p->reAccessTmpObj(&d, nullptr, nullptr, nullptr, nullptr, KEL_INTENT_READ), 0);
     p->deInitNode(&d);
-}
-
-TEST(ErrMsg, CodesAboveTheOffsetShareTheIdentifierOfTheReducedCode) {
-    TestPluginPtr p = makePlugin();
-    CFiMessageCatalogManagerPtr catalogs(new CFiMessageCatalogManager);
-    p->registerCatalogManager(catalogs);
-
-    // No factory is registered: the catalog answers the identifier in angle brackets.
-    const wchar_t *t6001 = nullptr, *t5 = nullptr;
-    ASSERT_EQ(p->errMsg(6001, &t6001), 0);
-    std::wstring kept(w(t6001));
-    ASSERT_EQ(p->errMsg(5, &t5), 0);
-    EXPECT_EQ(w(t5), L"<MSG_ERROR_RENDO_0005>");
-    // Earlier texts stay readable after later calls.
-    EXPECT_EQ(w(t6001), kept);
-    EXPECT_EQ(kept, L"<MSG_ERROR_RENDO_0001>");
 }
 
 } // namespace

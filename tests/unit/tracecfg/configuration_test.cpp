@@ -75,10 +75,11 @@ TEST_F(Configuration, ValuesSurviveExportAndImport) {
     EXPECT_NE(in.getIntegerValue(WString(L"NAME"), retries), 0);
     EXPECT_NE(in.getIntegerValue(WString(L"NOPE"), retries), 0);
     EXPECT_EQ(retries, 4u);
-
 }
 
+// The framework's blob is read through a buffer of its own, which must be freed.
 TEST_F(Configuration, FrameworkCredentialsComeFirstAndWinOverSections) {
+    kelm_reset_buf_stats();
     std::string blob = root + "blob.txt";
     rendo_test::writeFile(blob, "[STORAGE_MANAGEMENT_SERVICE\\EMC_CLARIION\\s1]\n"
                                 "\"HOSTNAME\"=\"Array1\"\n\"USERNAME\"=\"fw\"\n\"PASSWORD\"=\"pw\"\n");
@@ -99,4 +100,6 @@ TEST_F(Configuration, FrameworkCredentialsComeFirstAndWinOverSections) {
     ASSERT_EQ(open.size(), 1u);
     EXPECT_EQ(narrow(open.front().hostName), "open1");
     EXPECT_TRUE(config.importCredentials("EMC", "X", WString(L"NO_SUCH"), false).empty());
+    EXPECT_EQ(kelm_get_buf_stats().live, 0u);
+    EXPECT_EQ(kelm_get_buf_stats().size_mismatch, 0u);
 }

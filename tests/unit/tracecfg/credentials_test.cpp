@@ -1,11 +1,7 @@
-#include "kelm/kelm_testkit.h"
 #include "pdk/cficonfiguration.h"
 #include "pdk/cfistringtool.h"
-#include "test_env.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 using namespace kelm_pdk_4_4;
 
@@ -90,21 +86,4 @@ TEST(CredentialsParser, ValuesPortsAndMalformedLines) {
     EXPECT_EQ(portOf("dword:12ab"), -1);
     EXPECT_EQ(portOf("dword:99999999999999999999"), -1); // would overflow
     EXPECT_EQ(portOf("dword:2147483647"), 2147483647);
-}
-
-TEST(CredentialsParser, FrameworkBlobIsReadAndItsBufferFreed) {
-    std::string root = rendo_test::makeInstallRoot("creds");
-    kelm_reset_buf_stats();
-    CFiCredentialsParser parser;
-    std::list<SFiCredential> out;
-    std::string file = root + "blob";
-    setenv("KELM_CREDENTIALS_FILE", file.c_str(), 1);
-    rendo_test::writeFile(file, std::string("[STORAGE_MANAGEMENT_SERVICE\\EMC_X\\s]\n") + kBody);
-    EXPECT_EQ(parser.parse("EMC", "", out, false), 0);
-    EXPECT_EQ(out.size(), 1u);
-    EXPECT_EQ(kelm_get_buf_stats().live, 0u);
-    EXPECT_EQ(kelm_get_buf_stats().size_mismatch, 0u);
-    unsetenv("KELM_CREDENTIALS_FILE");
-    unsetenv("KELM_INSTALL_ROOT");
-    rendo_test::removeTree(root);
 }
