@@ -155,8 +155,8 @@ TEST(SerializedMessage, HostileTextsGiveEmptyOrPartialMessages) {
 // value without '<' is written exactly as it is, '&' included, and texts of
 // older peers (no escapes at all) read back as written.
 TEST(SerializedMessage, StringValuesEscapeOnlyWhatBreaksTheReader) {
-    Formattable spec[] = {Formattable(UnicodeString("vol=/dev/a&b;q=1 & x&y"))};
-    CFiIcuMessage m("MSG_ERROR_DEVICE_NOT_FOUND", spec, 1, KEL_SEV_ERROR, "f", 1);
+    Formattable args[] = {Formattable(UnicodeString("vol=/dev/a&b;q=1 & x&y"))};
+    CFiIcuMessage m("MSG_ERROR_DEVICE_NOT_FOUND", args, 1, KEL_SEV_ERROR, "f", 1);
     EXPECT_EQ(textOf(m.serialize()),
               "<SERIALIZED_MESSAGE MSGID=MSG_ERROR_DEVICE_NOT_FOUND SEVERITY=3>\n"
               "\t<ARGVALUE INDEX=0 TYPE=3>vol=/dev/a&b;q=1 & x&y</ARGVALUE>\n"
