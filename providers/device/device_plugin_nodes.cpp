@@ -56,8 +56,13 @@ kelm_objid *wideObjectId(const std::string &text) {
                           kObjidWide);
 }
 
-kelm_objid *narrowObjectId(const std::string &text) {
-    return kelm_get_objid(reinterpret_cast<const wchar_t *>(text.c_str()), static_cast<uint32_t>(text.size() + 1),
+// The device identifier written into a node keeps the narrow type, but its
+// name stays wide text: every reader of an identifier (this provider, the
+// private data, the framework) takes the name as a wide string, and narrow
+// bytes there would be read past their end.
+kelm_objid *deviceObjectId(const std::string &text) {
+    const WString wide = CFiStringTool::toWide(text);
+    return kelm_get_objid(wide.c_str(), static_cast<uint32_t>(wide.length() * sizeof(wchar_t) + sizeof(wchar_t)),
                           kObjidNarrow);
 }
 
@@ -250,7 +255,7 @@ int CDevicePlugin::checkNodeExistence(kel_domain *node, int *existence) {
                 *existence = 0;
             } else {
                 trace(3, "CDevicePlugin::checkNodeExistence - UDID=[%s] found in DeviceMap", udid.c_str());
-                kelm_objid *id = narrowObjectId(match);
+                kelm_objid *id = deviceObjectId(match);
                 if (id == nullptr)
                     throwNodeError(KEL_EMALLOC, "Bad allocation for device objid in CDevicePlugin::checkNodeExistence()",
                                    "CDevicePlugin::checkNodeExistence", kBadAllocLine);
