@@ -1,6 +1,5 @@
-// The provider's lifecycle (construction, init, delayedInit, fini), the
-// enumeration every device operation starts from, and the operations whose
-// work is still the plug-in base's.
+// The provider's lifecycle (construction, init, delayedInit, fini) and the
+// enumeration every device operation starts from.
 #include "device_plugin.h"
 
 #include "device_guard.h"
@@ -88,67 +87,6 @@ void CDevicePlugin::sleepSeconds(uint32_t seconds) {
         Sleep(static_cast<DWORD>(piece));
         ms -= piece;
     } while (ms > 0);
-}
-
-// ---- operations whose work arrives with node initialisation, import and
-// deport; until then the plug-in base answers ----
-
-int CDevicePlugin::deportTree(kel_domain *domain, kel_domain *alt, kel_accessnode *access) {
-    return CFiPluginBase::deportTree(domain, alt, access); // deport: accepted, nothing to do
-}
-
-int CDevicePlugin::importTreeNode(kel_domain *domain, kelm_objid **a, kelm_objid **b, int n, kelm_objid **c) {
-    return CFiPluginBase::importTreeNode(domain, a, b, n, c); // import of a tree node
-}
-
-int CDevicePlugin::initNode(kel_domain *domain, kel_domain **alt, int flags, kelm_objid *id) {
-    return CFiPluginBase::initNode(domain, alt, flags, id); // node initialisation
-}
-
-int CDevicePlugin::initAltNode(kel_domain *a, kel_domain *b, kel_domain *c, bool remote) {
-    return CFiPluginBase::initAltNode(a, b, c, remote); // node initialisation
-}
-
-int CDevicePlugin::online(kel_domain *a, kel_domain *b, int n, kel_disposition disp) {
-    return CFiPluginBase::online(a, b, n, disp); // deport: accepted, nothing to do
-}
-
-int CDevicePlugin::buildAltTree(kel_domain *domain, char *type, kelm_objid **a, kelm_objid **b, int n,
-                                kelm_objid **c) {
-    return CFiPluginBase::buildAltTree(domain, type, a, b, n, c); // node initialisation
-}
-
-int CDevicePlugin::checkNodeExistence(kel_domain *domain, int *exists) {
-    return CFiPluginBase::checkNodeExistence(domain, exists); // node initialisation
-}
-
-int CDevicePlugin::enableAccess(kel_node_subobj_list *list, long a, int b, int c) {
-    return CFiPluginBase::enableAccess(list, a, b, c); // import
-}
-
-int CDevicePlugin::disableAccess(kel_node_subobj_list *list, long a) {
-    return CFiPluginBase::disableAccess(list, a); // deport
-}
-
-int CDevicePlugin::importResource(wchar_t **a, wchar_t *b, wchar_t *c, wchar_t *d, int e, wchar_t **f, wchar_t *g) {
-    return CFiPluginBase::importResource(a, b, c, d, e, f, g); // import
-}
-
-int CDevicePlugin::onlineResource(wchar_t **a, int b, wchar_t *c, wchar_t *d, wchar_t *e, wchar_t *f, int g,
-                                  wchar_t ***h, int *i) {
-    return CFiPluginBase::onlineResource(a, b, c, d, e, f, g, h, i); // deport: accepted, nothing to do
-}
-
-int CDevicePlugin::deportResource(wchar_t *a, wchar_t *b, wchar_t *c, wchar_t *d, int e) {
-    return CFiPluginBase::deportResource(a, b, c, d, e); // deport
-}
-
-int CDevicePlugin::preDeportResource(wchar_t *a, int b, wchar_t *c) {
-    return CFiPluginBase::preDeportResource(a, b, c); // deport
-}
-
-std::string CDevicePlugin::importDevice(WString, uint32_t, uint32_t) {
-    return std::string(); // import: no device found until the wait-and-retry loop arrives
 }
 
 int CDevicePlugin::getScsiToolDeviceName(const std::string &deviceName, std::string &scsiName) {

@@ -107,8 +107,12 @@ public:
     // suffix; a disk name comes back unchanged). 0; throws CFiError (6) for
     // an empty name or one that reduces to an empty disk name.
     virtual int getDeviceNameFromPartition(const std::string &rawprtName, std::string &deviceName);
-    // Now: no device found (empty name). Will wait, rescan and retry until the
-    // disk carrying udid appears.
+    // The device carrying udid: from the device-UDID map when flags have a bit
+    // of 0x700, else (or when that fails) after the initial delay, under the
+    // import semaphore "kelm-sem-9000", up to IMPORT_RETRY_ATTEMPTS
+    // enumerations with doubling delays and a device-tree rescan before the
+    // last. Empty when none appeared (at once after the delay with
+    // KEL_RESCAN_SKIP). rescanMode 1 asks for the bus flag of the rescans.
     virtual std::string importDevice(kelm_pdk_4_4::WString udid, uint32_t rescanMode, uint32_t flags);
     // The name under which the SCSI tool knows a device: this provider's is
     // the device name itself.

@@ -114,12 +114,15 @@ int runDemo(ProviderHost &host, const std::vector<std::string> &args) {
     showStatusTexts(host);
     host.fini();
 
+    section("the main job: import (waiting for the LUN), reserve, deport with release and removal");
+    const int job = showImportJob();
+
     section("error callback");
     std::printf("  %ld messages and %ld trace lines forwarded\n", host.forwardedMessages(),
                 host.forwardedTraceLines());
     section("trace file");
     showTraceFile();
-    return 0;
+    return job;
 }
 
 const CommandRegistration registration{

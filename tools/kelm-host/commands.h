@@ -36,6 +36,11 @@ struct CommandRegistration {
 // "Usage: kelm-host USAGE" and the command's summary, for COMMAND --help.
 void printCommandUsage(const Command &command);
 
+// The provider's main job in-process on a host made for it (a snapshot LUN
+// that appears after a rescan is imported, reserved, released and removed);
+// part of "demo". 0, or 1 when a step failed.
+int showImportJob();
+
 // Options of the whole tool, shown by "help".
 extern const char *const kGlobalOptionsHelp;
 

@@ -26,6 +26,9 @@ extern "C" {
 #define KEL_EFAIL 6
 #define KEL_ENOVERSION 7
 #define KEL_ENODEV 20
+
+/* Import flag: find the device without rescanning the host. */
+#define KEL_RESCAN_SKIP 0x100u
 #define KEL_ECACHE 26
 #define KEL_EINITFAILED 29
 

@@ -1,0 +1,71 @@
+// The import semaphore across processes, on the real clock with short
+// tuning: a second process's import waits until the first one returns, and
+// a process killed while holding the semaphore does not block the next.
+#include "device_plugin.h"
+
+#include "../scsitool/trace_capture.h"
+#include "pdk/cfistringtool.h"
+#include "platform/simhost.h"
+#include "test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace kelm_pdk_4_4;
+
+TEST(ImportSemaphore, SecondProcessWaitsAndAKilledHolderDoesNotBlock) {
+    scsitool_test::TraceCapture capture;
+    // A lock directory of its own: no other test's import shares the semaphore.
+    const std::string lockDir = std::string(std::getenv("KELM_INSTALL_ROOT")) + "locks";
+    setenv("RENDO_SIM_LOCK_DIR", lockDir.c_str(), 1);
+    auto host = rendo_sim::Host::create("SEMHOST");
+    host->addDisk(rendo_sim::DiskSpec::make("ACME", "OTHER", "1", "O1"));
+    rendo_sim::ScopedHost use(host);
+    const std::string conf = std::string(std::getenv("KELM_INSTALL_ROOT")) + "ConfigFiles/rendo.conf";
+    const std::string base = rendo_test::readFile(conf);
+
+    const struct {
+        int holdSeconds;
+        bool kill;
+        double minWait, maxWait;
+    } cases[] = {{2, false, 0.5, 6.0}, {8, true, 0.0, 3.0}};
+    for (const auto &c : cases) {
+        rendo_test::writeFile(conf, base + "[TUNING_PARAMS]\n\"IMPORT_INITIAL_DELAY_IN_SEC\"=dword:00000000\n"
+                                           "\"IMPORT_RETRY_ATTEMPTS\"=dword:00000001\n\"IMPORT_RETRY_DELAY_IN_SEC\"=dword:0000000" +
+                                           std::to_string(c.holdSeconds) + "\n");
+        CFiSmartPtr<CDevicePlugin> plugin(new CDevicePlugin);
+        plugin->setProviderName(WString(L"rendo"));
+        plugin->setTraceLog(capture.log());
+        ASSERT_EQ(0, plugin->init());
+        ASSERT_EQ(static_cast<uint32_t>(c.holdSeconds), plugin->tuningSettings().importRetryDelayInSec);
+        const WString absent = CFiStringTool::toWide("UDID##ACME##NONE##1");
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Holds the semaphore through its one attempt and its retry delay.
+            plugin->importDevice(absent, 1, 0);
+            _exit(0);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        if (c.kill) kill(child, SIGKILL);
+        const auto start = std::chrono::steady_clock::now();
+        // No rescan: straight to the semaphore, and out again at once.
+        EXPECT_EQ("", plugin->importDevice(absent, 1, KEL_RESCAN_SKIP));
+        const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_GE(waited, c.minWait) << c.holdSeconds;
+        EXPECT_LE(waited, c.maxWait) << c.holdSeconds;
+    }
+    unsetenv("RENDO_SIM_LOCK_DIR");
+}
+
+} // namespace

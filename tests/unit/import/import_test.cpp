@@ -1,0 +1,279 @@
+// Import of snapshot devices on the host's virtual clock: the whole wait
+// sequence, LUNs that appear on a given rescan, the map lookup that costs
+// nothing, claim levels, and the framework operations built on the import.
+#include "device_plugin.h"
+
+#include "../scsitool/trace_capture.h"
+#include "kelm/kelm_testkit.h"
+#include "pdk/cfistringtool.h"
+#include "platform/simhost.h"
+#include "test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace kelm_pdk_4_4;
+using rendo_sim::DiskSpec;
+using rendo_sim::ScsiAddress;
+using Sleeps = std::vector<uint32_t>;
+
+const char kUdidA[] = "UDID##ACME##STORAGE_ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B501";
+const char kAbsent[] = "UDID##ACME##NONE##1";
+
+std::shared_ptr<rendo_sim::Disk> lunA() {
+    return std::make_shared<rendo_sim::Disk>(
+        DiskSpec::make("ACME", "STORAGE ARRAY", "1.0", "MP0001").naa("6001405a1b2c3d4e5f60718293a4b501"));
+}
+
+class Import : public ::testing::Test {
+protected:
+    void SetUp() override {
+        use.reset();
+        host = rendo_sim::Host::create("IMPHOST");
+        host->setVirtualClock(true);
+        use.reset(new rendo_sim::ScopedHost(host));
+    }
+    CFiSmartPtr<CDevicePlugin> start(const std::string &tuning = "") {
+        if (!tuning.empty()) {
+            std::string conf = std::string(std::getenv("KELM_INSTALL_ROOT")) + "ConfigFiles/rendo.conf";
+            rendo_test::writeFile(conf, rendo_test::readFile(conf) + "[TUNING_PARAMS]\n" + tuning);
+        }
+        CFiSmartPtr<CDevicePlugin> plugin(new CDevicePlugin);
+        plugin->setProviderName(WString(L"rendo"));
+        plugin->setTraceLog(capture.log());
+        EXPECT_EQ(0, plugin->init());
+        capture.take();
+        host->clearSleeps();
+        return plugin;
+    }
+    std::string import(CFiSmartPtr<CDevicePlugin> &plugin, const std::string &udid, uint32_t flags,
+                       uint32_t mode = 1) {
+        return plugin->importDevice(CFiStringTool::toWide(udid), mode, flags);
+    }
+    // Messages taken since the last call that begin with prefix.
+    std::vector<std::string> lines(const std::string &prefix) {
+        std::vector<std::string> out;
+        for (const scsitool_test::TraceLine &l : capture.take())
+            if (l.message.compare(0, prefix.size(), prefix) == 0) out.push_back(l.message);
+        return out;
+    }
+
+    scsitool_test::TraceCapture capture;
+    std::shared_ptr<rendo_sim::Host> host;
+    std::unique_ptr<rendo_sim::ScopedHost> use;
+};
+
+std::string attempts(unsigned n) { return "\"IMPORT_RETRY_ATTEMPTS\"=dword:0000000" + std::to_string(n) + "\n"; }
+
+// A UDID that never appears: the initial delay, then one doubling delay per
+// attempt, the device-tree rescan only before the last enumeration.
+TEST_F(Import, AbsentUdidSleepsTheWholeSequenceAndGivesUp) {
+    host->addDisk(DiskSpec::make("ACME", "OTHER", "1", "O1"));
+    const struct {
+        std::string tuning;
+        Sleeps sleeps;
+        unsigned treeRescans;
+        std::string givingUp;
+    } cases[] = {
+        {"", {5000, 10000, 20000, 40000, 80000}, 1, "retry attempt (5) waited for (155) sec."},
+        {attempts(0), {5000}, 0, "retry attempt (1) waited for (5) sec."},
+        {attempts(1), {5000, 10000}, 1, "retry attempt (2) waited for (15) sec."},
+    };
+    for (const auto &c : cases) {
+        SetUp();
+        CFiSmartPtr<CDevicePlugin> plugin = start(c.tuning);
+        EXPECT_EQ("", import(plugin, kAbsent, 0));
+        EXPECT_EQ(c.sleeps, host->sleeps()) << c.tuning;
+        EXPECT_EQ(c.treeRescans, host->rootRescans()) << c.tuning;
+        EXPECT_EQ(std::vector<std::string>{std::string("Giving Up for UDID ") + kAbsent + ", " + c.givingUp},
+                  lines("Giving Up"));
+        std::string conf = std::string(std::getenv("KELM_INSTALL_ROOT")) + "ConfigFiles/rendo.conf";
+        std::string text = rendo_test::readFile(conf);
+        rendo_test::writeFile(conf, text.substr(0, text.find("[TUNING_PARAMS]")));
+    }
+}
+
+// Found on the attempt where the LUN appears, with the time waited so far:
+// after the second bus rescan, or only by the device-tree rescan before the
+// last enumeration (and with a single attempt, before that one).
+TEST_F(Import, LateLunIsFoundOnTheAttemptItAppears) {
+    const struct {
+        int rescans; // -1: only a device-tree rescan shows it
+        std::string tuning;
+        Sleeps sleeps;
+        int waited;
+    } cases[] = {
+        {2, "", {5000, 10000}, 15},
+        {-1, "", {5000, 10000, 20000, 40000}, 75},
+        {-1, attempts(1), {5000}, 5},
+    };
+    for (const auto &c : cases) {
+        SetUp();
+        rendo_sim::Lun &lun = host->attach(lunA(), ScsiAddress{0, 0, 0, 0});
+        if (c.rescans < 0)
+            lun.appearOnTreeRescan();
+        else
+            lun.appearAfterRescans(static_cast<unsigned>(c.rescans));
+        CFiSmartPtr<CDevicePlugin> plugin = start(c.tuning);
+        EXPECT_EQ(lun.devicePath(), import(plugin, kUdidA, 0));
+        EXPECT_EQ(c.sleeps, host->sleeps()) << c.rescans;
+        EXPECT_EQ(std::vector<std::string>{"importDevice: device found successful returning device [" +
+                                           lun.devicePath() + "] total time waited [" + std::to_string(c.waited) +
+                                           "] sec."},
+                  lines("importDevice: device found successful returning device [" + lun.devicePath() + "] total"));
+        std::string conf = std::string(std::getenv("KELM_INSTALL_ROOT")) + "ConfigFiles/rendo.conf";
+        std::string text = rendo_test::readFile(conf);
+        rendo_test::writeFile(conf, text.substr(0, text.find("[TUNING_PARAMS]")));
+    }
+}
+
+// A UDID already mapped and valid: any bit of 0x700 returns it with no
+// sleep, no rescan and no command to any other disk; flags 0 still sleep the
+// initial delay; KEL_RESCAN_SKIP with a failed lookup gives up after it.
+TEST_F(Import, MappedUdidCostsNothingWithLookupFlags) {
+    rendo_sim::Lun &lun = host->attach(lunA(), ScsiAddress{0, 0, 0, 0});
+    rendo_sim::Lun &other = host->addDisk(DiskSpec::make("ACME", "OTHER", "1", "O1"), ScsiAddress{0, 0, 1, 0});
+    CFiSmartPtr<CDevicePlugin> plugin = start();
+    ASSERT_EQ(0, plugin->FillDeviceUdidMapping(false, false, false));
+    for (uint32_t flags : {0x100u, 0x200u, 0x400u, 0x700u}) {
+        host->clearSleeps();
+        const unsigned busRescans = host->rescans(0);
+        const size_t otherCommands = other.disk()->commands().size();
+        EXPECT_EQ(lun.devicePath(), import(plugin, kUdidA, flags)) << flags;
+        EXPECT_TRUE(host->sleeps().empty()) << flags;
+        EXPECT_EQ(busRescans, host->rescans(0)) << flags;
+        EXPECT_EQ(otherCommands, other.disk()->commands().size()) << flags;
+    }
+    host->clearSleeps();
+    EXPECT_EQ(lun.devicePath(), import(plugin, kUdidA, 0));
+    EXPECT_EQ(Sleeps{5000}, host->sleeps());
+
+    host->clearSleeps();
+    const unsigned busRescans = host->rescans(0);
+    capture.take();
+    EXPECT_EQ("", import(plugin, kAbsent, KEL_RESCAN_SKIP));
+    EXPECT_EQ(Sleeps{5000}, host->sleeps());
+    EXPECT_EQ(busRescans, host->rescans(0));
+    EXPECT_EQ(1u, lines("KEL_RESCAN_SKIP is set so skipping rescan operations returning failure.").size());
+}
+
+// Two paths carrying one UDID: the higher claim level wins, the first in key
+// order on a tie; flags 0x300 record the match in the device-UDID map.
+TEST_F(Import, ClaimLevelsChooseThePathAndLookupFlagsRecordIt) {
+    const struct {
+        uint32_t first, second;
+        int chosen;
+        uint32_t flags;
+    } cases[] = {{2, 3, 1, 0}, {3, 2, 0, 0}, {2, 2, 0, 0}, {3, 3, 0, 0x200}, {1, 3, 1, 0x200}};
+    for (const auto &c : cases) {
+        SetUp();
+        auto disk = lunA();
+        std::string paths[] = {host->attach(disk, ScsiAddress{0, 0, 0, 0}).claimLevel(c.first).devicePath(),
+                               host->attach(disk, ScsiAddress{0, 0, 1, 0}).claimLevel(c.second).devicePath()};
+        std::sort(paths, paths + 2);
+        CFiSmartPtr<CDevicePlugin> plugin = start();
+        // The map lookup is by exact key: asked in lower case it misses and
+        // the import runs, recording the match under the discovered UDID.
+        std::string udid = kUdidA;
+        if (c.flags != 0) std::transform(udid.begin(), udid.end(), udid.begin(), ::tolower);
+        EXPECT_EQ(paths[c.chosen], import(plugin, udid, c.flags)) << c.first << "/" << c.second;
+        if (c.flags != 0) {
+            ASSERT_EQ(1u, plugin->deviceUdidMap().count(kUdidA));
+            EXPECT_EQ(std::max(c.first, c.second), plugin->deviceUdidMap().at(kUdidA).dmpClaimLevel);
+        }
+    }
+}
+
+// importResource: 20 for a UDID that never appears; with 0x1000 the disk is
+// reserved with the given key and the name handed out; a failed reservation
+// returns its own status and no name.
+TEST_F(Import, ImportResourceReservesAndReportsMissingDevices) {
+    rendo_sim::Lun &lun = host->attach(lunA(), ScsiAddress{0, 0, 0, 0});
+    CFiSmartPtr<CDevicePlugin> plugin = start(attempts(1));
+    std::wstring udid = CFiStringTool::toStdWide(CFiStringTool::toWide(kUdidA));
+    std::wstring absent = CFiStringTool::toStdWide(CFiStringTool::toWide(kAbsent));
+    std::wstring key = L"c0a80001";
+    wchar_t *name = nullptr;
+    EXPECT_EQ(KEL_ENODEV, plugin->importResource(&name, &absent[0], nullptr, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(nullptr, name);
+    // The replacement UDID wins over the given one.
+    wchar_t *replacement = &udid[0];
+    ASSERT_EQ(0, plugin->importResource(&name, &absent[0], nullptr, &key[0], 0x1000 | 0x4000, &replacement, nullptr));
+    ASSERT_NE(nullptr, name);
+    EXPECT_EQ(lun.devicePath(), CFiStringTool::toNarrow(name));
+    CFiStringTool::tstrfree(name);
+    name = nullptr;
+    rendo_sim::ReservationState held = lun.disk()->reservation();
+    ASSERT_EQ(1u, held.registrations.size());
+    uint64_t keyBytes = 0; // the key's eight characters are its eight bytes
+    for (char ch : std::string("c0a80001")) keyBytes = (keyBytes << 8) | static_cast<uint8_t>(ch);
+    EXPECT_EQ(keyBytes, held.registrations[0].key);
+    EXPECT_TRUE(held.reserved);
+
+    lun.disk()->failCommand(0x5F);
+    EXPECT_EQ(CDevicePlugin::kStatusReserveFailed,
+              plugin->importResource(&name, &udid[0], nullptr, &key[0], 0x1000 | 0x4000, nullptr, nullptr));
+    EXPECT_EQ(nullptr, name);
+    EXPECT_EQ(KEL_EINVAL, plugin->importResource(nullptr, &udid[0], nullptr, nullptr, 0, nullptr, nullptr));
+}
+
+// importTreeNode and enableAccess: invalid identifiers, the device's
+// identifier handed out, renaming only what changed, the two-UDID stop.
+TEST_F(Import, TreeNodeAndEnableAccessNameTheImportedDevice) {
+    rendo_sim::Lun &lun = host->attach(lunA(), ScsiAddress{0, 0, 0, 0});
+    CFiSmartPtr<CDevicePlugin> plugin = start(attempts(1));
+    const std::wstring path = CFiStringTool::toStdWide(CFiStringTool::toWide(lun.devicePath()));
+    const std::wstring udid = CFiStringTool::toStdWide(CFiStringTool::toWide(kUdidA));
+    kelm_objid *udidId = kelm_get_objid(udid.c_str(), static_cast<uint32_t>(udid.size() * 4 + 4), 3);
+    kelm_objid *nullName = kelm_get_objid(L"x", 8, 3);
+    wchar_t *keep = nullName->name;
+    nullName->name = nullptr;
+    kel_domain node{};
+    kelm_objid *out = nullptr;
+    kelm_objid *none[] = {nullptr};
+    kelm_objid *bad[] = {nullName};
+    kelm_objid *good[] = {udidId};
+    EXPECT_EQ(KEL_EINVAL, plugin->importTreeNode(&node, nullptr, nullptr, 0, &out));
+    EXPECT_EQ(KEL_EINVAL, plugin->importTreeNode(&node, nullptr, none, 0, &out));
+    EXPECT_EQ(KEL_EINVAL, plugin->importTreeNode(&node, nullptr, bad, 0, &out));
+    nullName->name = keep;
+    kelm_free_objid(nullName);
+    ASSERT_EQ(0, plugin->importTreeNode(&node, nullptr, good, 0, &out));
+    ASSERT_NE(nullptr, out);
+    EXPECT_EQ(path, std::wstring(out->name));
+    EXPECT_EQ(3u, out->flags);
+
+    // enableAccess: the object named by another text takes the device's identifier.
+    kelm_objid *oldId = kelm_get_objid(L"OLD", 8, 3);
+    kel_domain object{}, sub{}, sub2{};
+    object.obj = oldId;
+    sub.obj = udidId;
+    sub2.obj = udidId;
+    kel_domain *subs[] = {&sub, &sub2};
+    kel_node_subobj_list element{&object, subs, 1, 0, nullptr};
+    EXPECT_EQ(0, plugin->enableAccess(&element, 0, 0, 0x1));
+    EXPECT_EQ(oldId, object.obj);
+    EXPECT_EQ(0, plugin->enableAccess(&element, 0, 0, 0));
+    ASSERT_NE(oldId, object.obj);
+    EXPECT_EQ(path, std::wstring(object.obj->name));
+    kelm_objid *renamed = object.obj;
+    capture.take();
+    EXPECT_EQ(0, plugin->enableAccess(&element, 0, 0, 0));
+    EXPECT_EQ(renamed, object.obj);
+    EXPECT_EQ(1u, lines("CDevicePlugin::enableAccess - no change in namespace").size());
+    element.subobj_count = 2;
+    EXPECT_EQ(KEL_EFAIL, plugin->enableAccess(&element, 0, 0, 0));
+    kelm_free_objid(renamed);
+    kelm_free_objid(oldId);
+    kelm_free_objid(out);
+    kelm_free_objid(udidId);
+}
+
+} // namespace
