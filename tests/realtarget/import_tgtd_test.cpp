@@ -66,10 +66,10 @@ TEST(TgtdImport, LogicalUnitAddedDuringTheWaitIsImportedReservedAndDeported) {
     });
     // The import is past its initial delay and its first attempt by now.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    LogicalUnitSpec spec;
-    spec.scsiId = "rendo-im-0001";
-    spec.serial = "RIM0000001";
-    const bool added = tgtd.addLogicalUnit(iqn, 1, spec, &error);
+    LogicalUnitSpec unit;
+    unit.scsiId = "rendo-im-0001";
+    unit.serial = "RIM0000001";
+    const bool added = tgtd.addLogicalUnit(iqn, 1, unit, &error);
     importer.join();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ASSERT_TRUE(added) << error;
