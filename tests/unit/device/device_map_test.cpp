@@ -1,16 +1,8 @@
 // The device-UDID map: primary devices by claim level, lookups with their
 // refreshes and rescans, disk validation on the host's virtual clock, and
 // partition names.
-#include "device_plugin.h"
+#include "plugin_fixture.h"
 
-#include "../scsitool/trace_capture.h"
-#include "platform/simhost.h"
-#include "test_env.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,36 +13,13 @@ using rendo_sim::DiskSpec;
 using rendo_sim::ScsiAddress;
 using scsitool_test::TraceLine;
 
-const char kUdidA[] = "UDID##ACME##STORAGE_ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B501";
+using rendo_test::kUdidA;
+using rendo_test::lunA;
 
-std::shared_ptr<rendo_sim::Disk> lunA() {
-    return std::make_shared<rendo_sim::Disk>(
-        DiskSpec::make("ACME", "STORAGE ARRAY", "1.0", "MP0001").naa("6001405a1b2c3d4e5f60718293a4b501"));
-}
-
-class DeviceMap : public ::testing::Test {
+class DeviceMap : public rendo_test::PluginOnSimHost {
 protected:
-    void SetUp() override { newHost(); }
+    DeviceMap() : PluginOnSimHost("MAPHOST") {}
 
-    void newHost() {
-        use.reset();
-        host = rendo_sim::Host::create("MAPHOST");
-        host->setVirtualClock(true);
-        use.reset(new rendo_sim::ScopedHost(host));
-    }
-    // A started provider; tuning lines go to its configuration file first.
-    CFiSmartPtr<CDevicePlugin> start(const std::string &tuning = "") {
-        if (!tuning.empty()) {
-            std::string conf = std::string(std::getenv("KELM_INSTALL_ROOT")) + "ConfigFiles/rendo.conf";
-            rendo_test::writeFile(conf, rendo_test::readFile(conf) + "[TUNING_PARAMS]\n" + tuning);
-        }
-        CFiSmartPtr<CDevicePlugin> plugin(new CDevicePlugin);
-        plugin->setProviderName(WString(L"rendo"));
-        plugin->setTraceLog(capture.log());
-        EXPECT_EQ(0, plugin->init());
-        capture.take();
-        return plugin;
-    }
     // Messages of the lines taken since the last call that begin with one of prefixes.
     std::vector<std::string> lines(const std::vector<std::string> &prefixes) {
         std::vector<std::string> out;
@@ -62,10 +31,6 @@ protected:
                 }
         return out;
     }
-
-    scsitool_test::TraceCapture capture;
-    std::shared_ptr<rendo_sim::Host> host;
-    std::unique_ptr<rendo_sim::ScopedHost> use;
 };
 
 // Two paths of one LUN: the higher claim level is primary, the later path on

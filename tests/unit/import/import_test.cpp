@@ -1,15 +1,9 @@
 // Import of snapshot devices on the host's virtual clock: the whole wait
 // sequence, LUNs that appear on a given rescan, the map lookup that costs
 // nothing, claim levels, and the framework operations built on the import.
-#include "device_plugin.h"
-
-#include "../scsitool/trace_capture.h"
+#include "../device/plugin_fixture.h"
 #include "kelm/kelm_testkit.h"
 #include "pdk/cfistringtool.h"
-#include "platform/simhost.h"
-#include "test_env.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -24,35 +18,14 @@ using rendo_sim::DiskSpec;
 using rendo_sim::ScsiAddress;
 using Sleeps = std::vector<uint32_t>;
 
-const char kUdidA[] = "UDID##ACME##STORAGE_ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B501";
+using rendo_test::kUdidA;
+using rendo_test::lunA;
 const char kAbsent[] = "UDID##ACME##NONE##1";
 
-std::shared_ptr<rendo_sim::Disk> lunA() {
-    return std::make_shared<rendo_sim::Disk>(
-        DiskSpec::make("ACME", "STORAGE ARRAY", "1.0", "MP0001").naa("6001405a1b2c3d4e5f60718293a4b501"));
-}
-
-class Import : public ::testing::Test {
+class Import : public rendo_test::PluginOnSimHost {
 protected:
-    void SetUp() override {
-        use.reset();
-        host = rendo_sim::Host::create("IMPHOST");
-        host->setVirtualClock(true);
-        use.reset(new rendo_sim::ScopedHost(host));
-    }
-    CFiSmartPtr<CDevicePlugin> start(const std::string &tuning = "") {
-        if (!tuning.empty()) {
-            std::string conf = std::string(std::getenv("KELM_INSTALL_ROOT")) + "ConfigFiles/rendo.conf";
-            rendo_test::writeFile(conf, rendo_test::readFile(conf) + "[TUNING_PARAMS]\n" + tuning);
-        }
-        CFiSmartPtr<CDevicePlugin> plugin(new CDevicePlugin);
-        plugin->setProviderName(WString(L"rendo"));
-        plugin->setTraceLog(capture.log());
-        EXPECT_EQ(0, plugin->init());
-        capture.take();
-        host->clearSleeps();
-        return plugin;
-    }
+    Import() : PluginOnSimHost("IMPHOST") {}
+
     std::string import(CFiSmartPtr<CDevicePlugin> &plugin, const std::string &udid, uint32_t flags,
                        uint32_t mode = 1) {
         return plugin->importDevice(CFiStringTool::toWide(udid), mode, flags);
@@ -64,10 +37,6 @@ protected:
             if (l.message.compare(0, prefix.size(), prefix) == 0) out.push_back(l.message);
         return out;
     }
-
-    scsitool_test::TraceCapture capture;
-    std::shared_ptr<rendo_sim::Host> host;
-    std::unique_ptr<rendo_sim::ScopedHost> use;
 };
 
 std::string attempts(unsigned n) { return "\"IMPORT_RETRY_ATTEMPTS\"=dword:0000000" + std::to_string(n) + "\n"; }

@@ -1,0 +1,66 @@
+// A provider started on a simulated host of the test's own, with the virtual
+// clock on and its trace lines captured: the fixture of the device-map and
+// import tests.
+#ifndef RENDO_TESTS_PLUGIN_FIXTURE_H
+#define RENDO_TESTS_PLUGIN_FIXTURE_H
+
+#include "device_plugin.h"
+
+#include "../scsitool/trace_capture.h"
+#include "platform/simhost.h"
+#include "test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace rendo_test {
+
+// A LUN of the generic rule whose UDID is kUdidA.
+inline const char kUdidA[] = "UDID##ACME##STORAGE_ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B501";
+
+inline std::shared_ptr<rendo_sim::Disk> lunA() {
+    return std::make_shared<rendo_sim::Disk>(rendo_sim::DiskSpec::make("ACME", "STORAGE ARRAY", "1.0", "MP0001")
+                                                 .naa("6001405a1b2c3d4e5f60718293a4b501"));
+}
+
+class PluginOnSimHost : public ::testing::Test {
+protected:
+    explicit PluginOnSimHost(const char *hostName) : m_hostName(hostName) {}
+    void SetUp() override { newHost(); }
+
+    void newHost() {
+        use.reset();
+        host = rendo_sim::Host::create(m_hostName);
+        host->setVirtualClock(true);
+        use.reset(new rendo_sim::ScopedHost(host));
+    }
+    // A started provider; tuning lines go to its configuration file first.
+    // Its trace lines and the host's sleeps so far are dropped.
+    kelm_pdk_4_4::CFiSmartPtr<CDevicePlugin> start(const std::string &tuning = "") {
+        if (!tuning.empty()) {
+            std::string conf = std::string(std::getenv("KELM_INSTALL_ROOT")) + "ConfigFiles/rendo.conf";
+            writeFile(conf, readFile(conf) + "[TUNING_PARAMS]\n" + tuning);
+        }
+        kelm_pdk_4_4::CFiSmartPtr<CDevicePlugin> plugin(new CDevicePlugin);
+        plugin->setProviderName(kelm_pdk_4_4::WString(L"rendo"));
+        plugin->setTraceLog(capture.log());
+        EXPECT_EQ(0, plugin->init());
+        capture.take();
+        host->clearSleeps();
+        return plugin;
+    }
+
+    scsitool_test::TraceCapture capture;
+    std::shared_ptr<rendo_sim::Host> host;
+    std::unique_ptr<rendo_sim::ScopedHost> use;
+
+private:
+    const char *m_hostName;
+};
+
+} // namespace rendo_test
+
+#endif
