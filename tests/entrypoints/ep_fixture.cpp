@@ -135,4 +135,13 @@ std::vector<std::string> EntryPointTest::traceLines() const {
     return lines(rendo_test::readFile(m_root + "Logs/rendo.log." + date));
 }
 
+std::vector<std::string> EntryPointTest::traced(const std::string &part) const {
+    std::vector<std::string> out;
+    for (const std::string &line : traceLines()) {
+        size_t at = line.find("> ");
+        if (at != std::string::npos && line.find(part, at) != std::string::npos) out.push_back(line.substr(at + 2));
+    }
+    return out;
+}
+
 } // namespace ep_test

@@ -87,6 +87,8 @@ protected:
     void stop();
     // The trace file lines of today.
     std::vector<std::string> traceLines() const;
+    // The messages of today's trace lines that contain part.
+    std::vector<std::string> traced(const std::string &part) const;
 
     std::string m_root;
     ProviderLibrary *m_started = nullptr;

@@ -37,14 +37,6 @@ protected:
         EntryPointTest::TearDown();
         unsetenv("RENDO_SIM_HOST");
     }
-    std::vector<std::string> traced(const std::string &part) {
-        std::vector<std::string> out;
-        for (const std::string &line : traceLines()) {
-            size_t at = line.find("> ");
-            if (at != std::string::npos && line.find(part, at) != std::string::npos) out.push_back(line.substr(at + 2));
-        }
-        return out;
-    }
     // import_resource; the name handed out (freed as the framework frees it), or "".
     int importResource(const std::string &udid, int flags, std::string *name) {
         std::wstring w = wide(udid);

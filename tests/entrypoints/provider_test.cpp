@@ -110,15 +110,6 @@ protected:
         kelm_objid object{&w[0], static_cast<uint32_t>((w.size() + 1) * sizeof(wchar_t)), 1};
         return lib().ep().claim(&object, claimed, level);
     }
-    // Trace lines (messages only) containing part.
-    std::vector<std::string> traced(const std::string &part) {
-        std::vector<std::string> out;
-        for (const std::string &line : traceLines()) {
-            size_t at = line.find("> ");
-            if (at != std::string::npos && line.find(part, at) != std::string::npos) out.push_back(line.substr(at + 2));
-        }
-        return out;
-    }
     static ProviderLibrary &lib() { return ProviderLibrary::rendo(); }
 };
 
