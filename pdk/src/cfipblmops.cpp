@@ -233,46 +233,39 @@ bool CFiPblmOps::getEnclMap(const char *enclosureId, lunNum *&map) {
     CFiTraceLogFunction tf(m_traceLog, "kelm_pdk_4_4::CFiPblmOps::getEnclMap");
     map = nullptr;
     if (enclosureId == nullptr) return false;
+    auto find = [this, enclosureId]() -> lunNum * {
+        for (lunNum *m = m_lunList; m != nullptr; m = m->next)
+            if (strcasecmp(m->enclId.c_str(), enclosureId) == 0) return m;
+        return nullptr;
+    };
+    // A new, empty map at the head of the list.
+    auto add = [this, enclosureId]() -> lunNum * {
+        lunNum *element = nullptr;
+        if (allocLunNumEle(element) != kSuccess) {
+            trace(1, "CFiPblmOps::getEnclMap new memory alloc failure.");
+            return nullptr;
+        }
+        element->enclId = enclosureId;
+        m_lunList = element;
+        return element;
+    };
     if (m_lunList == nullptr) {
         if (!refreshCache(enclosureId, nullptr)) {
             trace(1, "CFiPblmOps::getEnclMap refreshCache returned false.");
             return false;
         }
-        if (m_lunList == nullptr) {
-            lunNum *element = nullptr;
-            if (allocLunNumEle(element) != kSuccess) {
-                trace(1, "CFiPblmOps::getEnclMap new memory alloc failure.");
-                return false;
-            }
-            element->enclId = enclosureId;
-            m_lunList = element;
-        }
+        if (m_lunList == nullptr && add() == nullptr) return false;
     }
-    for (lunNum *m = m_lunList; m != nullptr; m = m->next)
-        if (strcasecmp(m->enclId.c_str(), enclosureId) == 0) {
-            trace(6, "CFiPblmOps::getEnclMap got Lun Map for enclId=[%s].\n", enclosureId);
-            map = m;
-            return true;
-        }
+    if ((map = find()) != nullptr) {
+        trace(6, "CFiPblmOps::getEnclMap got Lun Map for enclId=[%s].\n", enclosureId);
+        return true;
+    }
     trace(6, "CFiPblmOps::getEnclMap No Lun Map for enclId=[%s].\n", enclosureId);
     // The enclosure's records are read in before its numbers are handed
     // out; a map that started empty would offer numbers already taken.
     refreshCache(enclosureId, nullptr);
-    for (lunNum *m = m_lunList; m != nullptr; m = m->next)
-        if (strcasecmp(m->enclId.c_str(), enclosureId) == 0) {
-            trace(6, "CFiPblmOps::getEnclMap Added a Lun Map for enclId=[%s].\n", enclosureId);
-            map = m;
-            return true;
-        }
-    lunNum *element = nullptr;
-    if (allocLunNumEle(element) != kSuccess) {
-        trace(1, "CFiPblmOps::getEnclMap new memory alloc failure.");
-        return false;
-    }
-    element->enclId = enclosureId;
-    m_lunList = element;
+    if ((map = find()) == nullptr && (map = add()) == nullptr) return false;
     trace(6, "CFiPblmOps::getEnclMap Added a Lun Map for enclId=[%s].\n", enclosureId);
-    map = element;
     return true;
 }
 
