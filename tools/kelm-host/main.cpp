@@ -2,14 +2,11 @@
 // provider library as the framework does and drives it through its entry
 // points.
 #include "commands.h"
+#include "install_paths.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#ifndef RENDO_DEFAULT_LIBRARY
-#define RENDO_DEFAULT_LIBRARY "librendo.so"
-#endif
 
 namespace {
 
@@ -22,7 +19,8 @@ int usageError(const char *what) {
 
 int main(int argc, char **argv) {
     using namespace kelm_host;
-    std::string library = RENDO_DEFAULT_LIBRARY;
+    const InstallPaths defaults = defaultInstallPaths();
+    std::string library = defaults.library;
     CallbackVerbosity verbosity = CallbackVerbosity::Messages;
     std::vector<std::string> rest;
     for (int i = 1; i < argc; ++i) {
@@ -56,10 +54,8 @@ int main(int argc, char **argv) {
         }
     }
 
-#ifdef RENDO_DEFAULT_INSTALL_ROOT
-    // Without a framework installation, the build's own install root serves.
-    setenv("KELM_INSTALL_ROOT", RENDO_DEFAULT_INSTALL_ROOT, 0);
-#endif
+    // Without a framework installation, kelm-host's own install root serves.
+    setenv("KELM_INSTALL_ROOT", defaults.installRoot.c_str(), 0);
 
     ProviderHost host(library, verbosity);
     if (command.needsLibrary && !host.load()) {
