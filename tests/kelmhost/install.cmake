@@ -53,6 +53,25 @@ if(CMAKE_SCRIPT_MODE_FILE)
 
   # Outside the build tree, so that no path below can point into it unnoticed.
   execute_process(COMMAND mktemp -d /tmp/rendo-install-XXXXXX OUTPUT_VARIABLE WORK OUTPUT_STRIP_TRAILING_WHITESPACE)
+
+  if(STEP STREQUAL "deb")
+    # The Debian package holds the installed layout, names its runtime
+    # libraries, and its kelm-host runs from wherever it is unpacked.
+    run("cpack" ${CPACK} -G DEB --config ${BUILD_DIR}/CPackConfig.cmake -B ${WORK})
+    file(GLOB deb ${WORK}/*.deb)
+    run("dpkg-deb -I" dpkg-deb -I ${deb})
+    check_output("package control" "${out}" "Package: librendo" "Version: 7.0.0" "libicu" "libxerces-c" "libiscsi")
+    run("dpkg-deb -c" dpkg-deb -c ${deb})
+    check_output("package contents" "${out}" "./usr/bin/kelm-host" "./usr/lib/librendo.so" "./usr/lib/libkelm.so"
+      "./usr/${ROOT_DIR}/Messages/librendo/root.res" "./usr/${ROOT_DIR}/ConfigFiles/rendo.conf"
+      "./usr/share/man/man1/kelm-host.1")
+    run("dpkg-deb -x" dpkg-deb -x ${deb} ${WORK}/unpacked)
+    run("kelm-host disks" env -i PATH=/usr/bin:/bin RENDO_SIM_HOST= ${WORK}/unpacked/usr/${BIN_DIR}/kelm-host disks)
+    check_output("packaged kelm-host disks" "${out}" "UDID##EMC##SYMMETRIX##000001879005##02B3")
+    file(REMOVE_RECURSE ${WORK})
+    return()
+  endif()
+
   set(a ${WORK}/a)
   set(b ${WORK}/b)
   run("cmake --install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${a})
@@ -97,3 +116,10 @@ add_test(NAME kelmhost.manPage
          COMMAND ${CMAKE_COMMAND} -DSTEP=man -DKELM_HOST=$<TARGET_FILE:kelm-host>
                  -DPAGE=${CMAKE_BINARY_DIR}/tools/kelm-host/kelm-host.1 -P ${CMAKE_CURRENT_LIST_FILE})
 set_tests_properties(kelmhost.install kelmhost.manPage PROPERTIES LABELS kelmhost)
+find_program(DPKG_DEB dpkg-deb)
+if(DPKG_DEB)
+  add_test(NAME kelmhost.debPackage
+           COMMAND ${CMAKE_COMMAND} -DSTEP=deb -DCPACK=${CMAKE_CPACK_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR} -DBIN_DIR=${CMAKE_INSTALL_BINDIR}
+                   -DROOT_DIR=${RENDO_INSTALL_ROOT_DIR} -P ${CMAKE_CURRENT_LIST_FILE})
+  set_tests_properties(kelmhost.debPackage PROPERTIES LABELS kelmhost)
+endif()
