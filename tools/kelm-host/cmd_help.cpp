@@ -19,8 +19,8 @@ struct EnvVariable {
 
 const EnvVariable kEnvironment[] = {
     {"KELM_INSTALL_ROOT", "the provider's install root: Messages/, ConfigFiles/rendo.conf, Logs/,\n"
-                          "CacheFiles/. When it is unset, kelm-host sets it: installed as PREFIX/bin/kelm-host,\n"
-                          "to PREFIX/" RENDO_INSTALL_ROOT_DIR "/; in the build tree, to the build's install-root"},
+                          "CacheFiles/. Unset, kelm-host sets it: to PREFIX/" RENDO_INSTALL_ROOT_DIR "/ when it\n"
+                          "runs as PREFIX/bin/kelm-host, in the build tree to the build's install-root"},
     {"KELM_CONSUMER_NAME", "the framework's consumer name, if any"},
     {"KELM_CREDENTIALS_FILE", "file holding the storage-array credential text, if any"},
     {"RENDO_SIM_HOST", "description of the simulated Windows host (empty or unset: the\n"
