@@ -53,6 +53,13 @@ if(CMAKE_SCRIPT_MODE_FILE)
 
   # Outside the build tree, so that no path below can point into it unnoticed.
   execute_process(COMMAND mktemp -d /tmp/rendo-install-XXXXXX OUTPUT_VARIABLE WORK OUTPUT_STRIP_TRAILING_WHITESPACE)
+  # A clean environment; only a sanitizer build's options are passed on.
+  set(clean_env env -i PATH=/usr/bin:/bin RENDO_SIM_HOST= RENDO_SIM_STATE=${WORK}/simstate)
+  foreach(var ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS)
+    if(DEFINED ENV{${var}})
+      list(APPEND clean_env "${var}=$ENV{${var}}")
+    endif()
+  endforeach()
 
   if(STEP STREQUAL "deb")
     # The Debian package holds the installed layout, names its runtime
@@ -66,7 +73,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
       "./usr/${ROOT_DIR}/Messages/librendo/root.res" "./usr/${ROOT_DIR}/ConfigFiles/rendo.conf"
       "./usr/share/man/man1/kelm-host.1")
     run("dpkg-deb -x" dpkg-deb -x ${deb} ${WORK}/unpacked)
-    run("kelm-host disks" env -i PATH=/usr/bin:/bin RENDO_SIM_HOST= ${WORK}/unpacked/usr/${BIN_DIR}/kelm-host disks)
+    run("kelm-host disks" ${clean_env} ${WORK}/unpacked/usr/${BIN_DIR}/kelm-host disks)
     check_output("packaged kelm-host disks" "${out}" "UDID##EMC##SYMMETRIX##000001879005##02B3")
     file(REMOVE_RECURSE ${WORK})
     return()
@@ -92,7 +99,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
     check_output("ldd ${binary}" "${out}" "libkelm.so => ${b}/")
   endforeach()
 
-  set(host env -i PATH=/usr/bin:/bin RENDO_SIM_HOST= RENDO_SIM_STATE=${WORK}/simstate ${b}/${BIN_DIR}/kelm-host)
+  set(host ${clean_env} ${b}/${BIN_DIR}/kelm-host)
   run("kelm-host demo" ${host} demo)
   check_output("kelm-host demo" "${out}"
     "library      : ${b}/${LIB_DIR}/librendo.so\ninstall root : ${root}/\n"
