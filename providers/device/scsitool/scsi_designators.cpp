@@ -34,7 +34,8 @@ std::string printable(std::vector<uint8_t>::const_iterator from, std::vector<uin
 // The 16-bit value in bytes 2-3 of a 4-byte designator (relative port,
 // port group, logical unit group); the raw bytes when the length is off.
 std::string shortValue(const char *label, const std::vector<uint8_t> &id) {
-    if (id.size() != 4) return std::string(label) + ": " + hexOf(id) + format(" (%u bytes, 4 expected)", unsigned(id.size()));
+    if (id.size() != 4)
+        return std::string(label) + ": " + hexOf(id) + format(" (%u bytes, 4 expected)", unsigned(id.size()));
     return std::string(label) + format(": 0x%x", LoadBe16(id.data() + 2));
 }
 
@@ -44,7 +45,8 @@ std::vector<std::string> valueLines(const ScsiDesignator &d) {
     bool text = d.codeSet == 2 || d.codeSet == 3;
     switch (d.type) {
     case 1: {
-        std::vector<std::string> lines{"vendor id: " + printable(id.begin(), id.begin() + std::min<size_t>(8, id.size()))};
+        auto vendorEnd = id.begin() + std::min<size_t>(8, id.size());
+        std::vector<std::string> lines{"vendor id: " + printable(id.begin(), vendorEnd)};
         if (id.size() > 8) lines.push_back("vendor specific: " + printable(id.begin() + 8, id.end()));
         return lines;
     }

@@ -221,7 +221,8 @@ std::string CHpEvaUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device
         explainDetail("VPD 0x83 page length below 20");
         fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     }
-    return enclosure + "##" + note("LUN", p83, SCSI_VPD_DEVICE_ID, 8, 16, UdidConversion::Hex, groupedHex(p83, 8, 16, 2));
+    return enclosure + "##" +
+           note("LUN", p83, SCSI_VPD_DEVICE_ID, 8, 16, UdidConversion::Hex, groupedHex(p83, 8, 16, 2));
 }
 
 // ---- IBM TotalStorage and IBM DS ----
@@ -271,7 +272,8 @@ std::string CIbmUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) 
         if (!needs("std inquiry (by its length field)", inq, 43)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE);
         std::string serial = inq.text(kInquiryVendorSpecific, 7);
         enclosure = literal("enclosure", "IBM.2107-");
-        enclosure += note("enclosure", inq, 0, kInquiryVendorSpecific, uint32_t(serial.size()), UdidConversion::Text, serial);
+        enclosure +=
+            note("enclosure", inq, 0, kInquiryVendorSpecific, uint32_t(serial.size()), UdidConversion::Text, serial);
     } else if (isSupportedProduct(product)) {
         std::string serial = ibmSerial(device, *this);
         // Parts are noted in UDID order, so one statement each.
@@ -320,14 +322,16 @@ std::string CIbmDsUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device
         if (!needs("std inquiry", inq, 43)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE);
         std::string serial = inq.text(kInquiryVendorSpecific, 511);
         enclosure = literal("enclosure", "IBM.1724-");
-        enclosure += note("enclosure", inq, 0, kInquiryVendorSpecific, uint32_t(serial.size()), UdidConversion::Text, serial);
+        enclosure +=
+            note("enclosure", inq, 0, kInquiryVendorSpecific, uint32_t(serial.size()), UdidConversion::Text, serial);
     } else {
         ibmSerial(device, *this);  // only its checks: the enclosure comes from page 0xD0
         enclosure = literal("enclosure", "IBM.");
         enclosure += idPart("enclosure", device, kInquiryProductOffset, product.substr(0, 4));
         enclosure += literal("enclosure", "-");
         CScsiPageView pD0 = storedVpd(device, SCSI_VPD_VENDOR_D0);
-        if (holds(pD0, 24)) enclosure += note("enclosure", pD0, SCSI_VPD_VENDOR_D0, 8, 16, UdidConversion::Hex, pD0.hex(8, 16));
+        if (holds(pD0, 24))
+            enclosure += note("enclosure", pD0, SCSI_VPD_VENDOR_D0, 8, 16, UdidConversion::Hex, pD0.hex(8, 16));
     }
     CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
     if (!needs("VPD 0x83 (by its length field)", p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
@@ -387,8 +391,10 @@ std::string CEmcSymmetrixUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData 
     // As a C string: a zero byte ends the number rather than landing in the UDID.
     std::string deviceNumber(number);
     if (m_explain != nullptr) {
-        if (extended) note("LUN", inq, 0, 132, 1, UdidConversion::Text, deviceNumber.substr(0, 1));
-        else literal("LUN", "0");
+        if (extended)
+            note("LUN", inq, 0, 132, 1, UdidConversion::Text, deviceNumber.substr(0, 1));
+        else
+            literal("LUN", "0");
         std::string rest = deviceNumber.substr(1);
         note("LUN", inq, 0, 38, uint32_t(rest.size()), UdidConversion::Text, rest);
     }
@@ -585,7 +591,8 @@ std::string CDefaultUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *devi
         if (id.size() > 80) id = withoutTrailingZeros(id.substr(0, 80));
         // A page of zeros would give every such disk the same identifier;
         // the path and host name below at least tell the disks apart.
-        if (!id.empty()) return note("suffix", page, code, 0, uint32_t(id.size() + 1) / 2, UdidConversion::HexTrimmed, id);
+        if (!id.empty())
+            return note("suffix", page, code, 0, uint32_t(id.size() + 1) / 2, UdidConversion::HexTrimmed, id);
     }
     char host[512] = {};
     bool named = gethostname(host, sizeof host - 1) == 0;

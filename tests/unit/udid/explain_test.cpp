@@ -48,7 +48,8 @@ void checkPart(const CScsiDeviceData &d, const UdidFieldPart &p) {
     case UdidConversion::HexTrimmed: EXPECT_EQ(p.hex.find_first_not_of('0', digits.size()), std::string::npos);
                                      EXPECT_EQ(p.hex.compare(0, digits.size(), digits), 0); break;
     case UdidConversion::HexNumber: EXPECT_EQ(p.text, std::to_string(std::strtol(bytes.c_str(), nullptr, 16))); break;
-    case UdidConversion::DecimalNumber: EXPECT_EQ(p.text, std::to_string(std::strtol(bytes.c_str(), nullptr, 10))); break;
+    case UdidConversion::DecimalNumber: EXPECT_EQ(p.text, std::to_string(std::strtol(bytes.c_str(), nullptr, 10)));
+                                        break;
     case UdidConversion::Literal: ADD_FAILURE() << "bytes without a conversion";
     }
 }
@@ -61,7 +62,8 @@ TEST(UdidExplain, RecordedPiecesRebuildEveryFamilysUdidFromTheBytesShown) {
     auto host = rendo_sim::parseHostDescription(rendo_sim::defaultHostDescription(), &error);
     ASSERT_TRUE(host) << error;
     const std::pair<DiskSpec, const char *> rows[] = {
-        {DiskSpec::make("IBM", "2105800", "XP01", "12345AB").naa("6005076300c0000000000000000012ab"), "IBM:TOTALSTORAGE"},
+        {DiskSpec::make("IBM", "2105800", "XP01", "12345AB").naa("6005076300c0000000000000000012ab"),
+         "IBM:TOTALSTORAGE"},
         {DiskSpec::make("IBM", "3552", "XP02").pageAt(0xC8, 90, std::vector<uint8_t>(16, 0xA5))
              .naa("600a0b800011223300004a5b6c7d0002"), "IBM:TOTALSTORAGE"},
         {DiskSpec::make("HITACHI", "USP", "XP03").inquiryTextAt(36, "7123456 0A1F"), "HITACHI:HDS"},
