@@ -120,8 +120,10 @@ bool CUdidGenerator::claimDevice(CScsiDeviceData *device) {
 }
 
 std::string CUdidGenerator::getUniqueDeviceIDPrefix(CScsiDeviceData *) {
-    literal("vendor", UdidTrimRight(m_vendor));
-    literal("product", UdidTrimRight(m_product));
+    if (m_explain != nullptr) {
+        literal("vendor", UdidTrimRight(m_vendor));
+        literal("product", UdidTrimRight(m_product));
+    }
     return UdidUpperCase("UDID##" + UdidTrimRight(m_vendor) + "##" + UdidTrimRight(m_product) + "##");
 }
 
@@ -564,8 +566,10 @@ bool CDefaultUdidGenerator::claimDevice(CScsiDeviceData *device) { return trimme
 std::string CDefaultUdidGenerator::getUniqueDeviceIDPrefix(CScsiDeviceData *device) {
     if (device == nullptr) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     std::string product = UdidTrimRight(device->m_productId);
-    idPart("vendor", device, kInquiryVendorOffset, UdidTrimRight(device->m_vendorId));
-    idPart("product", device, kInquiryProductOffset, product, UdidConversion::TextBlanksAsUnderscores);
+    if (m_explain != nullptr) {
+        idPart("vendor", device, kInquiryVendorOffset, UdidTrimRight(device->m_vendorId));
+        idPart("product", device, kInquiryProductOffset, product, UdidConversion::TextBlanksAsUnderscores);
+    }
     for (char &c : product)
         if (c == ' ') c = '_';
     return UdidUpperCase("UDID##" + UdidTrimRight(device->m_vendorId) + "##" + product + "##");
