@@ -61,13 +61,18 @@ std::string CUDIDFactory::getUniqueDeviceID(CScsiDeviceData *device, std::string
         }
     }
     for (CUdidGenerator *g : m_generators) {
-        if (!g->claimDevice(device)) continue;
+        if (!g->claimDevice(device)) {
+            if (m_explain != nullptr) m_explain->declined(g->getGeneratorName());
+            continue;
+        }
         try {
             std::string udid = g->getUniqueDeviceIDPrefix(device);
             udid += g->getUniqueDeviceIDSuffix(device);
             generatorName = g->getGeneratorName();
+            if (m_explain != nullptr) m_explain->named(generatorName);
             return UdidUpperCase(udid);
         } catch (const CUdidGeneratorException &e) {
+            if (m_explain != nullptr) m_explain->refused(g->getGeneratorName(), e.getMessageId());
             trace(1, "WARNING: Invalid scsi device data, skipping device.");
             trace(4, "CUDIDFactory::getUniqueDeviceID() %s: generator %s: %s", device->m_deviceName.c_str(),
                   g->getGeneratorName().c_str(), e.getMessageId().c_str());
@@ -75,6 +80,21 @@ std::string CUDIDFactory::getUniqueDeviceID(CScsiDeviceData *device, std::string
         }
     }
     return std::string();
+}
+
+std::string CUDIDFactory::explainUniqueDeviceID(CScsiDeviceData *device, CUdidExplanation &explanation,
+                                                std::string &generatorName) {
+    // The generators report only while this call runs, whatever it throws.
+    struct Reporting {
+        CUDIDFactory &factory;
+        Reporting(CUDIDFactory &f, CUdidExplanation *e) : factory(f) { set(e); }
+        ~Reporting() { set(nullptr); }
+        void set(CUdidExplanation *e) {
+            factory.m_explain = e;
+            for (CUdidGenerator *g : factory.m_generators) g->setExplanation(e);
+        }
+    } reporting(*this, &explanation);
+    return getUniqueDeviceID(device, generatorName);
 }
 
 void CUDIDFactory::addRecords(std::vector<CScsiDeviceData *> &records, DeviceMap &map) {

@@ -38,6 +38,10 @@ public:
     // generator that claimed the device but could not build its UDID.
     std::string getUniqueDeviceID(CScsiDeviceData *device, std::string &generatorName,
                                   std::vector<std::string> *refusals = nullptr);
+    // The same, reporting every rule asked and, for the one that named the
+    // device, where each piece of the UDID came from.
+    std::string explainUniqueDeviceID(CScsiDeviceData *device, CUdidExplanation &explanation,
+                                      std::string &generatorName);
     // The UDID of a device name from the cached map, enumerating when the map
     // is empty, confirming a cached entry by validating that one device, and
     // with rescanIfMissing rebuilding the map (bus rescan) for unknown names.
@@ -64,6 +68,7 @@ private:
     std::vector<CUdidGenerator *> m_generators;
     CPnpManager m_pnpManager;
     CDmpDiscoveryManager m_dmpManager;
+    CUdidExplanation *m_explain = nullptr;  // set only inside explainUniqueDeviceID
 };
 
 #endif // PROVIDERS_DEVICE_UDID_DEVICE_UDID_FACTORY_H

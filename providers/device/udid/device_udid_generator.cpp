@@ -22,6 +22,8 @@ namespace {
 constexpr uint32_t kVpdLengthOffset = 2;
 constexpr uint32_t kVpdShortLengthOffset = 3;
 constexpr uint32_t kVpdHeaderLength = 4;
+constexpr uint32_t kInquiryVendorOffset = 8;
+constexpr uint32_t kInquiryProductOffset = 16;
 constexpr uint32_t kInquiryVendorSpecific = 36;  // first byte after the revision
 constexpr uint32_t kHitachiTextEnd = 48;         // one past the last byte of the LDEV
 
@@ -118,12 +120,69 @@ bool CUdidGenerator::claimDevice(CScsiDeviceData *device) {
 }
 
 std::string CUdidGenerator::getUniqueDeviceIDPrefix(CScsiDeviceData *) {
+    if (m_explain != nullptr) {
+        literal("vendor", UdidTrimRight(m_vendor));
+        literal("product", UdidTrimRight(m_product));
+    }
     return UdidUpperCase("UDID##" + UdidTrimRight(m_vendor) + "##" + UdidTrimRight(m_product) + "##");
 }
 
 void CUdidGenerator::fail(const char *id) const { throw CUdidGeneratorException(id, m_vendor, m_product); }
 
 void CUdidGenerator::failUnnamed(const char *id) { throw CUdidGeneratorException(id, "", ""); }
+
+std::string CUdidGenerator::note(const char *field, const CScsiPageView &page, uint32_t code, uint32_t offset,
+                                 uint32_t length, UdidConversion how, const std::string &text) const {
+    if (m_explain == nullptr) return text;
+    UdidFieldPart part;
+    part.field = field;
+    part.source = code == SCSI_STD_INQUIRY_KEY ? UdidSource::Inquiry : UdidSource::VpdPage;
+    part.page = code;
+    part.offset = offset;
+    part.hex = page.hex(offset, length);
+    part.length = uint32_t(part.hex.size() / 2);
+    part.conversion = how;
+    part.text = text;
+    m_explain->part(part);
+    return text;
+}
+
+std::string CUdidGenerator::literal(const char *field, const std::string &text) const {
+    if (m_explain != nullptr) m_explain->literal(field, text);
+    return text;
+}
+
+bool CUdidGenerator::needs(const char *what, const CScsiPageView &page, uint32_t bytes) const {
+    if (holds(page, bytes)) return true;
+    if (m_explain != nullptr) {
+        char detail[128];
+        if (page.present())
+            std::snprintf(detail, sizeof detail, "%s: %u bytes, the rule reads %u", what, page.length(), bytes);
+        else
+            std::snprintf(detail, sizeof detail, "%s: not stored", what);
+        m_explain->detail(detail);
+    }
+    return false;
+}
+
+std::string CUdidGenerator::idPart(const char *field, const CScsiDeviceData *device, uint32_t offset,
+                                   const std::string &text, UdidConversion how) const {
+    if (m_explain == nullptr) return text;
+    std::string shown = text;
+    if (how == UdidConversion::TextBlanksAsUnderscores)
+        for (char &c : shown)
+            if (c == ' ') c = '_';
+    CScsiPageView inq = device->stdInquiry();
+    if (inq.has(offset, text.size()) && std::memcmp(inq.data() + offset, text.data(), text.size()) == 0)
+        note(field, inq, 0, offset, uint32_t(text.size()), how, shown);
+    else
+        literal(field, shown);  // a record built without its inquiry data
+    return text;
+}
+
+void CUdidGenerator::explainDetail(const std::string &detail) const {
+    if (m_explain != nullptr) m_explain->detail(detail);
+}
 
 // ---- HP MSA ----
 
@@ -136,11 +195,14 @@ std::string CHpMsaUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device
     if (device == nullptr) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     // The enclosure is bytes 96-109; the LUN text is the disk's own name.
     CScsiPageView inq = storedInquiry(device);
-    if (!holds(inq, 110)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
+    if (!needs("std inquiry", inq, 110)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     std::string enclosure = inq.text(96, 14);
+    note("enclosure", inq, 0, 96, uint32_t(enclosure.size()), UdidConversion::Text, enclosure);
     CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
-    if (!holds(p83, 68)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
-    return enclosure + "##" + p83.text(36, 32);
+    if (!needs("VPD 0x83 (by its length field)", p83, 68)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
+    std::string lun = p83.text(36, 32);
+    note("LUN", p83, SCSI_VPD_DEVICE_ID, 36, uint32_t(lun.size()), UdidConversion::Text, lun);
+    return enclosure + "##" + lun;
 }
 
 // ---- HP EVA ----
@@ -153,12 +215,16 @@ bool CHpEvaUdidGenerator::claimDevice(CScsiDeviceData *device) {
 std::string CHpEvaUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
     CScsiPageView inq = storedInquiry(device);
-    if (!holds(inq, 138)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
-    std::string enclosure = groupedHex(inq, 130, 8, 2);
+    if (!needs("std inquiry", inq, 138)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
+    std::string enclosure = note("enclosure", inq, 0, 130, 8, UdidConversion::Hex, groupedHex(inq, 130, 8, 2));
     CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
-    if (!holds(p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
-    if (p83.be16(kVpdLengthOffset) < 20) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
-    return enclosure + "##" + groupedHex(p83, 8, 16, 2);
+    if (!needs("VPD 0x83 (by its length field)", p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
+    if (p83.be16(kVpdLengthOffset) < 20) {
+        explainDetail("VPD 0x83 page length below 20");
+        fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
+    }
+    return enclosure + "##" +
+           note("LUN", p83, SCSI_VPD_DEVICE_ID, 8, 16, UdidConversion::Hex, groupedHex(p83, 8, 16, 2));
 }
 
 // ---- IBM TotalStorage and IBM DS ----
@@ -205,20 +271,32 @@ std::string CIbmUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) 
         // A missing inquiry counts as a short one: a UDID without its
         // enclosure field would parse with its fields shifted.
         CScsiPageView inq = inquiryOf(device);
-        if (!holds(inq, 43)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE);
-        enclosure = "IBM.2107-" + inq.text(kInquiryVendorSpecific, 7);
+        if (!needs("std inquiry (by its length field)", inq, 43)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE);
+        std::string serial = inq.text(kInquiryVendorSpecific, 7);
+        enclosure = literal("enclosure", "IBM.2107-");
+        enclosure +=
+            note("enclosure", inq, 0, kInquiryVendorSpecific, uint32_t(serial.size()), UdidConversion::Text, serial);
     } else if (isSupportedProduct(product)) {
-        enclosure = "IBM." + product.substr(0, 4) + "-" + ibmSerial(device, *this);
+        std::string serial = ibmSerial(device, *this);
+        // Parts are noted in UDID order, so one statement each.
+        enclosure = literal("enclosure", "IBM.");
+        enclosure += idPart("enclosure", device, kInquiryProductOffset, product.substr(0, 4));
+        enclosure += literal("enclosure", "-");
+        enclosure += note("enclosure", vpdOf(device, SCSI_VPD_UNIT_SERIAL), SCSI_VPD_UNIT_SERIAL, kVpdHeaderLength,
+                          uint32_t(serial.size()), UdidConversion::Text, serial);
     } else if (isSupportedAlternateProduct(product)) {
         CScsiPageView pC8 = vpdOf(device, SCSI_VPD_VENDOR_C8);
-        if (!holds(pC8, 106)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
-        enclosure = "IBM." + product.substr(0, 4) + "-" + pC8.hex(90, 16);
+        if (!needs("VPD 0xC8 (by its length field)", pC8, 106)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
+        enclosure = literal("enclosure", "IBM.");
+        enclosure += idPart("enclosure", device, kInquiryProductOffset, product.substr(0, 4));
+        enclosure += literal("enclosure", "-");
+        enclosure += note("enclosure", pC8, SCSI_VPD_VENDOR_C8, 90, 16, UdidConversion::Hex, pC8.hex(90, 16));
     } else {
         failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
     }
     CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
-    if (!holds(p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
-    return enclosure + "##" + p83.hex(22, 2);
+    if (!needs("VPD 0x83 (by its length field)", p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
+    return enclosure + "##" + note("LUN", p83, SCSI_VPD_DEVICE_ID, 22, 2, UdidConversion::Hex, p83.hex(22, 2));
 }
 
 bool CIbmDsUdidGenerator::isSupportedProduct(const std::string &product) {
@@ -243,19 +321,25 @@ std::string CIbmDsUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device
     if (contains(product, "1724")) {
         // As for the 2107: no UDID with a missing enclosure field.
         CScsiPageView inq = storedInquiry(device);
-        if (!holds(inq, 43)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE);
-        enclosure = "IBM.1724-" + inq.text(kInquiryVendorSpecific, 511);
+        if (!needs("std inquiry", inq, 43)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE);
+        std::string serial = inq.text(kInquiryVendorSpecific, 511);
+        enclosure = literal("enclosure", "IBM.1724-");
+        enclosure +=
+            note("enclosure", inq, 0, kInquiryVendorSpecific, uint32_t(serial.size()), UdidConversion::Text, serial);
     } else {
         ibmSerial(device, *this);  // only its checks: the enclosure comes from page 0xD0
-        enclosure = "IBM." + product.substr(0, 4) + "-";
+        enclosure = literal("enclosure", "IBM.");
+        enclosure += idPart("enclosure", device, kInquiryProductOffset, product.substr(0, 4));
+        enclosure += literal("enclosure", "-");
         CScsiPageView pD0 = storedVpd(device, SCSI_VPD_VENDOR_D0);
-        if (holds(pD0, 24)) enclosure += pD0.hex(8, 16);
+        if (holds(pD0, 24))
+            enclosure += note("enclosure", pD0, SCSI_VPD_VENDOR_D0, 8, 16, UdidConversion::Hex, pD0.hex(8, 16));
     }
     CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
-    if (!holds(p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
+    if (!needs("VPD 0x83 (by its length field)", p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
     std::string lun;
     for (uint32_t i = 8; i < 24; ++i) lun += (i > 8 ? ":" : "") + p83.hex(i, 1);
-    return enclosure + "##" + lun;
+    return enclosure + "##" + note("LUN", p83, SCSI_VPD_DEVICE_ID, 8, 16, UdidConversion::Hex, lun);
 }
 
 // ---- EMC CLARiiON ----
@@ -267,22 +351,28 @@ bool CEmcClariionUdidGenerator::claimDevice(CScsiDeviceData *device) {
 }
 
 std::string CEmcClariionUdidGenerator::getUniqueDeviceIDPrefix(CScsiDeviceData *) {
+    literal("vendor", "DGC");
+    literal("product", "CLARIION");
     return UdidUpperCase(std::string("UDID##") + "DGC" + "##" + "CLARIION" + "##");
 }
 
 std::string CEmcClariionUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     CScsiPageView pC0 = storedVpd(device, SCSI_VPD_VENDOR_C0);
-    if (!pC0.present()) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
+    if (!needs("VPD 0xC0", pC0, 1)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
     // Byte 49 (the serial's length) must be stored before it is believed.
-    if (!pC0.has(49, 1) || pC0.length() < uint32_t(pC0.byte(49)) + 50) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE);
+    if (!pC0.has(49, 1) || pC0.length() < uint32_t(pC0.byte(49)) + 50) {
+        explainDetail("VPD 0xC0 shorter than its byte 49 + 50");
+        failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_PAGE_SIZE);
+    }
     std::string enclosure = pC0.text(50, 14);
+    note("enclosure", pC0, SCSI_VPD_VENDOR_C0, 50, uint32_t(enclosure.size()), UdidConversion::Text, enclosure);
     CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
-    if (!holds(p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
+    if (!needs("VPD 0x83 (by its length field)", p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     std::string lun;
     for (uint32_t i = 8; i < 24; ++i) lun += p83.hex(i, 1) + ":";
     lun.pop_back();
-    return enclosure + "##" + lun;
+    return enclosure + "##" + note("LUN", p83, SCSI_VPD_DEVICE_ID, 8, 16, UdidConversion::Hex, lun);
 }
 
 // ---- EMC Symmetrix ----
@@ -290,8 +380,9 @@ std::string CEmcClariionUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *
 std::string CEmcSymmetrixUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
     CScsiPageView inq = inquiryOf(device);
-    if (!holds(inq, 136)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
-    std::string enclosure = "00" + inq.hex(124, 5);
+    if (!needs("std inquiry (by its length field)", inq, 136)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
+    std::string enclosure = literal("enclosure", "00");
+    enclosure += note("enclosure", inq, 0, 124, 5, UdidConversion::Hex, inq.hex(124, 5));
     char number[5] = {};
     bool extended = inq.byte(132) != 0 && inq.byte(38) == inq.byte(133) && inq.byte(39) == inq.byte(134) &&
                     inq.byte(40) == inq.byte(135);
@@ -300,7 +391,16 @@ std::string CEmcSymmetrixUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData 
     number[2] = static_cast<char>(inq.byte(39));
     number[3] = static_cast<char>(inq.byte(40));
     // As a C string: a zero byte ends the number rather than landing in the UDID.
-    return enclosure + "##" + std::string(number);
+    std::string deviceNumber(number);
+    if (m_explain != nullptr) {
+        if (extended)
+            note("LUN", inq, 0, 132, 1, UdidConversion::Text, deviceNumber.substr(0, 1));
+        else
+            literal("LUN", "0");
+        std::string rest = deviceNumber.substr(1);
+        note("LUN", inq, 0, 38, uint32_t(rest.size()), UdidConversion::Text, rest);
+    }
+    return enclosure + "##" + deviceNumber;
 }
 
 // ---- Hitachi ----
@@ -319,17 +419,28 @@ std::string CHitachiUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *devi
     // The rule names bytes 36-56 but reads only 36-47 (serial and LDEV), so
     // a disk that answers those twelve bytes is named by it.
     CScsiPageView inq = inquiryOf(device);
-    if (!holds(inq, kHitachiTextEnd)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
+    if (!needs("std inquiry (by its length field)", inq, kHitachiTextEnd)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
     std::string s;
     for (uint32_t i = kInquiryVendorSpecific; i < kHitachiTextEnd; ++i) s += static_cast<char>(inq.byte(i));
-    long serial;
-    if (startsWith(s, "D6")) serial = fieldValue(s, 4, 7, 16);
-    else if (s[0] == '7') serial = fieldValue(s, 0, 7, 10);
-    else if (startsWith(s, "50 ")) serial = fieldValue(s, 3, 7, 16);
-    else serial = fieldValue(s, 4, 7, 16);
+    // "D6..." and anything else: s[4..7] as hex; "7...": s[0..7] decimal; "50 ": s[3..7] hex.
+    uint32_t from = 4;
+    const uint32_t to = 7;
+    int base = 16;
+    if (!startsWith(s, "D6") && s[0] == '7') {
+        from = 0;
+        base = 10;
+    } else if (!startsWith(s, "D6") && startsWith(s, "50 ")) {
+        from = 3;
+    }
+    long serial = fieldValue(s, from, to, base);
     long ldev = fieldValue(s, 8, 11, 16);
     char out[64];
     std::snprintf(out, sizeof out, "%ld##%ld", serial, ldev);
+    if (m_explain != nullptr) {
+        note("enclosure", inq, 0, kInquiryVendorSpecific + from, to - from + 1,
+             base == 10 ? UdidConversion::DecimalNumber : UdidConversion::HexNumber, std::to_string(serial));
+        note("LUN", inq, 0, kInquiryVendorSpecific + 8, 4, UdidConversion::HexNumber, std::to_string(ldev));
+    }
     return out;
 }
 
@@ -344,12 +455,15 @@ bool CLsiUdidGenerator::claimDevice(CScsiDeviceData *device) {
 std::string CLsiUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
     CScsiPageView pC8 = storedVpd(device, SCSI_VPD_VENDOR_C8);
-    if (!holds(pC8, 106)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
-    std::string enclosure = pC8.hex(90, 16);
+    if (!needs("VPD 0xC8", pC8, 106)) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_ENCLOSURE_DATA);
+    std::string enclosure = note("enclosure", pC8, SCSI_VPD_VENDOR_C8, 90, 16, UdidConversion::Hex, pC8.hex(90, 16));
     CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
-    if (!holds(p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
-    if (p83.be16(kVpdLengthOffset) < 20) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
-    return enclosure + "##" + p83.hex(8, 16, true);
+    if (!needs("VPD 0x83 (by its length field)", p83, 24)) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
+    if (p83.be16(kVpdLengthOffset) < 20) {
+        explainDetail("VPD 0x83 page length below 20");
+        fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
+    }
+    return enclosure + "##" + note("LUN", p83, SCSI_VPD_DEVICE_ID, 8, 16, UdidConversion::Hex, p83.hex(8, 16, true));
 }
 
 // ---- NetApp ----
@@ -364,10 +478,13 @@ constexpr uint32_t kEnclosureTextOffset = 28;
 constexpr uint32_t kEnclosureTextLength = 23;
 } // namespace
 
-std::string CNetAppUdidGenerator::findEnclosureRecord(const uint8_t *data, uint32_t length) {
+std::string CNetAppUdidGenerator::findEnclosureRecord(const uint8_t *data, uint32_t length, uint32_t *textOffset) {
     CScsiPageView answer(data, length);
     for (uint32_t offset = kRecordsStart; offset <= kRecordsEnd && answer.has(offset, 1);) {
-        if (answer.byte(offset) == kEnclosureRecord) return answer.text(offset + kEnclosureTextOffset, kEnclosureTextLength);
+        if (answer.byte(offset) == kEnclosureRecord) {
+            if (textOffset != nullptr) *textOffset = offset + kEnclosureTextOffset;
+            return answer.text(offset + kEnclosureTextOffset, kEnclosureTextLength);
+        }
         // A step whose bytes were not transferred is 0 and ends the walk.
         uint32_t step = answer.be16(offset + 2);
         if (step < 1) break;
@@ -408,19 +525,38 @@ std::string CNetAppUdidGenerator::getEnclosureId(CScsiDeviceData *device) {
     uint32_t transferred = returned > NETAPP_DATA_OFFSET ? returned - NETAPP_DATA_OFFSET : 0;
     if (spt.DataTransferLength < transferred) transferred = spt.DataTransferLength;
     if (transferred > NETAPP_DATA_LENGTH) transferred = NETAPP_DATA_LENGTH;
-    return findEnclosureRecord(request.data() + NETAPP_DATA_OFFSET, transferred);
+    uint32_t textOffset = 0;
+    std::string enclosure = findEnclosureRecord(request.data() + NETAPP_DATA_OFFSET, transferred, &textOffset);
+    if (m_explain != nullptr && !enclosure.empty()) {
+        UdidFieldPart part;
+        part.field = "enclosure";
+        part.source = UdidSource::VendorCommand;
+        part.offset = textOffset;
+        part.length = uint32_t(enclosure.size());
+        part.hex = CScsiPageView(request.data() + NETAPP_DATA_OFFSET, transferred).hex(textOffset, enclosure.size());
+        part.conversion = UdidConversion::Text;
+        part.text = enclosure;
+        m_explain->part(part);
+    }
+    return enclosure;
 }
 
 std::string CNetAppUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     std::string enclosure = getEnclosureId(device);
-    if (enclosure.empty()) fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
+    if (enclosure.empty()) {
+        explainDetail("no enclosure record in the answer to the vendor command");
+        fail(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA);
+    }
     bool listed = false;
     for (uint32_t code : device->m_supportedModePageList) listed = listed || code == SCSI_VPD_DEVICE_ID;
-    if (!listed) throw CUdidGeneratorException(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA, "NETAPP", "0x83");
+    if (!listed) {
+        explainDetail("VPD 0x83 not listed in page 0x00");
+        throw CUdidGeneratorException(MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA, "NETAPP", "0x83");
+    }
     CScsiPageView p83 = vpdOf(device, SCSI_VPD_DEVICE_ID);
-    if (!holds(p83, 33)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
-    return enclosure + "##" + p83.hex(21, 12);
+    if (!needs("VPD 0x83 (by its length field)", p83, 33)) fail(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
+    return enclosure + "##" + note("LUN", p83, SCSI_VPD_DEVICE_ID, 21, 12, UdidConversion::Hex, p83.hex(21, 12));
 }
 
 // ---- Default ----
@@ -430,6 +566,10 @@ bool CDefaultUdidGenerator::claimDevice(CScsiDeviceData *device) { return trimme
 std::string CDefaultUdidGenerator::getUniqueDeviceIDPrefix(CScsiDeviceData *device) {
     if (device == nullptr) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     std::string product = UdidTrimRight(device->m_productId);
+    if (m_explain != nullptr) {
+        idPart("vendor", device, kInquiryVendorOffset, UdidTrimRight(device->m_vendorId));
+        idPart("product", device, kInquiryProductOffset, product, UdidConversion::TextBlanksAsUnderscores);
+    }
     for (char &c : product)
         if (c == ' ') c = '_';
     return UdidUpperCase("UDID##" + UdidTrimRight(device->m_vendorId) + "##" + product + "##");
@@ -448,15 +588,23 @@ std::string withoutTrailingZeros(std::string s) {
 std::string CDefaultUdidGenerator::getUniqueDeviceIDSuffix(CScsiDeviceData *device) {
     if (device == nullptr) failUnnamed(MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA);
     if (device->isModePageSupported(SCSI_VPD_SUPPORTED_PAGES) && !UdidTrimRight(device->m_vendorId).empty()) {
-        CScsiPageView page = device->modePage(SCSI_VPD_DEVICE_ID);
-        if (!page.present()) page = device->modePage(SCSI_VPD_UNIT_SERIAL);
+        uint32_t code = SCSI_VPD_DEVICE_ID;
+        CScsiPageView page = device->modePage(code);
+        if (!page.present()) page = device->modePage(code = SCSI_VPD_UNIT_SERIAL);
         std::string id = withoutTrailingZeros(page.hex(0, page.length()));
         if (id.size() > 80) id = withoutTrailingZeros(id.substr(0, 80));
         // A page of zeros would give every such disk the same identifier;
         // the path and host name below at least tell the disks apart.
-        if (!id.empty()) return id;
+        if (!id.empty())
+            return note("suffix", page, code, 0, uint32_t(id.size() + 1) / 2, UdidConversion::HexTrimmed, id);
     }
     char host[512] = {};
-    std::string name = gethostname(host, sizeof host - 1) == 0 ? std::string(host) : std::string("UNKNOWN");
+    bool named = gethostname(host, sizeof host - 1) == 0;
+    std::string name = named ? std::string(host) : std::string("UNKNOWN");
+    if (m_explain != nullptr) {
+        m_explain->literal("suffix", device->m_deviceName, UdidSource::DevicePath);
+        m_explain->literal("suffix", "@");
+        m_explain->literal("suffix", name, named ? UdidSource::HostName : UdidSource::Rule);
+    }
     return device->m_deviceName + "@" + name;
 }

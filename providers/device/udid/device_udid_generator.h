@@ -11,6 +11,7 @@
 
 #include "pdk/cfibase.h"
 #include "scsitool/device_scsi_data.h"
+#include "udid/udid_explanation.h"
 
 #include <cstdint>
 #include <string>
@@ -59,6 +60,8 @@ public:
 
     const std::string &vendor() const { return m_vendor; }
     const std::string &product() const { return m_product; }
+    // Where the next builds report what they read (null: nowhere).
+    void setExplanation(CUdidExplanation *explanation) { m_explain = explanation; }
 
 protected:
     // Trims the record's vendor and product in place; false for null.
@@ -67,8 +70,24 @@ protected:
     [[noreturn]] void fail(const char *id) const;
     [[noreturn]] static void failUnnamed(const char *id);
 
+    // Reporting, each a no-op without an explanation. note() returns text,
+    // read by the caller from `length` bytes at `offset` of `page` (key 0:
+    // the standard inquiry data, else that VPD page).
+    std::string note(const char *field, const CScsiPageView &page, uint32_t code, uint32_t offset, uint32_t length,
+                     UdidConversion how, const std::string &text) const;
+    std::string literal(const char *field, const std::string &text) const;
+    // Whether page holds `bytes` bytes; when not, what was short is noted.
+    bool needs(const char *what, const CScsiPageView &page, uint32_t bytes) const;
+    // text, taken from the device's vendor or product identifier, noted as
+    // the inquiry bytes at offset when it is those bytes (how may turn
+    // blanks into '_'; text is returned unchanged).
+    std::string idPart(const char *field, const CScsiDeviceData *device, uint32_t offset, const std::string &text,
+                       UdidConversion how = UdidConversion::Text) const;
+    void explainDetail(const std::string &detail) const;
+
     std::string m_vendor;
     std::string m_product;
+    CUdidExplanation *m_explain = nullptr;
 };
 
 class CHpMsaUdidGenerator : public CUdidGenerator {
@@ -155,8 +174,9 @@ public:
     // Sends the enclosure query to the device; the enclosure text, or empty
     // when the device cannot be opened, the query fails or no record holds it.
     virtual std::string getEnclosureId(CScsiDeviceData *device);
-    // The record walk over the query's returned data (length bytes).
-    static std::string findEnclosureRecord(const uint8_t *data, uint32_t length);
+    // The record walk over the query's returned data (length bytes);
+    // textOffset, when given, receives where the text starts.
+    static std::string findEnclosureRecord(const uint8_t *data, uint32_t length, uint32_t *textOffset = nullptr);
 };
 
 class CDefaultUdidGenerator : public CUdidGenerator {
