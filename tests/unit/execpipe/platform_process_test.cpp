@@ -1,5 +1,5 @@
 // The Windows process, pipe, event and account calls of the simulated host,
-// where the runner's tests do not reach: refusals, cancellation, accounts
+// where the runner's tests do not reach: console events, cancellation, accounts
 // from a host description, and several runners at once.
 #include "pdk/cfiexecpipewindows.h"
 #include "platform/simhost.h"
@@ -63,62 +63,19 @@ TEST(HostAccounts, DescriptionLinesAndLogon) {
     }
 }
 
-// The runner's tests grant and take back rights through these calls; here
-// what they refuse.
-TEST(HostAccounts, TokenAndRightsRefusals) {
-    auto host = rendo_sim::Host::create("RIGHTS");
-    host->addAccount("a", "p");
-    rendo_sim::ScopedHost use(host);
-    HANDLE token = nullptr;
-    ASSERT_TRUE(LogonUserA("a", ".", "p", LOGON32_LOGON_NETWORK, 0, &token));
-    alignas(8) unsigned char user[512];
-    DWORD length = 0;
-    EXPECT_FALSE(GetTokenInformation(token, TokenUser, user, 8, &length));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &length));
-    PSID sid = reinterpret_cast<TOKEN_USER *>(user)->User.Sid;
-    ASSERT_TRUE(IsValidSid(sid));
-
-    LSA_HANDLE policy = nullptr;
-    LSA_OBJECT_ATTRIBUTES attributes{};
-    ASSERT_EQ(LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_ACCOUNT | POLICY_LOOKUP_NAMES, &policy), STATUS_SUCCESS);
-    PLSA_UNICODE_STRING rights = nullptr;
-    ULONG count = 0;
-    EXPECT_EQ(LsaEnumerateAccountRights(policy, sid, &rights, &count), STATUS_OBJECT_NAME_NOT_FOUND);
-    EXPECT_EQ(LsaNtStatusToWinError(STATUS_OBJECT_NAME_NOT_FOUND), static_cast<ULONG>(ERROR_FILE_NOT_FOUND));
-    wchar_t name[] = L"SeBatchLogonRight";
-    LSA_UNICODE_STRING right{static_cast<USHORT>(17 * sizeof(wchar_t)), static_cast<USHORT>(18 * sizeof(wchar_t)), name};
-    unsigned char bogus[28] = {1, 5};
-    EXPECT_EQ(LsaAddAccountRights(policy, bogus, &right, 1), STATUS_NO_SUCH_USER);
-    EXPECT_EQ(LsaClose(policy), STATUS_SUCCESS);
-    EXPECT_EQ(LsaClose(policy), STATUS_INVALID_HANDLE);
-    CloseHandle(token);
-}
-
-TEST(HostProcesses, RefusalsAndCancellation) {
+TEST(HostProcesses, ConsoleEventsAndCancellation) {
     auto host = rendo_sim::Host::create("PROCS");
     rendo_sim::ScopedHost use(host);
     // Console events never reach this process or anything not started here.
     EXPECT_FALSE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
     EXPECT_FALSE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, static_cast<DWORD>(::getpid())));
     EXPECT_FALSE(GenerateConsoleCtrlEvent(7, 1234));
-    HANDLE bogus = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7777770));
-    EXPECT_EQ(WaitForSingleObject(bogus, 0), WAIT_FAILED);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_EQ(WaitForMultipleObjects(0, &bogus, FALSE, 0), WAIT_FAILED);
 
     const char *name = "\\\\.\\pipe\\platform_test";
-    EXPECT_EQ(CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(CreateNamedPipeA("\\\\.\\notapipe\\x", PIPE_ACCESS_DUPLEX, 0, 1, 0, 0, 0, nullptr), INVALID_HANDLE_VALUE);
     HANDLE server = CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, 0, 1, 0, 0, 0, nullptr);
     ASSERT_NE(server, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX, 0, 1, 0, 0, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
     HANDLE client = CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     ASSERT_NE(client, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
 
     // A cancelled read takes nothing: the next read gets the first byte.
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, "e");
