@@ -2,23 +2,40 @@
 #include "pdk/cfiprivatedata.h"
 
 #include "kelm/kelm_testkit.h"
-#include "paramlists_fixture.h"
 #include "pdk/cfistringtool.h"
+#include "pdk/cfitracelog.h"
+#include "test_env.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <memory>
 #include <thread>
 
 using namespace kelm_pdk_4_4;
-using paramlists_test::Node;
 
 namespace {
 
-CFiPrivateDataConcreteFactory *concrete(CFiPrivateDataManagerPtr &m) {
-    return dynamic_cast<CFiPrivateDataConcreteFactory *>(m->getFactory());
+// A framework node and its object record.
+struct Node {
+    explicit Node(const std::wstring &n) : name(n) {
+        obj.name = const_cast<wchar_t *>(name.c_str());
+        obj.name_bytes = static_cast<uint32_t>((name.size() + 1) * sizeof(wchar_t));
+        domain.obj = &obj;
+        domain.name = obj.name;
+    }
+    std::wstring name;
+    kelm_objid obj{};
+    kel_domain domain{};
+};
+
+// Entries of the ordinary and the alternate map.
+std::pair<size_t, size_t> mapSizes(CFiPrivateDataManagerPtr &m) {
+    auto *f = dynamic_cast<CFiPrivateDataConcreteFactory *>(m->getFactory());
+    return {f->mapSize(false), f->mapSize(true)};
 }
+using Sizes = std::pair<size_t, size_t>;
 
 } // namespace
 
@@ -36,19 +53,16 @@ TEST(PrivateDataFactory, SharedByNameSeparateForAlternateNodes) {
     EXPECT_EQ(f->get(&b.domain).get(), pa.get());
     CFiPrivateDataPtr palt = f->getOrCreate(&alt.domain, true);
     EXPECT_NE(palt.get(), pa.get());
-    EXPECT_TRUE(palt->getIsAltNode());
-    EXPECT_FALSE(pa->getIsAltNode());
+    EXPECT_TRUE(palt->getIsAltNode() && !pa->getIsAltNode());
     EXPECT_NE(f->getOrCreate(&other.domain, false).get(), pa.get());
     // Once a node holds private data, the alternate flag no longer matters.
     EXPECT_EQ(f->getOrCreate(&a.domain, true).get(), pa.get());
-    EXPECT_EQ(concrete(manager)->mapSize(false), 2u);
-    EXPECT_EQ(concrete(manager)->mapSize(true), 1u);
+    EXPECT_EQ(mapSizes(manager), Sizes(2, 1));
 
     // Nodes that cannot be named get nothing.
     Node unnamed(L"x");
     unnamed.domain.obj = nullptr;
-    EXPECT_TRUE(f->getOrCreate(&unnamed.domain, false).isNull());
-    EXPECT_TRUE(f->getOrCreate(nullptr, false).isNull());
+    EXPECT_TRUE(f->getOrCreate(&unnamed.domain, false).isNull() && f->getOrCreate(nullptr, false).isNull());
     EXPECT_TRUE(f->get(nullptr).isNull());
     f->release(nullptr);
     for (Node *n : {&a, &b, &alt, &other}) f->release(&n->domain);
@@ -67,26 +81,25 @@ TEST(PrivateDataFactory, ReleaseOnlyWhenTheMapHoldsTheLastReference) {
 
     f->release(&first->domain);
     EXPECT_EQ(first->domain.pgn_private, nullptr);
-    EXPECT_EQ(concrete(manager)->mapSize(false), 1u); // second still shares it
+    EXPECT_EQ(mapSizes(manager), Sizes(1, 0)); // second still shares it
     // The framework may free the first node and its object record now; the
     // shared private data must not depend on them.
     first.reset();
     CFiPrivateDataPtr still = f->get(&second.domain);
     ASSERT_EQ(still.get(), raw);
-    EXPECT_EQ(CFiStringTool::toNarrow(still->getObjName()), "UDID##V##P##E##L");
-    EXPECT_EQ(still->getSessionId(), "s1");
+    EXPECT_EQ(CFiStringTool::toNarrow(still->getObjName()) + " " + still->getSessionId(), "UDID##V##P##E##L s1");
 
     // A node without private data counts as ordinary and removes nothing
     // while another reference exists.
     Node bystander(L"UDID##V##P##E##L");
     f->release(&bystander.domain);
-    EXPECT_EQ(concrete(manager)->mapSize(false), 1u);
+    EXPECT_EQ(mapSizes(manager), Sizes(1, 0));
     // An operation that still holds a copy keeps the entry alive too.
     f->release(&second.domain);
-    EXPECT_EQ(concrete(manager)->mapSize(false), 1u);
+    EXPECT_EQ(mapSizes(manager), Sizes(1, 0));
     still.reset();
     f->release(&bystander.domain); // now the map's reference is the last one
-    EXPECT_EQ(concrete(manager)->mapSize(false), 0u);
+    EXPECT_EQ(mapSizes(manager), Sizes(0, 0));
 
     Node again(L"UDID##V##P##E##L");
     EXPECT_EQ(f->getOrCreate(&again.domain, false)->getSessionId(), ""); // a fresh one
@@ -97,10 +110,9 @@ TEST(PrivateDataFactory, ReleaseOnlyWhenTheMapHoldsTheLastReference) {
     f->getOrCreate(&ordinary.domain, false);
     f->getOrCreate(&alternate.domain, true);
     f->release(&alternate.domain);
-    EXPECT_EQ(concrete(manager)->mapSize(true), 0u);
-    EXPECT_EQ(concrete(manager)->mapSize(false), 1u);
+    EXPECT_EQ(mapSizes(manager), Sizes(1, 0));
     f->release(&ordinary.domain);
-    EXPECT_EQ(concrete(manager)->mapSize(false), 0u);
+    EXPECT_EQ(mapSizes(manager), Sizes(0, 0));
 }
 
 TEST(PrivateDataConcurrency, ManyThreadsShareAndReleaseNodes) {
@@ -125,8 +137,7 @@ TEST(PrivateDataConcurrency, ManyThreadsShareAndReleaseNodes) {
     }
     for (std::thread &th : threads) th.join();
     EXPECT_EQ(mismatches.load(), 0);
-    EXPECT_EQ(concrete(manager)->mapSize(false), 0u);
-    EXPECT_EQ(concrete(manager)->mapSize(true), 0u);
+    EXPECT_EQ(mapSizes(manager), Sizes(0, 0));
 }
 
 TEST(PrivateData, NodeStateTextInAFrameworkBuffer) {
@@ -221,8 +232,25 @@ TEST(PrivateData, DefaultParamsUseTheSubstringRule) {
 
 namespace {
 
-class TargetSelection : public paramlists_test::TracedTest {
+// A private install root and a trace log at level 6 (an explicit directory
+// and file name write that level), so that the lines selection traces can be read.
+class TargetSelection : public ::testing::Test {
 protected:
+    void SetUp() override {
+        root = rendo_test::makeInstallRoot("paramlists");
+        for (const char *dir : {"ConfigFiles", "Logs"}) mkdir((root + dir).c_str(), 0755);
+        log->initialize(WString(L"rendo"), CFiStringTool::toWide(root + "Logs"), WString(L"paramlists.log"), 6, false);
+        ASSERT_TRUE(log->isInitialized());
+    }
+    void TearDown() override { rendo_test::removeTree(root); }
+    // How many trace calls wrote a message starting with text; whole when "\n" ends it.
+    int count(const std::string &text) const {
+        std::string file = rendo_test::readFile(CFiStringTool::toNarrow(log->tracePath()));
+        int n = 0;
+        for (size_t at = file.find("> " + text); at != std::string::npos; at = file.find("> " + text, at + 1)) ++n;
+        return n;
+    }
+    bool traced(const std::string &text) const { return count(text + "\n") > 0; }
     // Private data of a node named udid whose "snapshot_resource_spec" is resourceSpec.
     int select(const std::wstring &udid, const std::string &resourceSpec) {
         node = std::make_unique<Node>(udid);
@@ -231,6 +259,8 @@ protected:
         pd->configDataList(1).setValue(CFiPrivateData::kSnapshotResourceSpec, resourceSpec);
         return pd->selectTargetFromConfigData();
     }
+    std::string root;
+    CFiTraceLogPtr log{new CFiTraceLog};
     std::unique_ptr<Node> node;
     CFiPrivateDataPtr pd;
 };
@@ -293,7 +323,7 @@ TEST_F(TargetSelection, EveryFailureReturnsSixWithItsLine) {
     }
     // A failing source entry after a non-matching one stops the search.
     EXPECT_EQ(select(kNode, "[E9##L9;T][L1;T]"), 6);
-    EXPECT_EQ(countStartingWith("Source configuration \"L1\" has no enclosure"), 2);
+    EXPECT_EQ(count("Source configuration \"L1\" has no enclosure"), 2);
 }
 
 TEST_F(TargetSelection, MissingDataAndUnparsableNodeNames) {
