@@ -1,6 +1,7 @@
-// The Windows process, pipe, event and account calls of the simulated host,
-// where the runner's tests do not reach: console events, cancellation, accounts
-// from a host description, and several runners at once.
+// The Windows process, pipe and event calls of the simulated host where the
+// runner's tests do not reach (console events, cancellation, reaping), and
+// several runners at once. Accounts from a host description: kelm-host's
+// exec tests (tests/kelmhost/exec_accounts.cmake).
 #include "pdk/cfiexecpipewindows.h"
 #include "platform/simhost.h"
 #include "platform/windows.h"
@@ -15,53 +16,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-namespace {
-
-std::shared_ptr<rendo_sim::Host> describedHost(const std::string &text) {
-    std::string error;
-    auto host = rendo_sim::parseHostDescription(text, &error);
-    EXPECT_TRUE(host) << error;
-    return host;
-}
-
-} // namespace
-
-TEST(HostAccounts, DescriptionLinesAndLogon) {
-    auto host = describedHost("computer-name ACCT\n"
-                              "user backup s3cret SeBatchLogonRight SeServiceLogonRight\n"
-                              "user Operator \"\"\n");
-    ASSERT_TRUE(host);
-    rendo_sim::ScopedHost use(host);
-    EXPECT_EQ(host->accountRights("BACKUP"), (std::vector<std::string>{"SeBatchLogonRight", "SeServiceLogonRight"}));
-    EXPECT_TRUE(host->accountRights("operator").empty());
-    std::string error;
-    EXPECT_FALSE(rendo_sim::parseHostDescription("user lonely\n", &error));
-    EXPECT_NE(error.find("user NAME PASSWORD"), std::string::npos);
-
-    struct Case {
-        const char *user, *domain, *password;
-        DWORD type;
-        DWORD error;   // 0: the logon succeeds
-    } cases[] = {
-        {"backup", ".", "s3cret", LOGON32_LOGON_BATCH, 0},
-        {"backup", "ACCT", "s3cret", LOGON32_LOGON_NETWORK, 0},
-        {"backup", nullptr, "s3cret", LOGON32_LOGON_NETWORK, 0},
-        {"backup", ".", "S3CRET", LOGON32_LOGON_NETWORK, ERROR_LOGON_FAILURE},
-        {"backup", "ELSEWHERE", "s3cret", LOGON32_LOGON_NETWORK, ERROR_LOGON_FAILURE},
-        {"operator", ".", "", LOGON32_LOGON_NETWORK, 0},
-        {"operator", ".", "", LOGON32_LOGON_BATCH, ERROR_LOGON_TYPE_NOT_GRANTED},
-        {"ghost", ".", "", LOGON32_LOGON_NETWORK, ERROR_LOGON_FAILURE},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.user) + " " + c.password + " " + std::to_string(c.type));
-        HANDLE token = nullptr;
-        BOOL ok = LogonUserA(c.user, c.domain, c.password, c.type, LOGON32_PROVIDER_DEFAULT, &token);
-        EXPECT_EQ(ok != FALSE, c.error == 0);
-        if (ok) EXPECT_TRUE(CloseHandle(token));
-        else EXPECT_EQ(GetLastError(), c.error);
-    }
-}
 
 TEST(HostProcesses, ConsoleEventsAndCancellation) {
     auto host = rendo_sim::Host::create("PROCS");
