@@ -19,7 +19,7 @@ endfunction()
 
 set(node "UDID##EMC##SYMMETRIX##e1##l1")
 set(n "[UDID##EMC##SYMMETRIX##e1##l1]")
-# The first target of the matching specification; the enclosure carries over.
+# The first target of the matching source entry; the enclosure carries over.
 rendo_target_selection(first "${node}" "[E1##L1;L7;L9]"
   "  trace: Target Udid [UDID##EMC##SYMMETRIX##e1##L7]\ntarget UDID: UDID##EMC##SYMMETRIX##e1##L7\n")
 rendo_target_selection(firstEnclosure "${node}" "[E1##L1;L7;L9]" "  trace: RESINFO: [E1][L7]\n")

@@ -81,7 +81,7 @@ public:
     // Counted, then the device provider's own.
 #define RENDO_TESTPGN_COUNTED_(name, params, args)                                                               \
     int name params override { return ++control().guardedCalls, CDevicePlugin::name args; }
-    RENDO_TESTPGN_COUNTED_(config, (kel_domain * d, int mode, char *session, kel_confspec *spec), (d, mode, session, spec))
+    RENDO_TESTPGN_COUNTED_(config, (kel_domain * d, int mode, char *session, kel_confspec *c), (d, mode, session, c))
     RENDO_TESTPGN_COUNTED_(subobjList, (kel_domain * d, kelm_objid ***list, int *count), (d, list, count))
     RENDO_TESTPGN_COUNTED_(translateResourceNames, (wchar_t * *names, int count, wchar_t **out), (names, count, out))
     RENDO_TESTPGN_COUNTED_(enumerateNodes, (kel_node_list * *list, int *count, int selection, wchar_t *text),
