@@ -6,10 +6,7 @@
 
 # rendo_errmsg_test(NAME CODE LANGUAGE TEXT): TEXT is plain text, matched whole.
 function(rendo_errmsg_test name code language text)
-  set(regex "rendo_fi_pgn_errmsg(${code}) = 0: ${text}\n")
-  foreach(special "\\" "[" "]" "(" ")" "." "*" "+" "?" "^" "$" "|")
-    string(REPLACE "${special}" "\\${special}" regex "${regex}")
-  endforeach()
+  rendo_plain_text_regex(regex "rendo_fi_pgn_errmsg(${code}) = 0: ${text}\n")
   if(language STREQUAL "")
     add_test(NAME kelmhost.errmsg.${name} COMMAND kelm-host errmsg ${code})
   else()

@@ -8,10 +8,7 @@ function(rendo_target_selection name node value expected)
   set(file ${CMAKE_CURRENT_BINARY_DIR}/target-selection-${name}.xml)
   file(WRITE ${file} "<ConfigValueList><ConfigValue><key>snapshot_resource_spec</key><value>${value}</value>"
                      "</ConfigValue></ConfigValueList>\n")
-  set(regex "${expected}")
-  foreach(special "\\" "[" "]" "(" ")" "." "*" "+" "?" "^" "$" "|")
-    string(REPLACE "${special}" "\\${special}" regex "${regex}")
-  endforeach()
+  rendo_plain_text_regex(regex "${expected}")
   add_test(NAME kelmhost.targetSelection.${name} COMMAND kelm-host config "${node}" --set ${file})
   set_tests_properties(kelmhost.targetSelection.${name} PROPERTIES PASS_REGULAR_EXPRESSION "${regex}"
                        ENVIRONMENT "RENDO_SIM_HOST=")
