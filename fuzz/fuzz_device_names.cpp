@@ -3,62 +3,48 @@
 // device names listed by the host (only "PhysicalDrive" names become paths).
 #include "discovery/pnp_manager.h"
 #include "dmpclaim/dmpclaim.h"
+#include "fuzz_target.h"
 
 #include "platform/simhost.h"
 
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-#include <vector>
+#include <algorithm>
 
 namespace {
 
-bool startsWith(const std::string &s, const std::string &prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
-
 void claimNames(CDmpClaimManager &claims, const std::string &name) {
-    uint32_t partition = 99;
+    uint32_t partition = 99, back = 0;
     std::string disk = claims.removePartitionSuffix(name, partition);
     bool isPart = claims.isPartition(name);
-    if (!isPart && (disk != name || partition != 0)) std::abort();
+    require(isPart || (disk == name && partition == 0));
     if (isPart) {
-        if (disk.size() >= name.size() || !CNativePathClaim::isDiskPath(disk)) std::abort();
+        require(disk.size() < name.size() && CNativePathClaim::isDiskPath(disk));
         std::string again = claims.appendPartitionSuffix(disk, partition);
-        uint32_t back = 0;
-        if (!claims.isPartition(again) || claims.removePartitionSuffix(again, back) != disk || back != partition)
-            std::abort();
+        require(claims.isPartition(again) && claims.removePartitionSuffix(again, back) == disk && back == partition);
     }
-    uint32_t level = claims.claim(name);
-    if (level != 0 && !isPart && !CNativePathClaim::isDiskPath(name)) std::abort();
+    require(claims.claim(name) == 0 || isPart || CNativePathClaim::isDiskPath(name));
     std::string appended = claims.appendPartitionSuffix(name, partition);
-    if (!appended.empty() && (!CNativePathClaim::isDiskPath(name) || !claims.isPartition(appended))) std::abort();
+    require(appended.empty() || (CNativePathClaim::isDiskPath(name) && claims.isPartition(appended)));
 }
 
 void dosNames(const std::string &text) {
     auto host = rendo_sim::Host::create("FUZZ");
-    size_t start = 0;
     size_t added = 0;
-    while (start < text.size() && added < 64) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
+    for (size_t start = 0, end; start < text.size() && added < 64; start = end + 1) {
+        end = std::min(text.find('\n', start), text.size());
         std::string name = text.substr(start, end - start);
-        if (!name.empty() && name.find('\0') == std::string::npos) {
-            host->addDosName(name, "\\Device\\Fuzz");
-            ++added;
-        }
-        start = end + 1;
+        if (name.empty() || name.find('\0') != std::string::npos) continue;
+        host->addDosName(name, "\\Device\\Fuzz");
+        ++added;
     }
     rendo_sim::ScopedHost use(host);
-    CPnpManager pnp;
-    for (const std::string &path : pnp.enumerateNativeDevicePaths())
-        if (!startsWith(path, "\\\\.\\PHYSICALDRIVE")) std::abort();
+    for (const std::string &path : CPnpManager().enumerateNativeDevicePaths())
+        require(path.rfind("\\\\.\\PHYSICALDRIVE", 0) == 0);
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+FUZZ_TEXT_TARGET(text) {
     static CDmpClaimManager *claims = new CDmpClaimManager;
-    std::string text(reinterpret_cast<const char *>(data), size);
     claimNames(*claims, text);
     dosNames(text);
-    return 0;
 }

@@ -1,9 +1,8 @@
 // Fuzzes the parameter value list reader ("ConfigValueList").
 #include "paramlist_fuzz_common.h"
 
-using namespace kelm_pdk_4_4;
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    return paramlist_fuzz::run<CFiConfigParamDataList>(data, size,
-                                                       [](CFiConfigParamDataList &l) { l.setValue("seed", "v"); });
+FUZZ_TEXT_TARGET(text) {
+    kelm_pdk_4_4::CFiConfigParamDataList list;
+    list.setValue("seed", "v");
+    paramlist_fuzz::run(text, list);
 }

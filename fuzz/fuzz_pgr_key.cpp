@@ -1,13 +1,11 @@
 // Fuzzes the reservation key parsers: key <-> address, the numeric key form
 // and its conversions, padding and the device path test. Well-formed keys
 // are not looked up, so no input reaches a name server.
+#include "fuzz_target.h"
 #include "pdk/cfinetwork.h"
 #include "pgr/pgrtool.h"
 
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
 
 namespace {
 
@@ -37,43 +35,31 @@ std::string canonicalCodes(const std::string &s) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+FUZZ_TEXT_TARGET(text) {
     static CPGRTool *tool = [] {
         // isNumericKey reports bad tokens on standard output.
-        if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+        require(std::freopen("/dev/null", "w", stdout) != nullptr);
         return new CPGRTool;
     }();
-    std::string text(reinterpret_cast<const char *>(data), size);
-
-    std::string address;
+    std::string address, key, back, ip = "untouched";
     if (CPGRTool::keyToAddress(text, address)) {
-        std::string key;
-        if (text.size() != 8 || !kelm_pdk_4_4::CFiNetwork::validateIPAddress(address.c_str())) std::abort();
-        if (!CPGRTool::addressToKey(address, key) || key != lower(text)) std::abort();
+        require(text.size() == 8 && kelm_pdk_4_4::CFiNetwork::validateIPAddress(address.c_str()));
+        require(CPGRTool::addressToKey(address, key) && key == lower(text));
     } else {
-        std::string ip = "untouched";
-        if (tool->getHostForKey(text, ip) != CPGRTool::kUnknownHost || ip != "untouched") std::abort();
+        require(tool->getHostForKey(text, ip) == CPGRTool::kUnknownHost && ip == "untouched");
     }
-
-    std::string key;
     if (CPGRTool::addressToKey(text, key)) {
-        if (key.size() != 8) std::abort();
-        for (char c : key)
-            if (!isLowerHex(c)) std::abort();
-        std::string back;
-        if (!CPGRTool::keyToAddress(key, back) || !kelm_pdk_4_4::CFiNetwork::validateIPAddress(text.c_str()))
-            std::abort();
-        if (!CPGRTool::addressToKey(back, key)) std::abort();
+        require(key.size() == 8);
+        for (char c : key) require(isLowerHex(c));
+        require(CPGRTool::keyToAddress(key, back) && kelm_pdk_4_4::CFiNetwork::validateIPAddress(text.c_str()));
+        require(CPGRTool::addressToKey(back, key));
     }
-
     bool numeric = tool->isNumericKey(text);
     std::string chars = tool->getCharKey(text);
-    if (numeric != !chars.empty() && !text.empty()) std::abort();
-    if (numeric && tool->getNumKey(chars) != canonicalCodes(text)) std::abort();
-    if (!text.empty() && tool->getCharKey(tool->getNumKey(text)) != text) std::abort();
-
+    require(numeric == !chars.empty() || text.empty());
+    require(!numeric || tool->getNumKey(chars) == canonicalCodes(text));
+    require(text.empty() || tool->getCharKey(tool->getNumKey(text)) == text);
     std::string padded = text;
-    if (tool->formatKey(padded) != 0 || padded.size() < 8 || padded.compare(0, text.size(), text) != 0) std::abort();
-    if (tool->isValidDevice(text) != (text.rfind("\\\\.\\PHYSICALDRIVE", 0) == 0)) std::abort();
-    return 0;
+    require(tool->formatKey(padded) == 0 && padded.size() >= 8 && padded.compare(0, text.size(), text) == 0);
+    require(tool->isValidDevice(text) == (text.rfind("\\\\.\\PHYSICALDRIVE", 0) == 0));
 }

@@ -2,12 +2,10 @@
 // Any input must be read without touching memory past the record's length,
 // and for a plain identifier, what the reader keeps must serialise to a text
 // that reads back the same.
+#include "fuzz_target.h"
 #include "pdk/cfierror.h"
 #include "pdk/cfistringtool.h"
 
-#include <cstdint>
-#include <cstring>
-#include <string>
 #include <vector>
 
 using namespace kelm_pdk_4_4;

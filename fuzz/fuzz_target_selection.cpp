@@ -1,18 +1,14 @@
 // Fuzzes snapshot target selection: the first line of the input is the node
 // name, the rest the value of "snapshot_resource_spec". A selected target
 // must be the node's UDID with only its LUN field replaced.
+#include "fuzz_target.h"
 #include "pdk/cfiprivatedata.h"
 #include "pdk/cfistringtool.h"
 #include "pdk/cfiudid.h"
 
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-
 using namespace kelm_pdk_4_4;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const std::string input(reinterpret_cast<const char *>(data), size);
+FUZZ_TEXT_TARGET(input) {
     size_t eol = input.find('\n');
     const std::string name = input.substr(0, eol);
     const std::string resourceSpec = eol == std::string::npos ? std::string() : input.substr(eol + 1);
@@ -23,20 +19,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     CFiPrivateDataPtr pd(new CFiPrivateData(&obj, false));
     pd->configDataList(1).setValue(CFiPrivateData::kSnapshotResourceSpec, resourceSpec);
     int rc = pd->selectTargetFromConfigData();
-    if (rc != 0 && rc != 6) std::abort();
     const std::string target = pd->getConfiguredTarget();
-    if (rc == 6) {
-        if (!target.empty()) std::abort();
-        return 0;
-    }
+    require(rc == 0 || (rc == 6 && target.empty()));
+    if (rc == 6) return;
     // Names and values pass through the wide conversion: compare after it.
     const std::string udidText = CFiStringTool::toNarrow(wideName);
     CFiUdid node(udidText);
     CFiUdid chosen(target);
-    if (!node.m_complete || chosen.m_vendor != node.m_vendor || chosen.m_product != node.m_product ||
-        chosen.m_enclosure != node.m_enclosure || pd->getTargets().empty() || chosen.m_lun != pd->getTargets().front())
-        std::abort();
-    if (target.compare(0, udidText.size() - node.m_lun.size(), udidText, 0, udidText.size() - node.m_lun.size()) != 0)
-        std::abort();
-    return 0;
+    require(node.m_complete && chosen.m_vendor == node.m_vendor && chosen.m_product == node.m_product &&
+            chosen.m_enclosure == node.m_enclosure && !pd->getTargets().empty() &&
+            chosen.m_lun == pd->getTargets().front());
+    size_t kept = udidText.size() - node.m_lun.size();
+    require(target.compare(0, kept, udidText, 0, kept) == 0);
 }

@@ -4,14 +4,11 @@
 #ifndef FUZZ_PARAMLIST_FUZZ_COMMON_H
 #define FUZZ_PARAMLIST_FUZZ_COMMON_H
 
+#include "fuzz_target.h"
 #include "pdk/cficonfigparam.h"
 #include "pdk/cfistringtool.h"
 
 #include <xercesc/util/PlatformUtils.hpp>
-
-#include <cstdint>
-#include <cstdlib>
-#include <string>
 
 namespace paramlist_fuzz {
 
@@ -23,24 +20,16 @@ struct KeepPlatformStarted {
 };
 inline KeepPlatformStarted keepPlatformStarted;
 
-template <class List, class Seed>
-int run(const uint8_t *data, size_t size, Seed seed) {
-    const std::string text(reinterpret_cast<const char *>(data), size);
-    List list;
-    seed(list);
+template <class List>
+void run(const std::string &text, List &list) {
     const auto before = list.items();
     const kelm_pdk_4_4::WString xmlBefore = list.getXML();
     int rc = list.parse(kelm_pdk_4_4::CFiStringTool::toWide(text));
-    if (rc != 0 && rc != 3) std::abort();
-    if (rc == 3) {
-        if (!(list.items() == before) || !(list.getXML() == xmlBefore)) std::abort();
-        return 0;
-    }
+    require(rc == 0 || (rc == 3 && list.items() == before && list.getXML() == xmlBefore));
+    if (rc == 3) return;
     // The normalised text is well-formed whatever the values hold.
     List again;
-    if (again.parse(list.getXML()) != 0) std::abort();
-    if (again.items().size() > list.items().size()) std::abort();
-    return 0;
+    require(again.parse(list.getXML()) == 0 && again.items().size() <= list.items().size());
 }
 
 } // namespace paramlist_fuzz

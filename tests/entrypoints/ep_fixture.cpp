@@ -75,11 +75,18 @@ std::string narrow(const wchar_t *text) {
     return out;
 }
 
-std::vector<std::string> lines(const std::string &text) {
+std::vector<std::string> forwardedMessages() {
     std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
+    for (const Forwarded &f : CallbackRecorder::all())
+        if (!f.nativeText.empty()) out.push_back(f.defaultText);
     return out;
+}
+
+void expectNothingLeft(const kelm_buf_stats &before) {
+    kelm_buf_stats after = kelm_get_buf_stats();
+    EXPECT_EQ(before.live, after.live);
+    EXPECT_EQ(before.bad_frees, after.bad_frees);
+    EXPECT_EQ(before.size_mismatch, after.size_mismatch);
 }
 
 void EntryPointTest::SetUp() {
@@ -96,18 +103,15 @@ void EntryPointTest::TearDown() {
 }
 
 void EntryPointTest::traceAtLevel(int level) {
-    std::string dir = m_root + "ConfigFiles";
     std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
+    std::filesystem::create_directories(m_root + "ConfigFiles", ec);
     std::filesystem::create_directories(m_root + "Logs", ec);
-    char dword[16];
-    std::snprintf(dword, sizeof dword, "%08x", level);
-    rendo_test::writeFile(dir + "/rendo.conf", "[DEBUG_TRACE_INFO]\n"
-                                               "\"TRACEDIR\"=\"" + m_root + "Logs/\"\n"
-                                               "\"TRACEFILE\"=\"rendo.log\"\n"
-                                               "\"TRACELEVEL\"=dword:" + dword + "\n"
-                                               "\"TRACESTDOUT\"=dword:00000000\n"
-                                               "\"TRACERUNTIMEUPDATE\"=dword:00000000\n");
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "[DEBUG_TRACE_INFO]\n\"TRACEDIR\"=\"%sLogs/\"\n\"TRACEFILE\"=\"rendo.log\"\n\"TRACELEVEL\"=dword:%08x\n"
+                  "\"TRACESTDOUT\"=dword:00000000\n\"TRACERUNTIMEUPDATE\"=dword:00000000\n",
+                  m_root.c_str(), level);
+    rendo_test::writeFile(m_root + "ConfigFiles/rendo.conf", text);
 }
 
 int EntryPointTest::start(ProviderLibrary &lib, const char *nativeLanguage) {
@@ -132,7 +136,10 @@ std::vector<std::string> EntryPointTest::traceLines() const {
     std::tm local{};
     localtime_r(&now, &local);
     std::strftime(date, sizeof date, "%m%d%y", &local);
-    return lines(rendo_test::readFile(m_root + "Logs/rendo.log." + date));
+    std::vector<std::string> out;
+    std::istringstream in(rendo_test::readFile(m_root + "Logs/rendo.log." + date));
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
 }
 
 std::vector<std::string> EntryPointTest::traced(const std::string &part) const {

@@ -60,8 +60,6 @@ public:
 class InitRecord {
 public:
     explicit InitRecord(const char *nativeLanguage = nullptr);
-    InitRecord(const InitRecord &) = delete;
-    InitRecord &operator=(const InitRecord &) = delete;
     kel_pgn_init *get() { return &m_record; }
 
 private:
@@ -71,7 +69,10 @@ private:
 };
 
 std::string narrow(const wchar_t *text);
-std::vector<std::string> lines(const std::string &text);
+// The default texts of the messages (not trace lines) the callback received.
+std::vector<std::string> forwardedMessages();
+// No framework buffer left live, freed twice or freed with another size since before.
+void expectNothingLeft(const kelm_buf_stats &before);
 
 // A fresh install root per test; the provider is stopped at the end of a test
 // that started it.

@@ -92,27 +92,26 @@ TEST_F(Frame, MissingArgumentsNeverReachThePlugin) {
 
 TEST_F(Frame, SingleNodeConvention) {
     RendoTestPgnControl &c = *lib.control();
-    kel_quiescenode lone{};
-    kel_quiescenode other{};
-    char ctx[] = "q";
-
-    ASSERT_EQ(0, lib.ep().quiesce(&lone, nullptr, 0, ctx));
-    EXPECT_NE(nullptr, c.quiesceNodes.load());
-    EXPECT_EQ(1, c.quiesceCount.load());
-    EXPECT_EQ(&lone, c.quiesceFirst.load());
-
-    ASSERT_EQ(0, lib.ep().quiesce(&lone, nullptr, 2, ctx)); // passed unchanged
-    EXPECT_EQ(nullptr, c.quiesceNodes.load());
-    EXPECT_EQ(2, c.quiesceCount.load());
-
+    kel_quiescenode lone{}, other{};
     kel_quiescenode *array[] = {&other};
-    ASSERT_EQ(0, lib.ep().quiesce(&lone, array, 1, ctx)); // the lone node is ignored
-    EXPECT_EQ(static_cast<void *>(array), c.quiesceNodes.load());
-    EXPECT_EQ(&other, c.quiesceFirst.load());
-
-    ASSERT_EQ(0, lib.ep().quiesce(nullptr, nullptr, 0, ctx));
-    EXPECT_EQ(nullptr, c.quiesceNodes.load());
-    EXPECT_EQ(0, c.quiesceCount.load());
+    char ctx[] = "q";
+    const struct {
+        kel_quiescenode *lone, **nodes;
+        int count, seenCount;
+        kel_quiescenode *seenFirst;
+    } cases[] = {{&lone, nullptr, 0, 1, &lone},   // the lone node becomes a one-element array
+                 {&lone, nullptr, 2, 2, nullptr}, // passed unchanged
+                 {&lone, array, 1, 1, &other},    // the lone node is ignored
+                 {nullptr, nullptr, 0, 0, nullptr}};
+    for (const auto &k : cases) {
+        ASSERT_EQ(0, lib.ep().quiesce(k.lone, k.nodes, k.count, ctx));
+        EXPECT_EQ(k.seenCount, c.quiesceCount.load());
+        EXPECT_EQ(static_cast<void *>(k.seenFirst), c.quiesceFirst.load());
+        if (k.seenFirst == &lone)
+            EXPECT_NE(nullptr, c.quiesceNodes.load());
+        else
+            EXPECT_EQ(static_cast<void *>(k.nodes), c.quiesceNodes.load());
+    }
 }
 
 // Entry points that run delayed initialisation, by operation name.

@@ -1,4 +1,4 @@
-// Status texts and last errors through the entry points, in two languages.
+// Last errors through the entry points, in two languages.
 #include "ep_fixture.h"
 
 #include <cstring>
@@ -13,25 +13,7 @@ using ep_test::narrow;
 
 using Messages = EntryPointTest;
 
-std::string errmsgText(ProviderLibrary &lib, int code) {
-    const wchar_t *text = nullptr;
-    EXPECT_EQ(0, lib.ep().errmsg(code, &text));
-    return narrow(text);
-}
-
-TEST_F(Messages, ErrmsgAnswersInTheNativeLanguageOfTheInitRecord) {
-    ProviderLibrary &lib = ProviderLibrary::rendo();
-    ASSERT_EQ(0, start(lib, "de"));
-    std::string german = errmsgText(lib, 29);
-    EXPECT_EQ(german, errmsgText(lib, 6029)); // the offset folds onto the same identifier
-    ASSERT_EQ(0, start(lib));
-    std::string english = errmsgText(lib, 29);
-    EXPECT_EQ("rendo: The initialisation of the provider failed. See the trace file for the cause.", english);
-    EXPECT_EQ(0u, german.find("rendo: "));
-    EXPECT_EQ(std::string::npos, german.find("<MSG_"));
-    EXPECT_NE(english, german);
-}
-
+// errmsg's texts in both languages: kelm-host's errmsg tests.
 TEST_F(Messages, GuardedFailureIsTheLastErrorInBothLanguages) {
     ProviderLibrary &lib = ProviderLibrary::testpgn();
     ASSERT_EQ(0, start(lib, "de"));

@@ -4,6 +4,8 @@
 
 #include "kelm/kelm_testkit.h"
 
+#include <tuple>
+
 namespace {
 
 using ep_test::EntryPointTest;
@@ -42,12 +44,7 @@ protected:
         ASSERT_EQ(0, start(lib));
         before = kelm_get_buf_stats();
     }
-    void expectNothingLeft() {
-        kelm_buf_stats after = kelm_get_buf_stats();
-        EXPECT_EQ(before.live, after.live);
-        EXPECT_EQ(before.bad_frees, after.bad_frees);
-        EXPECT_EQ(before.size_mismatch, after.size_mismatch);
-    }
+    void expectNothingLeft() { ep_test::expectNothingLeft(before); }
     ProviderLibrary &lib = ProviderLibrary::testpgn();
     RendoTestPgnControl &c = *ProviderLibrary::testpgn().control();
     kelm_buf_stats before{};
@@ -84,41 +81,37 @@ TEST_F(SessionFallback, SelectRecordsTheNodesAndMakeHandsBackTheirTargets) {
     EXPECT_NE(selected, c.lastSession.load());
 }
 
-TEST_F(SessionFallback, SelectAnsweredByThePluginStillRecordsTheNodesUnlessItFails) {
+// What make hands back for each context: the targets of the nodes select
+// recorded, an empty name for a node it did not, nothing without nodes.
+TEST_F(SessionFallback, MakeNamesOnlyTheNodesSelectRecorded) {
     SplitNodes nodes(1);
-    char ctx[] = "ctx-select-0", failed[] = "ctx-select-6";
+    char ctx[] = "ctx-select-0", failed[] = "ctx-select-6", unselected[] = "ctx-unselected";
     c.selectResult = 6; // passed on, and records nothing
     EXPECT_EQ(6, lib.ep().select(nullptr, failed, nodes.array(), nodes.count()));
-    c.selectResult = 0;
+    c.selectResult = 0; // answered by the plug-in: still recorded
     ASSERT_EQ(0, lib.ep().select(nullptr, ctx, nodes.array(), nodes.count()));
     EXPECT_EQ(0, c.selectSnapshotsCalls.load());
-    for (char *context : {ctx, failed}) {
-        kelm_objid **ids = nullptr;
-        int count = 0;
-        ASSERT_EQ(0, lib.ep().make(nullptr, context, nodes.array(), nodes.count(), &ids, &count));
-        ASSERT_EQ(1, count);
-        EXPECT_EQ(std::wstring(context == ctx ? L"n0-snap" : L""), std::wstring(ids[0]->name));
+    const struct {
+        char *context;
+        kel_splitnode *lone;
+        kel_splitnode **array;
+        const wchar_t *name; // null: nothing handed back
+    } cases[] = {{ctx, nullptr, nodes.array(), L"n0-snap"},
+                 {failed, nullptr, nodes.array(), L""},
+                 {unselected, nodes.array()[0], nullptr, L""}, // the lone node
+                 {unselected, nullptr, nullptr, nullptr}};
+    for (const auto &k : cases) {
+        kelm_objid **ids = reinterpret_cast<kelm_objid **>(&nodes);
+        int count = 7;
+        ASSERT_EQ(0, lib.ep().make(k.lone, k.context, k.array, k.array != nullptr ? 1 : 0, &ids, &count));
+        ASSERT_EQ(k.name != nullptr ? 1 : 0, count) << k.context;
+        if (k.name == nullptr) {
+            EXPECT_EQ(nullptr, ids);
+            continue;
+        }
+        EXPECT_EQ(std::wstring(k.name), std::wstring(ids[0]->name));
         releaseObjids(ids, count);
     }
-    expectNothingLeft();
-}
-
-TEST_F(SessionFallback, MakeOfAnUnknownNodeCreatesAnEmptyRecordAndOfNoNodesNothing) {
-    SplitNodes nodes(1);
-    char ctx[] = "ctx-unselected";
-    kelm_objid **ids = nullptr;
-    int count = 0;
-    ASSERT_EQ(0, lib.ep().make(nodes.array()[0], ctx, nullptr, 0, &ids, &count)); // the lone node
-    ASSERT_EQ(1, count);
-    EXPECT_EQ(std::wstring(), std::wstring(ids[0]->name));
-    releaseObjids(ids, count);
-
-    // Without nodes: nothing handed back.
-    ids = reinterpret_cast<kelm_objid **>(&ctx);
-    count = 7;
-    ASSERT_EQ(0, lib.ep().make(nullptr, ctx, nullptr, 0, &ids, &count));
-    EXPECT_EQ(nullptr, ids);
-    EXPECT_EQ(0, count);
     expectNothingLeft();
 }
 
@@ -129,11 +122,8 @@ TEST_F(SessionFallback, FailingMakeOrNoContextLeavesTheResultAlone) {
     kelm_objid **ids = nullptr;
     int count = 3;
     EXPECT_EQ(6, lib.ep().make(nullptr, ctx, nodes.array(), 1, &ids, &count));
-    EXPECT_EQ(nullptr, ids);
-    EXPECT_EQ(3, count);
-    EXPECT_EQ(0u, nodes.domains[0].flags);
+    EXPECT_EQ(std::make_tuple(static_cast<kelm_objid **>(nullptr), 3, 0u), std::make_tuple(ids, count, nodes.domains[0].flags));
     expectNothingLeft();
-
     // Without a context there is no session.
     c.makeSnapshotsCalls = 0;
     EXPECT_EQ(KEL_EINVAL, lib.ep().make(nullptr, nullptr, nodes.array(), 1, &ids, &count));

@@ -16,12 +16,9 @@
 namespace {
 
 struct Calls {
-    rendo_fi_pgn_init_fn init;
-    rendo_fi_pgn_fini_fn fini;
-    rendo_fi_pgn_errmsg_fn errmsg;
-    rendo_fi_pgn_get_last_error_fn getLastError;
-    rendo_fi_pgn_claim_fn claim;
-    rendo_fi_pgn_get_provider_info_fn providerInfo;
+#define EXIT_PROBE_MEMBER_(ret, name, params) rendo_fi_pgn_##name##_fn name;
+    RENDO_FI_PGN_ENTRY_POINTS(EXIT_PROBE_MEMBER_)
+#undef EXIT_PROBE_MEMBER_
 };
 
 Calls g_calls{};
@@ -41,7 +38,7 @@ void stopFromExitHandler() {
     check(g_calls.errmsg(0, &text) == KEL_EFAIL, "errmsg after static destruction: not the failure status");
     check(text == sentinel, "errmsg after static destruction wrote its out-argument");
     kel_msg_info *info = nullptr;
-    check(g_calls.getLastError(&info) == KEL_EFAIL && info == nullptr, "get_last_error after static destruction");
+    check(g_calls.get_last_error(&info) == KEL_EFAIL && info == nullptr, "get_last_error after static destruction");
     wchar_t name[] = L"\\\\.\\PHYSICALDRIVE0";
     kelm_objid object{name, sizeof name, 0};
     kelm_objid **claimed = nullptr;
@@ -49,7 +46,7 @@ void stopFromExitHandler() {
     check(g_calls.claim(&object, &claimed, &level) == KEL_CLAIM_NONE && claimed == nullptr && level == -1,
           "claim after static destruction");
     kel_provider_list *list = nullptr;
-    check(g_calls.providerInfo(&list) == KEL_EFAIL && list == nullptr, "get_provider_info after static destruction");
+    check(g_calls.get_provider_info(&list) == KEL_EFAIL && list == nullptr, "get_provider_info after static destruction");
     kel_version version{};
     check(g_calls.init(nullptr, &version) == KEL_EINITFAILED, "init after static destruction");
 }
@@ -75,12 +72,9 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "exit_probe: %s\n", dlerror());
         return 4;
     }
-    g_calls.init = symbol<rendo_fi_pgn_init_fn>(lib, "rendo_fi_pgn_init");
-    g_calls.fini = symbol<rendo_fi_pgn_fini_fn>(lib, "rendo_fi_pgn_fini");
-    g_calls.errmsg = symbol<rendo_fi_pgn_errmsg_fn>(lib, "rendo_fi_pgn_errmsg");
-    g_calls.getLastError = symbol<rendo_fi_pgn_get_last_error_fn>(lib, "rendo_fi_pgn_get_last_error");
-    g_calls.claim = symbol<rendo_fi_pgn_claim_fn>(lib, "rendo_fi_pgn_claim");
-    g_calls.providerInfo = symbol<rendo_fi_pgn_get_provider_info_fn>(lib, "rendo_fi_pgn_get_provider_info");
+#define EXIT_PROBE_RESOLVE_(ret, name, params) g_calls.name = symbol<rendo_fi_pgn_##name##_fn>(lib, "rendo_fi_pgn_" #name);
+    RENDO_FI_PGN_ENTRY_POINTS(EXIT_PROBE_RESOLVE_)
+#undef EXIT_PROBE_RESOLVE_
 
     kel_version version{};
     check(g_calls.init(nullptr, &version) == 0, "init failed");

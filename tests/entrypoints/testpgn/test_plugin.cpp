@@ -33,7 +33,7 @@ class CScriptedDiscovery : public CDmpDiscoveryBase {
 public:
     int enumerateDmpDevices(DeviceMap &) override {
         ++control().discoveries;
-        if (int ms = control().discoverySleepMs.load(); ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        std::this_thread::sleep_for(std::chrono::milliseconds(control().discoverySleepMs.load()));
         if (control().discoveryThrows.fetch_sub(1) > 0) throw std::runtime_error("multipath listing failed");
         return 0;
     }
@@ -45,16 +45,11 @@ public:
     CTestPlugin() { dmpManager().registerDiscoveryModule(new CScriptedDiscovery); }
     ~CTestPlugin() override { ++control().destroyed; }
 
-    int init() override {
-        ++control().initCalls;
-        return CDevicePlugin::init();
-    }
+    int init() override { return ++control().initCalls, CDevicePlugin::init(); }
 
     int delayedInit() override {
         ++control().delayedInitCalls;
-        if (int ms = control().delayedInitSleepMs.load(); ms > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(control().delayedInitSleepMs.load()));
         switch (control().delayedInitMode.load()) {
         case kDelayedInitReturn: return control().delayedInitResult.load();
         case kDelayedInitThrow:
@@ -83,22 +78,15 @@ public:
         }, KEL_CLAIM_NONE);
     }
 
-    int config(kel_domain *domain, int mode, char *sessionId, kel_confspec *confspec) override {
-        ++control().guardedCalls;
-        return CDevicePlugin::config(domain, mode, sessionId, confspec);
-    }
-    int subobjList(kel_domain *domain, kelm_objid ***list, int *count) override {
-        ++control().guardedCalls;
-        return CDevicePlugin::subobjList(domain, list, count);
-    }
-    int translateResourceNames(wchar_t **names, int count, wchar_t **out) override {
-        ++control().guardedCalls;
-        return CDevicePlugin::translateResourceNames(names, count, out);
-    }
-    int enumerateNodes(kel_node_list **list, int *count, int selection, wchar_t *text) override {
-        ++control().guardedCalls;
-        return CDevicePlugin::enumerateNodes(list, count, selection, text);
-    }
+    // Counted, then the device provider's own.
+#define RENDO_TESTPGN_COUNTED_(name, params, args)                                                               \
+    int name params override { return ++control().guardedCalls, CDevicePlugin::name args; }
+    RENDO_TESTPGN_COUNTED_(config, (kel_domain * d, int mode, char *session, kel_confspec *c), (d, mode, session, c))
+    RENDO_TESTPGN_COUNTED_(subobjList, (kel_domain * d, kelm_objid ***list, int *count), (d, list, count))
+    RENDO_TESTPGN_COUNTED_(translateResourceNames, (wchar_t * *names, int count, wchar_t **out), (names, count, out))
+    RENDO_TESTPGN_COUNTED_(enumerateNodes, (kel_node_list * *list, int *count, int selection, wchar_t *text),
+                           (list, count, selection, text))
+#undef RENDO_TESTPGN_COUNTED_
     int getProviderInfo(kel_provider_list **list) override {
         ++control().guardedCalls;
         control().providerListWasNull = (*list == nullptr);
@@ -141,16 +129,10 @@ public:
 
     int interpose(kel_domain *, kelm_objid **, kelm_objid ***, int *) override {
         // Held by the entry point: another thread must not get it now.
-        bool held = false;
-        std::thread probe([&] {
-            if (getMutex().tryacquire() == 0) {
-                getMutex().release();
-            } else {
-                held = true;
-            }
-        });
-        probe.join();
-        control().interposeMutexHeld = held;
+        std::thread([this] {
+            control().interposeMutexHeld = getMutex().tryacquire() != 0;
+            if (!control().interposeMutexHeld) getMutex().release();
+        }).join();
         return 0;
     }
 

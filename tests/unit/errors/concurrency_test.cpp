@@ -16,8 +16,6 @@
 
 using namespace kelm_pdk_4_4;
 
-// Wide text from UTF-8.
-static WString W(const char *s) { return CFiStringTool::toWide(s); }
 using icu::Formattable;
 using icu::UnicodeString;
 
@@ -90,7 +88,7 @@ TEST_F(ErrorsConcurrency, ThreadsPushFetchLocalizeAndDelete) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) threads.emplace_back(worker, t);
     go = true;
-    catalogs->registerFactory(new CFiIcuMessageCatalogFactory("root", W("rendo")));
+    catalogs->registerFactory(new CFiIcuMessageCatalogFactory("root", CFiStringTool::toWide("rendo")));
     for (auto &th : threads) th.join();
 
     EXPECT_EQ(failures.load(), 0);

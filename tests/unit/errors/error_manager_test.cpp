@@ -1,5 +1,5 @@
-// Last error per thread, handler dispatch and forwarding to the framework's
-// callback.
+// Last error per thread, handler dispatch, forwarding to the framework's
+// callback, and the message catalogs over the installed ICU bundles.
 #include "pdk/cfierror.h"
 #include "pdk/cfimessagecatalog.h"
 #include "pdk/cfistringtool.h"
@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <unicode/locid.h>
 #include <unicode/unistr.h>
 
 #include <string>
@@ -14,13 +15,16 @@
 #include <vector>
 
 using namespace kelm_pdk_4_4;
-
-// Wide text from UTF-8.
-static WString W(const char *s) { return CFiStringTool::toWide(s); }
 using icu::Formattable;
 using icu::UnicodeString;
 
 namespace {
+
+WString W(const char *s) { return CFiStringTool::toWide(s); }
+std::string narrow(const WString &s) { return CFiStringTool::toNarrow(s); }
+std::string narrow(const wchar_t *s) { return CFiStringTool::toNarrow(s); }
+
+const char kEnglish5[] = "rendo: Memory allocation failed.";
 
 CFiMessagePtr makeMessage(const std::string &id, kel_eseverity severity = KEL_SEV_ERROR,
                           std::vector<Formattable> args = {}) {
@@ -33,39 +37,67 @@ std::string lastId(CFiErrorManager &m) {
     return info == nullptr ? std::string() : CFiIcuMessage(info).messageId();
 }
 
-struct Recorded {
-    std::string handler;
-    std::string text;
-    int severity;
-};
-
+// Records "name:text:severity" for every call.
 class RecordingHandler : public CFiErrorHandlerBase {
 public:
-    RecordingHandler(std::string name, std::vector<Recorded> &log) : m_name(std::move(name)), m_log(log) {}
+    RecordingHandler(std::string name, std::vector<std::string> &log) : m_name(std::move(name)), m_log(log) {}
     int handleText(const std::string &text, kel_eseverity severity) override {
-        m_log.push_back({m_name, text, severity});
+        m_log.push_back(m_name + ":" + text + ":" + std::to_string(severity));
         return 0;
     }
     int handleMessage(const CFiMessagePtr &message) override {
-        m_log.push_back({m_name, message->messageId(), message->severity()});
-        return 0;
+        return handleText(message->messageId(), message->severity());
     }
 
 private:
     std::string m_name;
-    std::vector<Recorded> &m_log;
+    std::vector<std::string> &m_log;
 };
 
-struct CallbackCall {
-    std::string native;
-    std::string defaultText;
-    int severity;
-};
-
+// Records "native|default|severity" for every callback.
 void recordCallback(kel_pgn_init *init, const wchar_t *native, const wchar_t *defaultText, int severity) {
-    auto *calls = static_cast<std::vector<CallbackCall> *>(init->user);
-    calls->push_back({CFiStringTool::toNarrow(native), CFiStringTool::toNarrow(defaultText), severity});
+    static_cast<std::vector<std::string> *>(init->user)
+        ->push_back(narrow(native) + "|" + narrow(defaultText) + "|" + std::to_string(severity));
 }
+
+// ICU falls back through the process's default locale before root, and
+// formats numbers for it: pin it so results do not depend on the machine.
+class IcuDefaultLocale : public ::testing::Environment {
+public:
+    void SetUp() override {
+        UErrorCode status = U_ZERO_ERROR;
+        icu::Locale::setDefault(icu::Locale("en_US"), status);
+        ASSERT_TRUE(U_SUCCESS(status));
+    }
+};
+const ::testing::Environment *const g_icuLocale = ::testing::AddGlobalTestEnvironment(new IcuDefaultLocale);
+
+// A private install root with the bundles, a catalog manager and an init
+// record whose callback records into calls.
+class Catalogs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = rendo_test::makeInstallRoot("errors-cat");
+        ASSERT_TRUE(rendo_test::fileExists(root + "Messages/librendo/root.res"));
+        init.callback = recordCallback;
+        init.native_language = &nativePtr;
+        init.user = &calls;
+    }
+    void TearDown() override { rendo_test::removeTree(root); }
+    void withFactory() { catalogs->registerFactory(new CFiIcuMessageCatalogFactory("root", W("rendo"))); }
+    std::string message(const std::string &id, const std::string &language, const wchar_t *fallback = nullptr) {
+        return narrow(catalogs->getMessage(id, fallback, language));
+    }
+
+    std::string root;
+    CFiMessageCatalogManagerPtr catalogs{new CFiMessageCatalogManager};
+    char german[3] = "de";
+    char *nativePtr = german;
+    kel_pgn_init init{};
+    std::vector<std::string> calls;
+};
+
+using Forwarding = Catalogs;
 
 } // namespace
 
@@ -75,11 +107,9 @@ TEST(LastError, KeptPerThreadReplacedAndDeleted) {
     m.pushError(makeMessage("FIRST"));
     m.pushError(makeMessage("SECOND"));
     EXPECT_EQ(lastId(m), "SECOND");
-
-    std::string seenByOther = "unset";
-    std::thread([&] { seenByOther = m.getLastError() == nullptr ? "null" : "non-null"; }).join();
-    EXPECT_EQ(seenByOther, "null") << "another thread never sees this thread's last error";
-
+    bool otherSees = true;
+    std::thread([&] { otherSees = m.getLastError() != nullptr; }).join();
+    EXPECT_FALSE(otherSees) << "another thread never sees this thread's last error";
     m.deleteLastError(nullptr);
     EXPECT_EQ(m.getLastError(), nullptr);
     m.deleteLastError(nullptr); // nothing left: no effect
@@ -88,7 +118,6 @@ TEST(LastError, KeptPerThreadReplacedAndDeleted) {
     m.pushError(makeMessage("KEPT"));
     m.pushError("a trace line", KEL_SEV_INFO);
     EXPECT_EQ(lastId(m), "KEPT") << "texts do not touch the last error";
-
     // An ended thread releases its message.
     CFiMessagePtr message = makeMessage("FROM_THREAD");
     std::thread([&] {
@@ -100,21 +129,20 @@ TEST(LastError, KeptPerThreadReplacedAndDeleted) {
 
 TEST(Handlers, CalledInRegistrationOrderAndRemovable) {
     CFiErrorManager m;
-    std::vector<Recorded> log;
+    std::vector<std::string> log;
     RecordingHandler a("a", log), b("b", log);
     m.registerHandler(&a);
     m.registerHandler(&b);
     m.registerHandler(nullptr);
     m.pushError("line", KEL_SEV_WARNING);
     m.pushError(makeMessage("MSG", KEL_SEV_ERROR));
-    ASSERT_EQ(log.size(), 4u);
-    EXPECT_EQ(log[0].handler + log[1].handler + log[2].handler + log[3].handler, "abab");
-    EXPECT_EQ(log[0].text + log[2].text, "lineMSG");
-    EXPECT_EQ(log[2].severity, KEL_SEV_ERROR);
-
     m.unregisterHandler(&a);
     m.pushError("again", KEL_SEV_INFO);
-    EXPECT_EQ(log.back().handler + std::to_string(log.size()), "b5");
+    EXPECT_EQ(log, (std::vector<std::string>{"a:line:" + std::to_string(KEL_SEV_WARNING),
+                                             "b:line:" + std::to_string(KEL_SEV_WARNING),
+                                             "a:MSG:" + std::to_string(KEL_SEV_ERROR),
+                                             "b:MSG:" + std::to_string(KEL_SEV_ERROR),
+                                             "b:again:" + std::to_string(KEL_SEV_INFO)}));
 }
 
 TEST(Handlers, AHandlerMayPushAndRemoveItselfWithoutDeadlock) {
@@ -122,10 +150,7 @@ TEST(Handlers, AHandlerMayPushAndRemoveItselfWithoutDeadlock) {
     struct SelfRemoving : CFiErrorHandlerBase {
         CFiErrorManager *manager = nullptr;
         int texts = 0;
-        int handleText(const std::string &, kel_eseverity) override {
-            ++texts;
-            return 0;
-        }
+        int handleText(const std::string &, kel_eseverity) override { return ++texts, 0; }
         int handleMessage(const CFiMessagePtr &) override {
             manager->pushError("traced from a handler", KEL_SEV_INFO);
             manager->unregisterHandler(this);
@@ -135,33 +160,12 @@ TEST(Handlers, AHandlerMayPushAndRemoveItselfWithoutDeadlock) {
     h.manager = &m;
     m.registerHandler(&h);
     m.pushError(makeMessage("M"));
-    EXPECT_EQ(h.texts, 1);
     m.pushError("after removal", KEL_SEV_INFO);
     EXPECT_EQ(h.texts, 1);
 }
 
-class Forwarding : public ::testing::Test {
-protected:
-    void SetUp() override {
-        root = rendo_test::makeInstallRoot("errors-fwd");
-        ASSERT_FALSE(root.empty());
-        catalogs = CFiMessageCatalogManagerPtr(new CFiMessageCatalogManager);
-        catalogs->registerFactory(new CFiIcuMessageCatalogFactory("root", W("rendo")));
-        init.callback = recordCallback;
-        init.native_language = &nativePtr;
-        init.user = &calls;
-    }
-    void TearDown() override { rendo_test::removeTree(root); }
-
-    std::string root;
-    CFiMessageCatalogManagerPtr catalogs;
-    char german[3] = "de";
-    char *nativePtr = german;
-    kel_pgn_init init{};
-    std::vector<CallbackCall> calls;
-};
-
 TEST_F(Forwarding, MessagesGoInTheNativeAndTheDefaultLanguage) {
+    withFactory();
     CFiErrorHandler handler(&init, catalogs);
     german[0] = 'x'; // the handler copied the language at construction
     CFiErrorManager m;
@@ -169,34 +173,28 @@ TEST_F(Forwarding, MessagesGoInTheNativeAndTheDefaultLanguage) {
     m.pushError(makeMessage("MSG_ERROR_DEVICE_NOT_FOUND", KEL_SEV_ERROR, {Formattable(UnicodeString("UDID##X"))}));
     m.pushError(makeMessage("MSG_ERROR_INITIALIZATION_FAILED", KEL_SEV_WARNING));
     m.pushError("rendo:ts <Thread id - 1> Entering Function x\n", KEL_SEV_DEBUG); // texts: default text only
-    ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[2].native + "|" + calls[2].defaultText, "|rendo:ts <Thread id - 1> Entering Function x\n");
-    EXPECT_EQ(calls[2].severity, KEL_SEV_DEBUG);
-    EXPECT_EQ(calls[0].defaultText,
-              "rendo: No disk with the unique disk identifier (UDID) UDID##X was found on this host.");
-    EXPECT_EQ(calls[0].native, "rendo: Auf diesem Host wurde kein Datentr\xC3\xA4ger mit der eindeutigen "
-                               "Datentr\xC3\xA4gerkennung (UDID) UDID##X gefunden.");
-    EXPECT_EQ(calls[0].severity, KEL_SEV_ERROR);
-    EXPECT_EQ(calls[1].severity, KEL_SEV_WARNING);
-    EXPECT_EQ(calls[1].native, "rendo: Die Initialisierung des rendo-Providers ist fehlgeschlagen.");
+    EXPECT_EQ(calls, (std::vector<std::string>{
+                         "rendo: Auf diesem Host wurde kein Datentr\xC3\xA4ger mit der eindeutigen "
+                         "Datentr\xC3\xA4gerkennung (UDID) UDID##X gefunden.|rendo: No disk with the unique disk "
+                         "identifier (UDID) UDID##X was found on this host.|" + std::to_string(KEL_SEV_ERROR),
+                         "rendo: Die Initialisierung des rendo-Providers ist fehlgeschlagen.|rendo: The "
+                         "initialisation of the rendo provider failed.|" + std::to_string(KEL_SEV_WARNING),
+                         "|rendo:ts <Thread id - 1> Entering Function x\n|" + std::to_string(KEL_SEV_DEBUG)}));
 
-    // Without a native language both texts are the default one.
+    // Without a native language both texts are the default one; a peer's
+    // severity outside the enum's values reaches the callback as sent.
     calls.clear();
     init.native_language = nullptr;
     CFiErrorHandler noNative(&init, catalogs);
     m.unregisterHandler(&handler);
     m.registerHandler(&noNative);
     m.pushError(makeMessage("MSG_NOT_IN_ANY_BUNDLE"));
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].native, "rendo: <MSG_NOT_IN_ANY_BUNDLE>");
-    EXPECT_EQ(calls[0].defaultText, "rendo: <MSG_NOT_IN_ANY_BUNDLE>");
-
-    // A peer's severity outside the enum's values reaches the callback as sent.
     const char peer[] = "<SERIALIZED_MESSAGE MSGID=MSG_X SEVERITY=7>\n</SERIALIZED_MESSAGE>\n";
     kel_msg_info info{peer, static_cast<uint32_t>(sizeof peer - 1)};
     m.pushError(CFiMessagePtr(new CFiIcuMessage(&info)));
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[1].severity, 7);
+    EXPECT_EQ(calls, (std::vector<std::string>{
+                         "rendo: <MSG_NOT_IN_ANY_BUNDLE>|rendo: <MSG_NOT_IN_ANY_BUNDLE>|" + std::to_string(KEL_SEV_ERROR),
+                         "rendo: <MSG_X>|rendo: <MSG_X>|7"}));
 }
 
 TEST_F(Forwarding, NothingIsForwardedWithoutInitRecordOrCallback) {
@@ -210,4 +208,72 @@ TEST_F(Forwarding, NothingIsForwardedWithoutInitRecordOrCallback) {
     m.pushError(makeMessage("MSG_ERROR_INITIALIZATION_FAILED"));
     EXPECT_TRUE(calls.empty());
     EXPECT_EQ(lastId(m), "MSG_ERROR_INITIALIZATION_FAILED") << "still kept as the last error";
+}
+
+TEST_F(Catalogs, WithoutFactoryOrBundlesTheFallbackOrTheBracketedIdentifier) {
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", ""), "<MSG_ERROR_RENDO_0005>");
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "de", L"given"), "given");
+    rendo_test::removeTree(root + "Messages/librendo");
+    withFactory();
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", ""), "<MSG_ERROR_RENDO_0005>");
+    EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "de", L"fb"), "fb");
+}
+
+// The bundles' texts by language: kelm-host's errmsg tests. A fallback given
+// for an identifier the bundles lack wins over the bracketed identifier.
+TEST_F(Catalogs, FallbackForAMissingIdentifier) {
+    withFactory();
+    EXPECT_EQ(message("MSG_ERROR_RENDO_3999", "de", L"fallback"), "fallback");
+}
+
+namespace {
+
+// A catalog factory whose catalogs fail their first initialisations, counting the attempts.
+class FlakyFactory : public CFiMessageCatalogFactory {
+public:
+    explicit FlakyFactory(int &attempts) : CFiMessageCatalogFactory("root", W("rendo")), m_attempts(attempts) {}
+    CFiMessageCatalogPtr createCatalog(const char *) override {
+        struct Flaky : CFiMessageCatalog {
+            int &attempts;
+            explicit Flaky(int &a) : attempts(a) {}
+            int init() override { return ++attempts < 3 ? 3 : 0; }
+            WString getMessage(const std::string &id, const wchar_t *) override { return W(("flaky " + id).c_str()); }
+        };
+        return CFiMessageCatalogPtr(new Flaky(m_attempts));
+    }
+    CFiMessagePtr createMessage(const kel_msg_info *info) override { return CFiMessagePtr(new CFiIcuMessage(info)); }
+
+private:
+    int &m_attempts;
+};
+
+} // namespace
+
+TEST_F(Catalogs, FailedActivationIsTriedAgainAndThenKept) {
+    int attempts = 0;
+    catalogs->registerFactory(new FlakyFactory(attempts)); // attempt 1 activates "root"
+    EXPECT_EQ(attempts, 1);
+    EXPECT_EQ(message("ID", ""), "<ID>");     // attempt 2 fails too
+    EXPECT_EQ(message("ID", ""), "flaky ID"); // attempt 3 succeeds and is kept
+    EXPECT_EQ(message("ID", ""), "flaky ID");
+    EXPECT_EQ(attempts, 3);
+}
+
+TEST_F(Catalogs, StoredTextsLiveUntilDeleted) {
+    withFactory();
+    wchar_t *english = nullptr, *german = nullptr, *again = nullptr;
+    catalogs->getLocalizedMessage("MSG_ERROR_RENDO_0005", "", &english);
+    catalogs->getLocalizedMessage("MSG_ERROR_RENDO_0005", "de", &german);
+    EXPECT_EQ(narrow(english), kEnglish5) << "a second language under the same key leaves the first text intact";
+    catalogs->getLocalizedMessage("MSG_ERROR_RENDO_0005", "", &again);
+    EXPECT_EQ(again, english) << "the same text is handed out again";
+    wchar_t unknown[] = L"never handed out";
+    wchar_t *unknownPtr = unknown;
+    catalogs->deleteLocalizedMessage(&unknownPtr);
+    catalogs->deleteLocalizedMessage(nullptr);
+    catalogs->deleteLocalizedMessage(&english); // one of two hand-outs
+    catalogs->deleteLocalizedMessage(&german);
+    EXPECT_EQ(narrow(again), kEnglish5);
+    catalogs->getLocalizedMessage(static_cast<const kel_msg_info *>(nullptr), "de", &again);
+    EXPECT_EQ(narrow(again), "rendo: <>");
 }

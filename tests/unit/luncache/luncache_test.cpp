@@ -54,6 +54,10 @@ protected:
         EXPECT_TRUE(cache.getNewValue(enclosure, values));
         return values;
     }
+    bool offers(const char *enclosure, const char *number) {
+        auto v = suggest(enclosure);
+        return std::count(v.begin(), v.end(), number) == 1;
+    }
     std::string first(const char *enclosure) {
         auto v = suggest(enclosure);
         return v.empty() ? "none" : v.front();
@@ -68,22 +72,17 @@ protected:
 TEST_F(LunCache, FreeNumbersFromTheRecordsOnDisk) {
     record("ENC", "00", "0");
     record("ENC", "01", "1");
-    record("ENC", "03", "3");
     // A writer's hidden sibling is no record.
-    rendo_test::writeFile(lunKey(udid("ENC", "09")).substr(0, lunKey(udid("ENC", "09")).rfind('/') + 1) +
-                              ".pblm-x.XXXXXX",
-                          "2");
+    std::string folder = record("ENC", "03", "3");
+    rendo_test::writeFile(folder.substr(0, folder.rfind('/') + 1) + ".pblm-x.XXXXXX", "2");
     auto values = suggest("ENC");
     ASSERT_EQ(values.size(), 252u);
-    EXPECT_EQ(values[0], "2");
-    EXPECT_EQ(values[1], "4");
-    EXPECT_EQ(values[2], "5");
+    EXPECT_EQ(std::vector<std::string>(values.begin(), values.begin() + 3), (std::vector<std::string>{"2", "4", "5"}));
     EXPECT_EQ(values.back(), "254");
     std::vector<int> numbers;
-    EXPECT_TRUE(cache.getNewValue("enc", numbers));   // enclosure ids ignore case here
-    ASSERT_EQ(numbers.size(), 252u);
-    EXPECT_EQ(numbers[0], 2);
-    EXPECT_EQ(suggest("ENC"), values);   // suggesting takes nothing
+    EXPECT_TRUE(cache.getNewValue("enc", numbers)); // enclosure ids ignore case here
+    EXPECT_EQ(numbers.size() == 252u ? numbers[0] : -1, 2);
+    EXPECT_EQ(suggest("ENC"), values); // suggesting takes nothing
 }
 
 TEST_F(LunCache, RecordValuesThatMarkTheMap) {
@@ -96,9 +95,8 @@ TEST_F(LunCache, RecordValuesThatMarkTheMap) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.value);
-        rendo_test::removeTree(lunKey(udid("E1", "0")).substr(0, lunKey(udid("E1", "0")).rfind('/')));
         record("E1", "0", c.value);
-        CFiPblmOps fresh;
+        CFiPblmOps fresh; // reads the map afresh
         std::vector<std::string> values;
         fresh.getNewValue("E1", values);
         ASSERT_FALSE(values.empty());
@@ -119,15 +117,12 @@ TEST_F(LunCache, ReadingRecords) {
     EXPECT_EQ(cache.getKeyValue(folder.c_str(), values), 26);
 
     struct Case {
-        const char *stored;
-        std::string text;
+        std::string stored, text;
         int number;
-    } cases[] = {
-        {"42", "42", 42},      {"42\nrest", "42\n", 42}, {"300", "300", -1}, {"255", "255", 255},
-        {"-4", "-4", -1},      {"x", "x", 0},
-    };
+    } cases[] = {{"42", "42", 42},  {"42\nrest", "42\n", 42}, {"300", "300", -1}, {"255", "255", 255},
+                 {"-4", "-4", -1}, {"x", "x", 0}, {std::string(5000, 'z'), std::string(1023, 'z'), 0}};
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.stored);
+        SCOPED_TRACE(c.stored.substr(0, 10)); // at most 1023 characters of a long record
         std::string key = record("R", "9", c.stored);
         std::vector<std::string> got;
         EXPECT_EQ(cache.getKeyValue(key.c_str(), got), 0);
@@ -136,11 +131,6 @@ TEST_F(LunCache, ReadingRecords) {
         EXPECT_EQ(cache.getKeyValue(key.c_str(), n), 0);
         EXPECT_EQ(n, c.number);
     }
-    // At most 1023 characters of a long record.
-    std::string key = record("R", "9", std::string(5000, 'z'));
-    std::vector<std::string> got;
-    EXPECT_EQ(cache.getKeyValue(key.c_str(), got), 0);
-    EXPECT_EQ(got.front(), std::string(1023, 'z'));
     int n = 0;
     EXPECT_EQ(cache.getKeyValue(lunKey(udid("R", "none")).c_str(), n), 0);
     EXPECT_EQ(n, -1);
@@ -220,11 +210,9 @@ TEST_F(LunCache, RemovingRecords) {
     // touches only the map of the record's folder: ENC1 is no part of ENC10.
     record("ENC1", "1", "0");
     std::string ten = record("ENC10", "1", "0");
-    EXPECT_EQ(first("ENC1"), "1");
-    EXPECT_EQ(first("ENC10"), "1");
+    EXPECT_EQ(first("ENC1") + first("ENC10"), "11");
     EXPECT_EQ(cache.rmCacheRecord(ten.c_str()), 0);
-    EXPECT_EQ(first("ENC1"), "1");
-    EXPECT_EQ(first("ENC10"), "0");
+    EXPECT_EQ(first("ENC1") + first("ENC10"), "10");
 }
 
 TEST_F(LunCache, RemovingALunNumberOfAnEnclosure) {
@@ -234,17 +222,13 @@ TEST_F(LunCache, RemovingALunNumberOfAnEnclosure) {
     std::string devA = devKey(udid("L", "0A"));
     rendo_test::writeFile(devA, "\\\\.\\PHYSICALDRIVE3");
     EXPECT_EQ(first("L"), "0");
-    auto before = suggest("L");
-    EXPECT_EQ(std::count(before.begin(), before.end(), "3"), 0);
-
+    EXPECT_FALSE(offers("L", "3"));
     EXPECT_EQ(cache.rmLunCacheRecord("L", 3), 0);
-    EXPECT_FALSE(rendo_test::fileExists(a));
-    EXPECT_FALSE(rendo_test::fileExists(b));
-    EXPECT_FALSE(rendo_test::fileExists(devA));
-    EXPECT_TRUE(rendo_test::fileExists(c));
-    auto after = suggest("L");
-    EXPECT_EQ(std::count(after.begin(), after.end(), "3"), 1);
-    EXPECT_EQ(std::count(after.begin(), after.end(), "4"), 0);
+    std::vector<bool> exist;
+    for (const std::string *f : {&a, &b, &devA, &c}) exist.push_back(rendo_test::fileExists(*f));
+    EXPECT_EQ(exist, (std::vector<bool>{false, false, false, true}));
+    EXPECT_TRUE(offers("L", "3"));
+    EXPECT_FALSE(offers("L", "4"));
 
     EXPECT_EQ(cache.rmLunCacheRecord(nullptr, 3), 3);
     EXPECT_EQ(cache.rmLunCacheRecord("L", 255), 3);
@@ -263,8 +247,7 @@ TEST_F(LunCache, StoringALunNumberDropsTheDeviceRecord) {
     EXPECT_EQ(cache.setKeyValue(lunKey(id), CFiStringTool::toWide(id), "W", 12), 0);
     EXPECT_EQ(rendo_test::readFile(lunKey(id)), "12");
     EXPECT_FALSE(rendo_test::fileExists(dev));
-    auto values = suggest("W");
-    EXPECT_EQ(std::count(values.begin(), values.end(), "12"), 0);
+    EXPECT_FALSE(offers("W", "12"));
     EXPECT_EQ(cache.setKeyValue(lunKey(id), WString(L"not an identifier"), "W", 13), 3);
 }
 

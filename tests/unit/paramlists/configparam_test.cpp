@@ -77,8 +77,7 @@ TEST(ConfigParamInfoList, WritesTheDialectExactly) {
 }
 
 TEST(ConfigParamInfoList, RangeIsOmittedOnlyWhenBothAreMinusOne) {
-    CFiConfigParamInfo both("a", 1, 0, -1, -1, "", false, false);
-    EXPECT_EQ(both.toXML().find("dataRange"), std::string::npos);
+    EXPECT_EQ(CFiConfigParamInfo("a", 1, 0, -1, -1, "", false, false).toXML().find("dataRange"), std::string::npos);
     EXPECT_NE(CFiConfigParamInfo("a", 1, 0, -1, 0, "", true, false).toXML().find("<rangeMin>-1</rangeMin>"),
               std::string::npos);
     // Range fields mean nothing for other types and are never written.
@@ -105,10 +104,7 @@ TEST(ConfigParamInfoList, RoundTripAndDefaults) {
 
     CFiConfigParamDataList defaults = list.getDefaultDataList();
     EXPECT_EQ(defaults.getKeys(), (std::vector<std::string>{"f", "n", "z\"q'"}));
-    EXPECT_EQ(defaults.getValue("z\"q'"), "1 & 2");
-    int n = 0;
-    EXPECT_EQ(defaults.getValue("n", n), 0);
-    EXPECT_EQ(n, -5);
+    EXPECT_EQ(defaults.getValue("z\"q'") + "|" + defaults.getValue("n"), "1 & 2|-5");
     EXPECT_TRUE(CFiConfigParamInfoList().getDefaultDataList().getXML().empty());
 }
 
@@ -122,10 +118,9 @@ TEST(ConfigParamInfoList, ReaderMapsUnknownTexts) {
     ASSERT_EQ(list.parse(wide(xml)), 0);
     const CFiConfigParamInfo *k = list.getParamInfo("k");
     ASSERT_NE(k, nullptr);
-    EXPECT_EQ(k->usageType, CFiConfigParamInfo::UNKNOWN_USAGE); // names are case-sensitive
-    EXPECT_EQ(k->dataType, CFiConfigParamInfo::UNKNOWN_TYPE);
-    EXPECT_EQ(k->rangeMin, 12);
-    EXPECT_EQ(k->rangeMax, 0);
+    // Names are case-sensitive; numbers read up to the first non-digit.
+    EXPECT_EQ(std::vector<int>({k->usageType, k->dataType, k->rangeMin, k->rangeMax}),
+              std::vector<int>({CFiConfigParamInfo::UNKNOWN_USAGE, CFiConfigParamInfo::UNKNOWN_TYPE, 12, 0}));
 }
 
 TEST(ConfigParamDataList, KeysInOrderAndExactText) {
@@ -168,15 +163,14 @@ TEST(ConfigParamDataList, Getters) {
     list.setValue("num", "  -12abc");
     list.setValue("empty", "");
     list.setValue("huge", "99999999999999");
-    int v = 77;
-    EXPECT_EQ(list.getValue("num", v), 0);
-    EXPECT_EQ(v, -12);
-    EXPECT_EQ(list.getValue("huge", v), 0);
-    EXPECT_EQ(v, INT32_MAX);
-    v = 77;
-    EXPECT_EQ(list.getValue("empty", v), 3);
-    EXPECT_EQ(list.getValue("absent", v), 3);
-    EXPECT_EQ(v, 77);
+    const struct {
+        const char *key;
+        int rc, value;
+    } cases[] = {{"num", 0, -12}, {"huge", 0, INT32_MAX}, {"empty", 3, 77}, {"absent", 3, 77}};
+    for (const auto &c : cases) {
+        int v = 77, rc = list.getValue(c.key, v);
+        EXPECT_EQ(std::make_pair(rc, v), std::make_pair(c.rc, c.value)) << c.key;
+    }
     std::list<std::string> l{"keep"};
     EXPECT_EQ(list.getValue("absent", l), 3);
     EXPECT_EQ(list.getValue("num", l), 0);

@@ -1,5 +1,7 @@
-// Sessions, the session registry and the objctl argument text.
+// Sessions, the session registry, the objctl argument text and the kit's
+// one text conversion (wide text and the XML parser's UTF-16).
 #include "pdk/cfisession.h"
+#include "pdk/cfistringtool.h"
 
 #include "wide.h"
 
@@ -87,6 +89,28 @@ TEST(ObjctlArgs, ReadsItemsUntilTheFirstFault) {
     CFiObjctlArgs tab(cases[1].text);
     EXPECT_EQ(str(tab.inputs[1].value), L"v\t2");
     EXPECT_TRUE(CFiObjctlArgs(static_cast<const wchar_t *>(nullptr)).inputs.empty());
+}
+
+TEST(StringTool, Utf16AndWideTextGiveTheSameUtf8) {
+    const struct {
+        std::u16string utf16;
+        std::wstring wide;
+        const char *utf8;
+    } cases[] = {
+        {u"plain", L"plain", "plain"},
+        {u"\u00e9\u4e2d", L"\u00e9\u4e2d", "\xC3\xA9\xE4\xB8\xAD"},
+        {u"\U0001F600!", L"\U0001F600!", "\xF0\x9F\x98\x80!"},  // a surrogate pair in UTF-16
+        // Lone surrogates (and, in wide text, values beyond Unicode) become U+FFFD.
+        {std::u16string(u"a") + char16_t(0xD800) + u"b", std::wstring(L"a") + wchar_t(0xD800) + L"b",
+         "a\xEF\xBF\xBD" "b"},
+        {std::u16string(1, char16_t(0xDC00)), std::wstring(1, wchar_t(0x110000)), "\xEF\xBF\xBD"},
+        {std::u16string(1, char16_t(0xDBFF)), std::wstring(1, wchar_t(0xDFFF)), "\xEF\xBF\xBD"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.utf8, kelm_pdk_4_4::CFiStringTool::toNarrow(c.utf16.data(), c.utf16.size()));
+        EXPECT_EQ(c.utf8, kelm_pdk_4_4::CFiStringTool::toNarrow(c.wide));
+    }
+    EXPECT_EQ("", kelm_pdk_4_4::CFiStringTool::toNarrow(static_cast<const char16_t *>(nullptr), 3));
 }
 
 } // namespace

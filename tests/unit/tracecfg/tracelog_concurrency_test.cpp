@@ -22,7 +22,7 @@ class TraceLogConcurrency : public TraceLogTest {};
 // one of the two day files and is forwarded exactly once.
 TEST_F(TraceLogConcurrency, LinesStayWholeWhileLevelAndDateChange) {
     writeConfig(3, false, true);
-    CFiTraceLogPtr log = initializedLog();
+    CFiTraceLogPtr log = startedLog();
     const time_t before = localTime(2024, 3, 9, 23, 59, 59);
     const time_t after = localTime(2024, 3, 10, 0, 0, 1);
     log->setNowForTesting(before);
