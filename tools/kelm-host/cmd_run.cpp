@@ -242,19 +242,16 @@ private:
         std::filesystem::path file = step.words[2];
         if (file.is_relative()) file = baseDir / file;
         std::string description;
-        if (!describe(file, &description)) return false;
+        std::ifstream in(file);
+        if (!in) return mistake(step.line, "cannot read the host description " + file.string());
+        if (!describe(in, file, &description)) return false;
         m_hosts[name] = description;
         return true;
     }
 
     // The description file to name for file: the file itself, or, when it
     // uses ${NAME}, an expanded copy of it (comment lines are left alone).
-    bool describe(const std::filesystem::path &file, std::string *description) {
-        std::ifstream in(file);
-        if (!in) {
-            std::fprintf(stderr, "%s: cannot read the host description\n", file.string().c_str());
-            return false;
-        }
+    bool describe(std::istream &in, const std::filesystem::path &file, std::string *description) {
         std::string text, raw, error;
         bool expanded = false;
         unsigned number = 0;
