@@ -23,6 +23,30 @@ CommandRegistration::CommandRegistration(const Command &command) {
     }
 }
 
+int dispatch(ProviderHost &host, const std::vector<std::string> &words) {
+    auto found = words.empty() ? commands().end() : commands().find(words.front());
+    if (found == commands().end()) {
+        std::fprintf(stderr, "kelm-host: unknown command \"%s\"\nRun \"kelm-host help\" for the commands.\n",
+                     words.empty() ? "" : words.front().c_str());
+        return 2;
+    }
+    const Command &command = found->second;
+    for (size_t i = 1; i < words.size(); ++i) {
+        if (words[i] == "--help" || words[i] == "-h") {
+            printCommandUsage(command);
+            if (command.details != nullptr) std::printf("\n%s", command.details);
+            return 0;
+        }
+    }
+    if (command.needsLibrary && !host.load()) {
+        std::fprintf(stderr, "kelm-host: %s\n", host.error().c_str());
+        return 1;
+    }
+    int status = command.run(host, std::vector<std::string>(words.begin() + 1, words.end()));
+    std::fflush(stdout);
+    return status;
+}
+
 const char *const kGlobalOptionsHelp =
     "  --lib PATH           provider library to load (default: the built librendo)\n"
     "  --callback MODE      what the provider forwards to the error callback is printed:\n"

@@ -24,6 +24,7 @@ struct Command {
     // status. host is loaded when needsLibrary is set.
     int (*run)(ProviderHost &host, const std::vector<std::string> &args);
     bool needsLibrary = true;
+    const char *details = nullptr; // more text for COMMAND --help, or none
 };
 
 // Commands by name.
@@ -35,6 +36,12 @@ struct CommandRegistration {
 
 // "Usage: kelm-host USAGE" and the command's summary, for COMMAND --help.
 void printCommandUsage(const Command &command);
+
+// Runs one command line (the command's name, then its arguments) as the
+// command line of the tool and a line of a script both do: --help or -h
+// among the arguments prints the usage, the library is loaded when the
+// command needs it. The command's status; 2 for an unknown command.
+int dispatch(ProviderHost &host, const std::vector<std::string> &words);
 
 // The provider's main job in-process on a host made for it (a snapshot LUN
 // that appears after a rescan is imported, reserved, released and removed);

@@ -44,26 +44,9 @@ int main(int argc, char **argv) {
     if (rest.empty()) rest.push_back("help");
     if (rest.front() == "--help" || rest.front() == "-h") rest.front() = "help";
 
-    auto found = commands().find(rest.front());
-    if (found == commands().end()) return usageError(("unknown command \"" + rest.front() + "\"").c_str());
-    const Command &command = found->second;
-    for (size_t i = 1; i < rest.size(); ++i) {
-        if (rest[i] == "--help" || rest[i] == "-h") {
-            printCommandUsage(command);
-            return 0;
-        }
-    }
-
     // Without a framework installation, kelm-host's own install root serves.
     setenv("KELM_INSTALL_ROOT", defaults.installRoot.c_str(), 0);
 
     ProviderHost host(library, verbosity);
-    if (command.needsLibrary && !host.load()) {
-        std::fprintf(stderr, "kelm-host: %s\n", host.error().c_str());
-        return 1;
-    }
-    std::vector<std::string> args(rest.begin() + 1, rest.end());
-    int status = command.run(host, args);
-    std::fflush(stdout);
-    return status;
+    return dispatch(host, rest);
 }

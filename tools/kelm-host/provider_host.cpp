@@ -78,6 +78,7 @@ ProviderHost::ProviderHost(std::string libraryPath, CallbackVerbosity verbosity)
     : m_libraryPath(std::move(libraryPath)), m_verbosity(verbosity) {}
 
 ProviderHost::~ProviderHost() {
+    m_keep = false;
     fini();
     // The library stays loaded until the process ends: its unload hook cleans
     // up ICU, which is safe only once nothing uses it any more.
@@ -107,6 +108,13 @@ bool ProviderHost::load() {
 }
 
 int ProviderHost::init(const std::string &nativeLanguage) {
+    if (m_keep && m_started) {
+        // A command that names no language takes the session as it is.
+        if (nativeLanguage.empty() || nativeLanguage == m_nativeLanguage) return m_initStatus;
+        m_keep = false;
+        fini();
+        m_keep = true;
+    }
     m_init = kel_pgn_init{};
     m_init.callback = &ProviderHost::callback;
     m_init.user = this;
@@ -116,6 +124,7 @@ int ProviderHost::init(const std::string &nativeLanguage) {
     kel_version version{};
     int rc = m_entry.init(&m_init, &version);
     m_started = true;
+    m_initStatus = rc;
     std::printf("rendo_fi_pgn_init(native language %s) = %d, result version %u.%u.%u.%u\n",
                 nativeLanguage.empty() ? "(none)" : nativeLanguage.c_str(), rc, version.word[0], version.word[1],
                 version.word[2], version.word[3]);
@@ -123,7 +132,7 @@ int ProviderHost::init(const std::string &nativeLanguage) {
 }
 
 void ProviderHost::fini() {
-    if (!m_started) return;
+    if (!m_started || m_keep) return;
     m_entry.fini();
     m_started = false;
     std::printf("rendo_fi_pgn_fini()\n");

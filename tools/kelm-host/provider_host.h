@@ -44,6 +44,13 @@ public:
     // rendo_fi_pgn_fini, when init was called.
     void fini();
 
+    // A script runs its commands in one provider session, as the framework
+    // does: while the session is kept, init starts the provider only the
+    // first time (and again only for another native language) and fini
+    // leaves it running. Ending the keep does not stop a running session.
+    void keepSession(bool keep) { m_keep = keep; }
+    bool running() const { return m_started; }
+
     long forwardedMessages() const { return m_messages; }
     long forwardedTraceLines() const { return m_traceLines; }
 
@@ -59,6 +66,8 @@ private:
     std::string m_nativeLanguage;
     char *m_nativeLanguagePtr = nullptr;
     bool m_started = false;
+    bool m_keep = false;
+    int m_initStatus = 0;
     long m_messages = 0;
     long m_traceLines = 0;
 };
