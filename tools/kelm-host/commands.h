@@ -41,6 +41,10 @@ void printCommandUsage(const Command &command);
 // part of "demo". 0, or 1 when a step failed.
 int showImportJob();
 
+// Parses the host description at path (none when empty): true when it is
+// good, else false after "kelm-host: FILE:LINE: reason" on standard error.
+bool checkHostDescription(const std::string &path);
+
 // Options of the whole tool, shown by "help".
 extern const char *const kGlobalOptionsHelp;
 

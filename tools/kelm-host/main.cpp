@@ -56,6 +56,10 @@ int main(int argc, char **argv) {
         }
     }
 
+    // Every command but help acts on the host RENDO_SIM_HOST describes.
+    const char *description = std::getenv("RENDO_SIM_HOST");
+    if (std::strcmp(command.name, "help") != 0 && !checkHostDescription(description ? description : "")) return 2;
+
 #ifdef RENDO_DEFAULT_INSTALL_ROOT
     // Without a framework installation, the build's own install root serves.
     setenv("KELM_INSTALL_ROOT", RENDO_DEFAULT_INSTALL_ROOT, 0);
