@@ -115,7 +115,8 @@ void BM_ParseHostDescription(benchmark::State &state) {
 void BM_DiscoverHost(benchmark::State &state) {
     const size_t paths = static_cast<size_t>(state.range(0));
     std::string error;
-    std::shared_ptr<rendo_sim::Host> host = rendo_sim::parseHostDescription(describeHost(static_cast<int>(paths)), &error);
+    std::shared_ptr<rendo_sim::Host> host =
+        rendo_sim::parseHostDescription(describeHost(static_cast<int>(paths)), &error);
     if (!host) {
         state.SkipWithError(error.c_str());
         return;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -143,6 +144,23 @@ struct Host::Impl {
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     std::vector<uint32_t> sleeps;
     std::map<const Disk *, std::shared_ptr<DiskBackend>> backends;
+    // Present Luns by drive number (null: free) and the free numbers below
+    // drives.size(), so that numbering a Lun and finding one by name do not
+    // walk every Lun of a large host.
+    std::vector<Lun *> drives;
+    std::set<size_t> freeDrives;
+
+    // The present Lun named "PHYSICALDRIVEn" (upper-cased, no leading zero).
+    Lun *drive(const std::string &name) const {
+        static const std::string kDrive = "PHYSICALDRIVE";
+        if (name.size() <= kDrive.size() || name.size() > kDrive.size() + 9 ||
+            name.compare(0, kDrive.size(), kDrive) != 0 ||
+            name.find_first_not_of("0123456789", kDrive.size()) != std::string::npos ||
+            (name[kDrive.size()] == '0' && name.size() != kDrive.size() + 1))
+            return nullptr;
+        size_t number = std::stoul(name.substr(kDrive.size()));
+        return number < drives.size() ? drives[number] : nullptr;
+    }
 
     uint64_t now() const {
         if (virtualClock) return virtualNow;
@@ -178,15 +196,16 @@ struct Host::Impl {
     }
 
     void makePresent(Lun &l) {
-        std::vector<bool> used;
-        for (auto &other : luns)
-            if (other->m_present && other->m_driveNumber >= 0) {
-                if (used.size() <= size_t(other->m_driveNumber)) used.resize(other->m_driveNumber + 1, false);
-                used[other->m_driveNumber] = true;
-            }
-        int number = 0;
-        while (size_t(number) < used.size() && used[number]) ++number;
-        l.m_driveNumber = number;
+        // The lowest number no present Lun has.
+        size_t number = drives.size();
+        if (!freeDrives.empty()) {
+            number = *freeDrives.begin();
+            freeDrives.erase(freeDrives.begin());
+            drives[number] = &l;
+        } else {
+            drives.push_back(&l);
+        }
+        l.m_driveNumber = static_cast<int>(number);
         l.m_present = true;
         l.m_waitRescan = false;
         l.m_treeRescanReveals = false;
@@ -215,6 +234,8 @@ struct Host::Impl {
     void makeGone(Lun &l) {
         if (!l.m_present) return;
         nodes.erase(l.m_devInst);
+        drives[size_t(l.m_driveNumber)] = nullptr;
+        freeDrives.insert(size_t(l.m_driveNumber));
         l.m_devInst = 0;
         l.m_present = false;
         l.m_driveNumber = -1;
@@ -529,9 +550,7 @@ Lun *Host::findLun(const std::string &pathOrDosName) {
     name = upper(name);
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->settle();
-    for (auto &l : m_impl->luns)
-        if (l->m_present && name == "PHYSICALDRIVE" + std::to_string(l->m_driveNumber)) return l.get();
-    return nullptr;
+    return m_impl->drive(name);
 }
 
 uint32_t Host::claimLevelOf(const std::string &pathOrDosName, uint32_t fallback) const {
@@ -540,9 +559,8 @@ uint32_t Host::claimLevelOf(const std::string &pathOrDosName, uint32_t fallback)
     name = upper(name);
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->settle();
-    for (auto &l : m_impl->luns)
-        if (l->m_present && name == "PHYSICALDRIVE" + std::to_string(l->m_driveNumber)) return l->m_claimLevel;
-    return fallback;
+    Lun *l = m_impl->drive(name);
+    return l != nullptr ? l->m_claimLevel : fallback;
 }
 
 void Host::unplug(Lun &lun) {
@@ -794,21 +812,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, SECURITY_AT
     Host::Impl &im = HostAccess::impl(*host);
     std::lock_guard<std::mutex> lock(host->mutex());
     im.settle();
-    // The drive number once, rather than a name built per Lun.
-    static const std::string kDrive = "PHYSICALDRIVE";
-    int number = -1;
-    if (dos.size() > kDrive.size() && dos.size() <= kDrive.size() + 9 && dos.compare(0, kDrive.size(), kDrive) == 0 &&
-        dos.find_first_not_of("0123456789", kDrive.size()) == std::string::npos &&
-        (dos[kDrive.size()] != '0' || dos.size() == kDrive.size() + 1))
-        number = std::stoi(dos.substr(kDrive.size()));
-    // Drive numbers are handed out in order, so the Lun at that index is
-    // usually the one; otherwise every Lun is looked at.
-    Lun *l = nullptr;
-    if (number >= 0 && size_t(number) < im.luns.size() && im.luns[size_t(number)]->m_present &&
-        im.luns[size_t(number)]->m_driveNumber == number)
-        l = im.luns[size_t(number)].get();
-    for (size_t i = 0; number >= 0 && l == nullptr && i < im.luns.size(); ++i)
-        if (im.luns[i]->m_present && im.luns[i]->m_driveNumber == number) l = im.luns[i].get();
+    Lun *l = im.drive(dos);
     if (l != nullptr) {
         if (l->m_openFailures != 0) {
             if (l->m_openFailures > 0) --l->m_openFailures;

@@ -23,14 +23,14 @@ endfunction()
 # 65,536 paths is the limit, whether they come as disks or as more paths of
 # one disk: both files below reach it exactly and go one over.
 set(desc_dir ${CMAKE_CURRENT_BINARY_DIR}/desc)
-string(REPEAT "disk\n  path 0 0 0 0\n" 32768 many_disks)
+string(REPEAT "disk\n  address 0 0 0 0\n  path 1 0 0 0\n" 32768 many_disks)
 file(WRITE ${desc_dir}/too-many-disks.txt "${many_disks}disk\n")
 string(REPEAT "  path 0 0 0 0\n" 65537 many_paths)
 file(WRITE ${desc_dir}/too-many-paths.txt "disk\n${many_paths}")
 
 kelm_host_bad_description(descBadLine disks ${CMAKE_CURRENT_LIST_DIR}/desc-bad-line.txt
   ":10: an address is PORT BUS TARGET LUN [target-port N] [claim-level N]")
-kelm_host_bad_description(descTooManyDisks info ${desc_dir}/too-many-disks.txt ":65537: too many disks (limit 65536)")
+kelm_host_bad_description(descTooManyDisks info ${desc_dir}/too-many-disks.txt ":98305: too many disks (limit 65536)")
 kelm_host_bad_description(descTooManyPaths "keys PhysicalDrive0" ${desc_dir}/too-many-paths.txt
   ":65538: too many paths (limit 65536)")
 kelm_host_bad_description(descUnreadable disks ${desc_dir}/no-such-host.txt
