@@ -3,7 +3,8 @@
 //   BM_ParseHostDescription: parsing the text into a host;
 //   BM_DiscoverHost: the provider's discovery over that host (the DOS device
 //     list, every path's inquiry data, a UDID per path), as "kelm-host disks"
-//     and the device map run it.
+//     and the device map run it; with rescan:1 after re-enumerating every
+//     SCSI adapter first, as an import does.
 // Both should be linear in the paths: time_per_path flat across the sizes.
 // heap_bytes is the heap a run holds at its peak beyond what it started
 // with (for the parse: the host it builds), counted by the operator new
@@ -129,7 +130,7 @@ void BM_DiscoverHost(benchmark::State &state) {
     for (auto _ : state) {
         int64_t base = startCounting();
         {
-            DeviceMap map = factory.enumerateDeviceMap(false, false, false);
+            DeviceMap map = factory.enumerateDeviceMap(state.range(1) != 0, false, false);
             if (map.size() != paths || map.begin()->second.udid.empty()) {
                 state.SkipWithError("the map does not hold every path with a UDID");
                 return;
@@ -146,6 +147,9 @@ void BM_DiscoverHost(benchmark::State &state) {
 }
 
 BENCHMARK(BM_ParseHostDescription)->ArgName("paths")->Arg(1024)->Arg(4096)->Arg(16384)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DiscoverHost)->ArgName("paths")->Arg(1024)->Arg(4096)->Arg(16384)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DiscoverHost)
+    ->ArgNames({"paths", "rescan"})
+    ->ArgsProduct({{1024, 4096, 16384}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -127,9 +127,12 @@ struct Host::Impl {
     std::map<uint8_t, Adapter> adapters;
     std::vector<std::unique_ptr<Lun>> luns;
     unsigned nextLunId = 1;
-    bool anyTimed = false;   // some Lun was ever given a time to appear at (settle() scans only then)
+    std::map<unsigned, Lun *> timed;   // Luns given a time to appear at, by id (creation order); settle() scans these
     std::vector<std::pair<std::string, std::string>> dosNames;
     std::map<uint32_t, Node> nodes;
+    // Upper-cased instance IDs to their nodes, for CM_Locate_DevNode; equal
+    // IDs keep the order of their (ever growing) device instances.
+    std::multimap<std::string, uint32_t> byInstanceId;
     uint32_t nextDevInst = 1;
     unsigned rootRescans = 0;
     uint64_t rootDelayMs = 0;
@@ -171,7 +174,20 @@ struct Host::Impl {
     uint32_t addNode(Node n) {
         n.devInst = nextDevInst++;
         nodes[n.devInst] = n;
+        byInstanceId.emplace(upper(n.instanceId), n.devInst);
         return n.devInst;
+    }
+
+    void eraseNode(uint32_t devInst) {
+        auto it = nodes.find(devInst);
+        if (it == nodes.end()) return;
+        auto range = byInstanceId.equal_range(upper(it->second.instanceId));
+        for (auto j = range.first; j != range.second; ++j)
+            if (j->second == devInst) {
+                byInstanceId.erase(j);
+                break;
+            }
+        nodes.erase(it);
     }
 
     Adapter &adapter(uint8_t port) {
@@ -233,7 +249,7 @@ struct Host::Impl {
 
     void makeGone(Lun &l) {
         if (!l.m_present) return;
-        nodes.erase(l.m_devInst);
+        eraseNode(l.m_devInst);
         drives[size_t(l.m_driveNumber)] = nullptr;
         freeDrives.insert(size_t(l.m_driveNumber));
         l.m_devInst = 0;
@@ -288,9 +304,12 @@ struct Host::Impl {
         }
         pendingRoot.swap(still);
         for (size_t i = 0; i < due; ++i) rescanRoot();
-        if (!anyTimed) return;  // every Windows call settles: no scan of every Lun unless one can be due
-        for (auto &l : luns)
-            if (l->m_timed && !l->m_appearNeedsRescan) consider(*l, false);
+        // Every Windows call settles: only Luns that can be due are looked at.
+        for (auto it = timed.begin(); it != timed.end();) {
+            Lun &l = *it->second;
+            if (l.m_timed && !l.m_appearNeedsRescan) consider(l, false);
+            it = l.m_timed ? std::next(it) : timed.erase(it);
+        }
     }
 
     // A scripted failure of `function`: its code, or 0 when none is due.
@@ -358,7 +377,7 @@ Lun &Lun::appearAt(uint64_t ms, bool needsRescan) {
     if (m_rescansNeeded == kNeverByBus) m_rescansNeeded = 0;
     m_treeRescanReveals = false;
     m_timed = true;
-    m_host->m_impl->anyTimed = true;
+    m_host->m_impl->timed[m_id] = this;
     m_appearAtMs = ms;
     m_appearNeedsRescan = needsRescan;
     m_host->m_impl->settle();
@@ -1263,12 +1282,10 @@ CONFIGRET CM_Locate_DevNode_ExW(PDEVINST pdnDevInst, DEVINSTID_W pDeviceID, ULON
     Host::Impl &im = HostAccess::impl(*host);
     std::lock_guard<std::mutex> lock(host->mutex());
     im.settle();
-    for (auto &kv : im.nodes)
-        if (upper(kv.second.instanceId) == wanted) {
-            *pdnDevInst = kv.first;
-            return CR_SUCCESS;
-        }
-    return CR_NO_SUCH_DEVNODE;
+    auto found = im.byInstanceId.find(wanted);  // the first of equal IDs: the lowest device instance
+    if (found == im.byInstanceId.end()) return CR_NO_SUCH_DEVNODE;
+    *pdnDevInst = found->second;
+    return CR_SUCCESS;
 }
 
 CONFIGRET CM_Locate_DevNodeW(PDEVINST pdnDevInst, DEVINSTID_W pDeviceID, ULONG ulFlags) {
@@ -1564,7 +1581,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_D
             im.makeGone(*l);
             l->m_removed = true;
         } else {
-            im.nodes.erase(it);
+            im.eraseNode(it->first);
         }
         if (im.rebootOnRemove) s->installFlags[data->DevInst] |= DI_NEEDREBOOT;
     }
