@@ -628,8 +628,8 @@ std::shared_ptr<Host> parseHostDescription(const std::string &text, std::string 
 // Errors read "FILE:LINE: reason", as compilers write them, so that editors
 // and people jump to the line.
 std::shared_ptr<Host> loadHostDescription(const std::string &path, std::string *error) {
-    // stdio rather than a stream: a directory opens, and only a read error
-    // (with its errno) tells it from an empty file.
+    // stdio rather than a stream: a directory opens like a file, and only
+    // the read error (with its errno) tells it from an empty one.
     std::string text;
     FILE *f = std::fopen(path.c_str(), "rb");
     int code = errno;

@@ -1282,8 +1282,8 @@ CONFIGRET CM_Locate_DevNode_ExW(PDEVINST pdnDevInst, DEVINSTID_W pDeviceID, ULON
     Host::Impl &im = HostAccess::impl(*host);
     std::lock_guard<std::mutex> lock(host->mutex());
     im.settle();
-    auto found = im.byInstanceId.find(wanted);  // the first of equal IDs: the lowest device instance
-    if (found == im.byInstanceId.end()) return CR_NO_SUCH_DEVNODE;
+    auto found = im.byInstanceId.lower_bound(wanted);  // the first of equal IDs: the lowest device instance
+    if (found == im.byInstanceId.end() || found->first != wanted) return CR_NO_SUCH_DEVNODE;
     *pdnDevInst = found->second;
     return CR_SUCCESS;
 }
