@@ -2,16 +2,22 @@
 // embedded default host.
 #include "sim_internal.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <sstream>
 
 namespace rendo_sim {
 
 namespace {
 
-const size_t kMaxDisks = 1024;
+// Paths (every disk has at least one) a description may give. Large hosts
+// see thousands of LUN paths; the bound keeps a runaway or hostile file from
+// building an unbounded host, and 65,536 drives' DOS names still fit the
+// largest DOS device list discovery reads (CPnpManager::kMaxDosListCapacity).
+const size_t kMaxPaths = 65536;
 const size_t kMaxIpAddresses = 16;
 const size_t kMaxLineLength = 65536;
 
@@ -32,12 +38,25 @@ struct DiskDecl {
 };
 
 struct Parser {
-    std::string error;
+    std::string error;      // the first reason, without its line
+    unsigned errorLine = 0; // the line it was found on
     unsigned lineNo = 0;
+    size_t pathCount = 0;   // paths declared so far, default addresses included
 
     bool fail(const std::string &what) {
-        if (error.empty()) error = "line " + std::to_string(lineNo) + ": " + what;
+        if (error.empty()) {
+            error = what;
+            errorLine = lineNo;
+        }
         return false;
+    }
+
+    // One more path (a disk's first, or a "path" line), within kMaxPaths.
+    bool countPath(const char *what) {
+        if (pathCount >= kMaxPaths)
+            return fail(std::string("too many ") + what + " (limit " + std::to_string(kMaxPaths) + ")");
+        ++pathCount;
+        return true;
     }
 
     static std::string trim(const std::string &s) {
@@ -147,6 +166,8 @@ bool Parser::diskKey(DiskDecl &d, const std::string &key, const std::string &v) 
         if (key == "address" && !d.paths.empty()) {
             d.paths[0] = a;
         } else {
+            // A disk's first path was counted with its "disk" line.
+            if (!d.paths.empty() && !countPath("paths")) return false;
             index = d.paths.size();
             d.paths.push_back(a);
         }
@@ -268,10 +289,7 @@ std::shared_ptr<Host> Parser::parse(const std::string &input) {
         uint64_t n = 0;
         bool flag = false;
         if (key == "disk") {
-            if (disks.size() >= kMaxDisks) {
-                fail("too many disks");
-                return nullptr;
-            }
+            if (!countPath("disks")) return nullptr;
             disks.emplace_back();
             current = &disks.back();
             current->line = lineNo;
@@ -367,19 +385,21 @@ std::shared_ptr<Host> Parser::parse(const std::string &input) {
             return nullptr;
         }
     }
+    // A disk without an address takes the target after the highest one in
+    // use on adapter 0, bus 0, kept here rather than looked up per disk.
+    unsigned nextTarget = 0;
     for (auto &d : disks) {
-        auto disk = std::make_shared<Disk>(d.desc);
+        auto disk = std::make_shared<Disk>(std::move(d.desc));
         std::vector<Lun *> paths;
         if (d.paths.empty()) {
             ScsiAddress a;
-            unsigned target = 0;
-            for (Lun *l : host->luns())
-                if (l->address().port == 0 && l->address().bus == 0 && l->address().target >= target)
-                    target = l->address().target + 1u;
-            a.target = static_cast<uint8_t>(std::min(target, 255u));
+            a.target = static_cast<uint8_t>(std::min(nextTarget, 255u));
             d.paths.push_back(a);
         }
-        for (const auto &a : d.paths) paths.push_back(&host->attach(disk, a));
+        for (const auto &a : d.paths) {
+            paths.push_back(&host->attach(disk, a));
+            if (a.port == 0 && a.bus == 0) nextTarget = std::max(nextTarget, a.target + 1u);
+        }
         for (size_t i = 0; i < paths.size(); ++i) {
             Lun *l = paths[i];
             if (d.masked) l->mask();
@@ -601,21 +621,32 @@ disk multipath
 std::shared_ptr<Host> parseHostDescription(const std::string &text, std::string *error) {
     Parser p;
     auto host = p.parse(text);
-    if (!host && error) *error = p.error;
+    if (!host && error) *error = "line " + std::to_string(p.errorLine) + ": " + p.error;
     return host;
 }
 
+// Errors read "FILE:LINE: reason", as compilers write them, so that editors
+// and people jump to the line.
 std::shared_ptr<Host> loadHostDescription(const std::string &path, std::string *error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error) *error = "cannot read host description " + path;
+    // stdio rather than a stream: a directory opens like a file, and only
+    // the read error (with its errno) tells it from an empty one.
+    std::string text;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    int code = errno;
+    if (f != nullptr) {
+        char buf[65536];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+        code = std::ferror(f) ? errno : 0;
+        std::fclose(f);
+    }
+    if (f == nullptr || code != 0) {
+        if (error) *error = path + ": cannot read host description: " + std::strerror(code);
         return nullptr;
     }
-    std::ostringstream all;
-    all << in.rdbuf();
-    std::string e;
-    auto host = parseHostDescription(all.str(), &e);
-    if (!host && error) *error = path + ": " + e;
+    Parser p;
+    auto host = p.parse(text);
+    if (!host && error) *error = path + ":" + std::to_string(p.errorLine) + ": " + p.error;
     return host;
 }
 

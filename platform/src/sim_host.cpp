@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -126,9 +127,12 @@ struct Host::Impl {
     std::map<uint8_t, Adapter> adapters;
     std::vector<std::unique_ptr<Lun>> luns;
     unsigned nextLunId = 1;
-    bool anyTimed = false;   // some Lun was ever given a time to appear at (settle() scans only then)
+    std::map<unsigned, Lun *> timed;   // Luns given a time to appear at, by id (creation order); settle() scans these
     std::vector<std::pair<std::string, std::string>> dosNames;
     std::map<uint32_t, Node> nodes;
+    // Upper-cased instance IDs to their nodes, for CM_Locate_DevNode; equal
+    // IDs keep the order of their (ever growing) device instances.
+    std::multimap<std::string, uint32_t> byInstanceId;
     uint32_t nextDevInst = 1;
     unsigned rootRescans = 0;
     uint64_t rootDelayMs = 0;
@@ -143,6 +147,23 @@ struct Host::Impl {
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     std::vector<uint32_t> sleeps;
     std::map<const Disk *, std::shared_ptr<DiskBackend>> backends;
+    // Present Luns by drive number (null: free) and the free numbers below
+    // drives.size(), so that numbering a Lun and finding one by name do not
+    // walk every Lun of a large host.
+    std::vector<Lun *> drives;
+    std::set<size_t> freeDrives;
+
+    // The present Lun named "PHYSICALDRIVEn" (upper-cased, no leading zero).
+    Lun *drive(const std::string &name) const {
+        static const std::string kDrive = "PHYSICALDRIVE";
+        if (name.size() <= kDrive.size() || name.size() > kDrive.size() + 9 ||
+            name.compare(0, kDrive.size(), kDrive) != 0 ||
+            name.find_first_not_of("0123456789", kDrive.size()) != std::string::npos ||
+            (name[kDrive.size()] == '0' && name.size() != kDrive.size() + 1))
+            return nullptr;
+        size_t number = std::stoul(name.substr(kDrive.size()));
+        return number < drives.size() ? drives[number] : nullptr;
+    }
 
     uint64_t now() const {
         if (virtualClock) return virtualNow;
@@ -153,7 +174,20 @@ struct Host::Impl {
     uint32_t addNode(Node n) {
         n.devInst = nextDevInst++;
         nodes[n.devInst] = n;
+        byInstanceId.emplace(upper(n.instanceId), n.devInst);
         return n.devInst;
+    }
+
+    void eraseNode(uint32_t devInst) {
+        auto it = nodes.find(devInst);
+        if (it == nodes.end()) return;
+        auto range = byInstanceId.equal_range(upper(it->second.instanceId));
+        for (auto j = range.first; j != range.second; ++j)
+            if (j->second == devInst) {
+                byInstanceId.erase(j);
+                break;
+            }
+        nodes.erase(it);
     }
 
     Adapter &adapter(uint8_t port) {
@@ -178,15 +212,16 @@ struct Host::Impl {
     }
 
     void makePresent(Lun &l) {
-        std::vector<bool> used;
-        for (auto &other : luns)
-            if (other->m_present && other->m_driveNumber >= 0) {
-                if (used.size() <= size_t(other->m_driveNumber)) used.resize(other->m_driveNumber + 1, false);
-                used[other->m_driveNumber] = true;
-            }
-        int number = 0;
-        while (size_t(number) < used.size() && used[number]) ++number;
-        l.m_driveNumber = number;
+        // The lowest number no present Lun has.
+        size_t number = drives.size();
+        if (!freeDrives.empty()) {
+            number = *freeDrives.begin();
+            freeDrives.erase(freeDrives.begin());
+            drives[number] = &l;
+        } else {
+            drives.push_back(&l);
+        }
+        l.m_driveNumber = static_cast<int>(number);
         l.m_present = true;
         l.m_waitRescan = false;
         l.m_treeRescanReveals = false;
@@ -214,7 +249,9 @@ struct Host::Impl {
 
     void makeGone(Lun &l) {
         if (!l.m_present) return;
-        nodes.erase(l.m_devInst);
+        eraseNode(l.m_devInst);
+        drives[size_t(l.m_driveNumber)] = nullptr;
+        freeDrives.insert(size_t(l.m_driveNumber));
         l.m_devInst = 0;
         l.m_present = false;
         l.m_driveNumber = -1;
@@ -267,9 +304,12 @@ struct Host::Impl {
         }
         pendingRoot.swap(still);
         for (size_t i = 0; i < due; ++i) rescanRoot();
-        if (!anyTimed) return;  // every Windows call settles: no scan of every Lun unless one can be due
-        for (auto &l : luns)
-            if (l->m_timed && !l->m_appearNeedsRescan) consider(*l, false);
+        // Every Windows call settles: only Luns that can be due are looked at.
+        for (auto it = timed.begin(); it != timed.end();) {
+            Lun &l = *it->second;
+            if (l.m_timed && !l.m_appearNeedsRescan) consider(l, false);
+            it = l.m_timed ? std::next(it) : timed.erase(it);
+        }
     }
 
     // A scripted failure of `function`: its code, or 0 when none is due.
@@ -337,7 +377,7 @@ Lun &Lun::appearAt(uint64_t ms, bool needsRescan) {
     if (m_rescansNeeded == kNeverByBus) m_rescansNeeded = 0;
     m_treeRescanReveals = false;
     m_timed = true;
-    m_host->m_impl->anyTimed = true;
+    m_host->m_impl->timed[m_id] = this;
     m_appearAtMs = ms;
     m_appearNeedsRescan = needsRescan;
     m_host->m_impl->settle();
@@ -529,9 +569,7 @@ Lun *Host::findLun(const std::string &pathOrDosName) {
     name = upper(name);
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->settle();
-    for (auto &l : m_impl->luns)
-        if (l->m_present && name == "PHYSICALDRIVE" + std::to_string(l->m_driveNumber)) return l.get();
-    return nullptr;
+    return m_impl->drive(name);
 }
 
 uint32_t Host::claimLevelOf(const std::string &pathOrDosName, uint32_t fallback) const {
@@ -540,9 +578,8 @@ uint32_t Host::claimLevelOf(const std::string &pathOrDosName, uint32_t fallback)
     name = upper(name);
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->settle();
-    for (auto &l : m_impl->luns)
-        if (l->m_present && name == "PHYSICALDRIVE" + std::to_string(l->m_driveNumber)) return l->m_claimLevel;
-    return fallback;
+    Lun *l = m_impl->drive(name);
+    return l != nullptr ? l->m_claimLevel : fallback;
 }
 
 void Host::unplug(Lun &lun) {
@@ -794,21 +831,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, SECURITY_AT
     Host::Impl &im = HostAccess::impl(*host);
     std::lock_guard<std::mutex> lock(host->mutex());
     im.settle();
-    // The drive number once, rather than a name built per Lun.
-    static const std::string kDrive = "PHYSICALDRIVE";
-    int number = -1;
-    if (dos.size() > kDrive.size() && dos.size() <= kDrive.size() + 9 && dos.compare(0, kDrive.size(), kDrive) == 0 &&
-        dos.find_first_not_of("0123456789", kDrive.size()) == std::string::npos &&
-        (dos[kDrive.size()] != '0' || dos.size() == kDrive.size() + 1))
-        number = std::stoi(dos.substr(kDrive.size()));
-    // Drive numbers are handed out in order, so the Lun at that index is
-    // usually the one; otherwise every Lun is looked at.
-    Lun *l = nullptr;
-    if (number >= 0 && size_t(number) < im.luns.size() && im.luns[size_t(number)]->m_present &&
-        im.luns[size_t(number)]->m_driveNumber == number)
-        l = im.luns[size_t(number)].get();
-    for (size_t i = 0; number >= 0 && l == nullptr && i < im.luns.size(); ++i)
-        if (im.luns[i]->m_present && im.luns[i]->m_driveNumber == number) l = im.luns[i].get();
+    Lun *l = im.drive(dos);
     if (l != nullptr) {
         if (l->m_openFailures != 0) {
             if (l->m_openFailures > 0) --l->m_openFailures;
@@ -1259,12 +1282,10 @@ CONFIGRET CM_Locate_DevNode_ExW(PDEVINST pdnDevInst, DEVINSTID_W pDeviceID, ULON
     Host::Impl &im = HostAccess::impl(*host);
     std::lock_guard<std::mutex> lock(host->mutex());
     im.settle();
-    for (auto &kv : im.nodes)
-        if (upper(kv.second.instanceId) == wanted) {
-            *pdnDevInst = kv.first;
-            return CR_SUCCESS;
-        }
-    return CR_NO_SUCH_DEVNODE;
+    auto found = im.byInstanceId.lower_bound(wanted);  // the first of equal IDs: the lowest device instance
+    if (found == im.byInstanceId.end() || found->first != wanted) return CR_NO_SUCH_DEVNODE;
+    *pdnDevInst = found->second;
+    return CR_SUCCESS;
 }
 
 CONFIGRET CM_Locate_DevNodeW(PDEVINST pdnDevInst, DEVINSTID_W pDeviceID, ULONG ulFlags) {
@@ -1560,7 +1581,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_D
             im.makeGone(*l);
             l->m_removed = true;
         } else {
-            im.nodes.erase(it);
+            im.eraseNode(it->first);
         }
         if (im.rebootOnRemove) s->installFlags[data->DevInst] |= DI_NEEDREBOOT;
     }

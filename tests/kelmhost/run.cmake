@@ -56,6 +56,9 @@ kelmhost_run_script(unsetVariable "info\nclaim \${RUN_TEST_UNSET}\n"
   "^[^>]*unsetVariable.kelm:2: \\\$\\{RUN_TEST_UNSET\\} is not set\nexit 2\n$")
 kelmhost_run_script(unsetInHostFile "host v host-vars.txt\n"
   "^[^>]*host-vars.txt:3: \\\$\\{RUN_TEST_IP\\} is not set\nexit 2\n$")
+file(WRITE ${KELMHOST_RUN_DIR}/host-bad.txt "computer-name bad\ndisk d\n  vendr ACME\n")
+kelmhost_run_script(badHostFile "info\nhost b host-bad.txt\n"
+  "^[^>]*host-bad.txt:3: [^\n]*vendr[^\n]*\nexit 2\n$")
 kelmhost_run_script(undefinedHost "host b\n" "^[^>]*undefinedHost.kelm:1: host b is not defined[^\n]*\nexit 2\n$")
 
 # What lines do when they run: "!" that succeeds stops (exit 1), "-" that

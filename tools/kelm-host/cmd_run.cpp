@@ -20,6 +20,8 @@
 // then it is loaded afresh.
 #include "commands.h"
 
+#include "platform/simhost.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -273,6 +275,14 @@ private:
             }
             text += line + "\n";
             expanded = true;
+        }
+        // A bad description stops the script before its first line runs, at
+        // the host line and at the description's own line.
+        std::string parseError;
+        if (!rendo_sim::parseHostDescription(text, &parseError)) {
+            if (parseError.rfind("line ", 0) == 0) parseError = parseError.substr(5);
+            std::fprintf(stderr, "%s:%s\n", file.string().c_str(), parseError.c_str());
+            return false;
         }
         std::error_code ec;
         if (!expanded) {

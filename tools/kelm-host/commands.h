@@ -48,6 +48,10 @@ int dispatch(ProviderHost &host, const std::vector<std::string> &words);
 // part of "demo". 0, or 1 when a step failed.
 int showImportJob();
 
+// Parses the host description at path (none when empty): true when it is
+// good, else false after "kelm-host: FILE:LINE: reason" on standard error.
+bool checkHostDescription(const std::string &path);
+
 // Options of the whole tool, shown by "help".
 extern const char *const kGlobalOptionsHelp;
 

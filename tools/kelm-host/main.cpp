@@ -44,6 +44,12 @@ int main(int argc, char **argv) {
     if (rest.empty()) rest.push_back("help");
     if (rest.front() == "--help" || rest.front() == "-h") rest.front() = "help";
 
+    // Every command but help acts on the host RENDO_SIM_HOST describes.
+    bool helpOnly = rest.front() == "help";
+    for (const std::string &word : rest) helpOnly = helpOnly || word == "--help" || word == "-h";
+    const char *description = std::getenv("RENDO_SIM_HOST");
+    if (!helpOnly && !checkHostDescription(description ? description : "")) return 2;
+
     // Without a framework installation, kelm-host's own install root serves.
     setenv("KELM_INSTALL_ROOT", defaults.installRoot.c_str(), 0);
 
