@@ -23,5 +23,5 @@ set_tests_properties(kelmhost.execAccountUnknown PROPERTIES
 set_tests_properties(kelmhost.execAccount kelmhost.execAccountEmptyPassword kelmhost.execAccountWrongPassword
                      kelmhost.execAccountUnknown PROPERTIES ENVIRONMENT "RENDO_SIM_HOST=${EXEC_ACCOUNTS_HOST}")
 set_tests_properties(kelmhost.execAccountBadDescription PROPERTIES
-  PASS_REGULAR_EXPRESSION "line 1: user NAME PASSWORD \\[RIGHT\\.\\.\\.\\]; using an empty host"
+  PASS_REGULAR_EXPRESSION "^kelm-host: [^\n]*exec-accounts-bad-host.txt:1: user NAME PASSWORD \\[RIGHT\\.\\.\\.\\]\n$"
   ENVIRONMENT "RENDO_SIM_HOST=${EXEC_ACCOUNTS_BAD_HOST}")
