@@ -64,16 +64,15 @@ TEST_F(SanFaults, EveryFaultEndsWithItsStatusAndItsCause) {
     const std::string timedOut = "got no answer within 10 seconds (time-out, error 121).";
     const std::string dropped = "was lost with the connection to the device (transport failure, error 1117).";
     enum Flow { Reserve, Release };
+    // heldBefore: A registered and reserved first; in handlerLine "[path]"
+    // stands for the path; cleanUp is "" when no clean-up line is expected.
     struct Row {
         const char *what;
-        bool heldBefore; // A registered and reserved first
+        bool heldBefore;
         std::function<void(rendo_sim::Disk &)> fault;
         Flow flow;
-        int flags;
-        int status;
-        std::string handlerLine; // "[path]" stands for the path
-        std::string cause;
-        std::string cleanUp; // "" when no clean-up line is expected
+        int flags, status;
+        std::string handlerLine, cause, cleanUp;
         uint64_t waitedMs;
         Strings keys;
         std::string holder;
