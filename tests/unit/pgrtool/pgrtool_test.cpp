@@ -33,19 +33,10 @@ protected:
     CPGRToolPtr tool{new CPGRTool};
 };
 
-TEST_F(PgrTool, KeyIsTheLowerCaseHexOfTheOctetsInAddressOrder) {
-    const std::pair<const char *, const char *> cases[] = {
-        {"10.0.0.1", "0a000001"},      {"192.168.1.254", "c0a801fe"}, {"255.255.255.255", "ffffffff"},
-        {"172.16.15.160", "ac100fa0"}, {"0.0.0.0", "00000000"},  // indistinguishable from the failure value
-    };
-    for (const auto &c : cases) {
-        computerName(c.first);
-        const std::string name = c.first, key = c.second;
-        EXPECT_EQ(key, tool->getKeyForHost());
-        EXPECT_EQ(1, count(KEL_SEV_INFO, "Generated Key [" + key + "] from IP[" + name + "] for host [" + name + "]."));
-    }
-    computerName("localhost");
-    EXPECT_EQ("7f000001", tool->getKeyForHost());
+// The key derived from numeric names and "localhost", with its trace line,
+// is checked through kelm-host reserve (tests/kelmhost/reservation-keys.cmake);
+// here the key leads back to the host.
+TEST_F(PgrTool, KeyLeadsBackToTheHost) {
     // ... and the key leads back to the host.
     std::string ip;
     EXPECT_EQ("localhost", tool->getHostForKey("7f000001", ip));
