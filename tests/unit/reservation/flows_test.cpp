@@ -63,18 +63,10 @@ TEST_F(Flows, ReleaseVariants) {
     expectDisk({}, "");
 }
 
-TEST_F(Flows, FailuresOfTheDevice) {
+// A drive that does not exist, and an empty path, are checked through
+// kelm-host reserve and release (tests/kelmhost/reservation-keys.cmake).
+TEST_F(Flows, TheDeviceRefusesTheReserve) {
     rendo_sim::ScopedHost use(hostA);
-    // An empty path is no device path (ERROR_PATH_NOT_FOUND), the drive
-    // does not exist (ERROR_FILE_NOT_FOUND): both are open failures, code 2.
-    for (const auto &[path, error] : std::vector<std::pair<std::string, int>>{{"", 3}, {"\\\\.\\PHYSICALDRIVE42", 2}}) {
-        EXPECT_EQ(1098, provider->diskReserve(path, kA, kRegister));
-        EXPECT_TRUE(traced("Failed to read registration on disk [" + path + "] with error [2]."));
-        EXPECT_EQ(1098, provider->diskReserve(path, kA, 0));
-        EXPECT_EQ(1096, provider->diskRelease(path, kA, kVerify));
-        EXPECT_EQ(0, provider->diskRelease(path, kA, 0));
-        EXPECT_TRUE(traced("Error opening " + path + ". Error: " + std::to_string(error) + "\n"));
-    }
     // The device refuses the RESERVE, as it does to the loser of a race.
     disk->answerStatus(0x5F, 0x18, 1);
     EXPECT_EQ(1098, provider->diskReserve(lunA.devicePath(), kA, 0));
