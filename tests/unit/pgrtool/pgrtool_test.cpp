@@ -34,7 +34,7 @@ protected:
 };
 
 // The key derived from numeric names and "localhost", with its trace line,
-// is checked through kelm-host reserve (tests/kelmhost/reservation-keys.cmake);
+// is checked through kelm-host reserve (tests/kelmhost/reservation-flows.cmake);
 // here the key leads back to the host.
 TEST_F(PgrTool, KeyLeadsBackToTheHost) {
     // ... and the key leads back to the host.

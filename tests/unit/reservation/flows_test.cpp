@@ -64,7 +64,7 @@ TEST_F(Flows, ReleaseVariants) {
 }
 
 // A drive that does not exist, and an empty path, are checked through
-// kelm-host reserve and release (tests/kelmhost/reservation-keys.cmake).
+// kelm-host reserve and release (tests/kelmhost/reservation-flows.cmake).
 TEST_F(Flows, TheDeviceRefusesTheReserve) {
     rendo_sim::ScopedHost use(hostA);
     // The device refuses the RESERVE, as it does to the loser of a race.

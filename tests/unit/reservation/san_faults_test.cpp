@@ -2,6 +2,8 @@
 // per path, BUSY, time-outs, lost links and unit attentions. Every flow ends
 // with its status and a line naming the cause, waits no longer than the
 // commands' time-outs, and leaves nothing a later release cannot remove.
+// The zero key's conflict is checked through kelm-host reserve
+// (tests/kelmhost/reservation-flows.cmake).
 #include "sim_support.h"
 
 #include "pgr/reservationdiskwin.h"
@@ -154,18 +156,6 @@ TEST_F(SanFaults, AReleaseThatFindsAnotherHolderStillUnregistersThisHost) {
     expectDisk({kB}, kB);
     EXPECT_EQ(1097, release(lunA, kA, kRelease | kRegister));
     EXPECT_TRUE(traced("Host does not have registration on device [" + p1 + "] with key [" + kA + "]"));
-}
-
-// An empty key travels as the zero key: its REGISTER registers nothing, so
-// the RESERVE meets a reservation conflict, as on a real array.
-TEST_F(SanFaults, AZeroKeyFailsAtTheReserve) {
-    EXPECT_EQ(1098, reserve(lunA, "", kRegister));
-    EXPECT_TRUE(traced("Host registration on device [" + p1 + "] with key [] completed."));
-    EXPECT_TRUE(traced("Failed to reserve disk [" + p1 + "] with error [3]."));
-    EXPECT_TRUE(traced("PERSISTENT RESERVE OUT (RESERVE) on [" + p1 +
-                       "] was refused: reservation conflict (SCSI status RESERVATION CONFLICT)."));
-    EXPECT_EQ((Strings{"06/0 /", "01/5 /", "00/0 /"}), proutFrom(*disk, hostA->initiator().initiatorName));
-    expectDisk({}, "");
 }
 
 } // namespace

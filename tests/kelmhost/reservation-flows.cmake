@@ -49,3 +49,11 @@ foreach(drive "42" "")
                        kelmhost.reserve${case}.verify kelmhost.reserve${case}.nothing
                        PROPERTIES ENVIRONMENT "RENDO_SIM_HOST=")
 endforeach()
+
+# An empty key travels as the zero key: its REGISTER registers nothing, so
+# the RESERVE meets a reservation conflict, as on a real array, and the
+# registration is undone; nothing is left on the disk.
+add_test(NAME kelmhost.reserveZeroKey COMMAND kelm-host reserve "\\\\.\\PHYSICALDRIVE0" --key "" --register)
+set(drive0 "\\[\\\\\\\\\\.\\\\PHYSICALDRIVE0\\]")
+set_tests_properties(kelmhost.reserveZeroKey PROPERTIES ENVIRONMENT "RENDO_SIM_HOST=" PASS_REGULAR_EXPRESSION
+  "\n  Host registration on device ${drive0} with key \\[\\] completed\\.\n.*reservationType = 5\n.*\n  PERSISTENT RESERVE OUT \\(RESERVE\\) on ${drive0} was refused: reservation conflict \\(SCSI status RESERVATION CONFLICT\\)\\.\n  Unregistration operation was successful\\.\n  Removed the registration with key \\[\\] on device ${drive0} after the failure\\.\n  Failed to reserve disk ${drive0} with error \\[3\\]\\.\n.*flags 0x4000: 1098 .*\nregistered keys \\(0\\): none\nreservation: none\n")
