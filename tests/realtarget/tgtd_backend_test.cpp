@@ -1,8 +1,6 @@
-// The iSCSI backend against a private tgtd: sessions kept across open/close,
-// capacity, and failures. tgtd raises POWER ON RESET on every new session;
-// that the backend absorbs it shows in the discovery and reservation tests,
-// whose first command on a fresh session must succeed. Two hosts contending
-// for one unit are the reservation tests' case.
+// The iSCSI backend against a private tgtd: the unit attention of a new
+// session, sessions kept across open/close, capacity, and failures. Two
+// hosts contending for one unit are the reservation tests' case.
 #include "iscsi_session.h"
 #include "realtarget_fixture.h"
 #include "realtarget_scsi.h"
@@ -16,6 +14,11 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+
+extern "C" {
+#include <iscsi/iscsi.h>
+#include <iscsi/scsi-lowlevel.h>
+}
 
 using namespace rendo_realtarget;
 using rendo_sim::DataDirection;
@@ -58,6 +61,36 @@ protected:
     TgtdTarget tgtd_;
     std::string iqn1_, iqn2_;
 };
+
+// tgtd does raise POWER ON RESET on a new session (seen through a bare
+// libiscsi login); the backend absorbs it, so its first command is clean.
+TEST_F(TgtdBackend, FirstCommandAfterLoginMeetsNoUnitAttention)
+{
+    struct iscsi_context *raw = iscsi_create_context("iqn.2026-12.org.rendo:bare");
+    ASSERT_NE(nullptr, raw);
+    iscsi_set_targetname(raw, iqn1_.c_str());
+    iscsi_set_session_type(raw, ISCSI_SESSION_NORMAL);
+    iscsi_set_noautoreconnect(raw, 1);
+    ASSERT_EQ(0, iscsi_connect_sync(raw, tgtd_.portal().c_str())) << iscsi_get_error(raw);
+    ASSERT_EQ(0, iscsi_login_sync(raw)) << iscsi_get_error(raw);
+    struct scsi_task *task = iscsi_testunitready_sync(raw, 1);
+    ASSERT_NE(nullptr, task);
+    EXPECT_EQ(SCSI_STATUS_CHECK_CONDITION, task->status);
+    EXPECT_EQ(SCSI_SENSE_UNIT_ATTENTION, task->sense.key);
+    EXPECT_EQ(0x29, task->sense.ascq >> 8);   // POWER ON, RESET, OR BUS DEVICE RESET OCCURRED
+    scsi_free_scsi_task(task);
+    iscsi_destroy_context(raw);
+
+    for (auto who : {hostA(), hostB()}) {
+        auto disk = open(iqn1_, who);
+        ASSERT_TRUE(disk);
+        std::vector<uint8_t> none;
+        ScsiResult r = runCdb(*disk, testUnitReadyCdb(), DataDirection::None, none);
+        ASSERT_FALSE(r.transportError) << r.transportMessage;
+        EXPECT_EQ(kGood, r.status);
+        EXPECT_TRUE(r.sense.empty());
+    }
+}
 
 // Closing and opening the disk again keeps its session, and so the
 // registration tgtd binds to it. When the target closes the connection
