@@ -142,8 +142,16 @@ std::vector<uint8_t> stored(const CScsiDeviceData &device, uint32_t code)
     return ::testing::AssertionSuccess();
 }
 
-TEST_F(TgtdDiscovery, UpdateDeviceStoresTgtdsPagesAndAsksOnlyForListedOnes)
+TEST_F(TgtdDiscovery, ListedPagesAreStoredAndEachDiskGetsItsUdid)
 {
+    // tgtd's layout, as the expected UDIDs take it: page 0x83 starts
+    // 00 83 00 48, then the scsi_id's designator header 02 01 00 24 and the
+    // scsi_id, NUL-padded; the serial is right-justified in blanks.
+    for (Unit *u : units())
+        ASSERT_EQ(std::string("\0\x83\0\x48\x02\x01\0\x24", 8) + u->desc.scsiId + std::string(2, '\0'),
+                  asText(u->page83, 0, 10 + u->desc.scsiId.size()));
+    ASSERT_EQ(std::string(7, ' '), asText(ibm_.page80, 4, 7));
+
     rendo_sim::ScopedHost use(host_);
     CScsiTool tool;
     CUDIDFactory factory;
@@ -188,20 +196,6 @@ TEST_F(TgtdDiscovery, UpdateDeviceStoresTgtdsPagesAndAsksOnlyForListedOnes)
             EXPECT_EQ(0u, refusals[0].find(u->refusal)) << refusals[0];
         }
     }
-}
-
-TEST_F(TgtdDiscovery, FactoryGivesEachTgtdDiskItsUdid)
-{
-    // tgtd's layout, as the expected UDIDs take it: page 0x83 starts
-    // 00 83 00 48, then the scsi_id's designator header 02 01 00 24 and the
-    // scsi_id, NUL-padded; the serial is right-justified in blanks.
-    for (Unit *u : units())
-        ASSERT_EQ(std::string("\0\x83\0\x48\x02\x01\0\x24", 8) + u->desc.scsiId + std::string(2, '\0'),
-                  asText(u->page83, 0, 10 + u->desc.scsiId.size()));
-    ASSERT_EQ(std::string(7, ' '), asText(ibm_.page80, 4, 7));
-
-    rendo_sim::ScopedHost use(host_);
-    CUDIDFactory factory;
     DeviceMap map = factory.enumerateDeviceMap(false, false, false);
     EXPECT_EQ(3u, map.size());
     for (Unit *u : units()) {

@@ -320,10 +320,10 @@ TEST_F(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
     // PREEMPT AND ABORT of A's key, then B registers again.
     EXPECT_EQ(0, reserve('B', kB, kFlagRegister | kFlagPreempt));
     EXPECT_TRUE(tracedByB("Successfully preempted the reservation on the disk [" + pathB_ + "]."));
-    // istgt departs from SPC-3 after PREEMPT AND ABORT: READ KEYS then lists
-    // the victim's key alone (see istgt_backend_test), and the nexus that
-    // record belongs to is B's, not A's: istgt removes A's registration but
-    // writes the victim's key over B's. The flows' registration "just in
+    // istgt 0.4 (20111008) departs from SPC-3 after PREEMPT AND ABORT: READ
+    // KEYS then lists the victim's key alone, and the nexus that record
+    // belongs to is B's, not A's: istgt removes A's registration but writes
+    // the victim's key over B's. The flows' registration "just in
     // case" after a preemption sets B's record back to B's key, so the
     // outcome is the one SPC-3 gives: B holds, B alone is registered.
     expectHeld({kB}, kB, "B preempted");

@@ -1,10 +1,9 @@
-// The provider's tuning settings and its start-up.
+// The provider's tuning settings. That init reads them, and registers the
+// message catalogs, is the entry-point tests' case.
 #include "device_configuration.h"
-#include "device_plugin.h"
 
+#include "pdk/cfitracelog.h"
 #include "test_env.h"
-
-#include "pdk/cfimessagecatalog.h"
 
 #include <gtest/gtest.h>
 
@@ -50,23 +49,6 @@ TEST_F(DeviceConfiguration, OnlyTheDwordKeysOfTheTuningSectionChangeWithoutRange
         EXPECT_EQ(0, imported.importTuningSettings(CFiTraceLogPtr(), WString(L"rendo")));
         EXPECT_EQ(c.second, values(imported)) << (c.first ? c.first : "no file");
     }
-}
-
-TEST_F(DeviceConfiguration, PluginInitReadsSettingsAndRegistersTheCatalogs) {
-    CFiSmartPtr<CDevicePlugin> bare(new CDevicePlugin); // no managers registered
-    EXPECT_EQ(0, bare->init());
-    EXPECT_EQ(defaults, values(bare->tuningSettings()));
-
-    writeConfig("[TUNING_PARAMS]\n\"IMPORT_RETRY_DELAY_IN_SEC\"=dword:00000002\n");
-    CFiSmartPtr<CDevicePlugin> plugin(new CDevicePlugin);
-    CFiMessageCatalogManagerPtr catalogs(new CFiMessageCatalogManager);
-    plugin->setProviderName(WString(L"rendo"));
-    plugin->registerCatalogManager(catalogs);
-    EXPECT_EQ(0, plugin->init());
-    EXPECT_EQ(2u, plugin->tuningSettings().importRetryDelayInSec);
-    EXPECT_EQ(L"rendo: The initialisation of the provider failed. See the trace file for the cause.",
-              std::wstring(catalogs->getMessage("MSG_ERROR_RENDO_0029", nullptr, "").c_str()));
-    plugin->fini();
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include "device_plugin.h"
 
 #include "../scsitool/trace_capture.h"
+#include "pdk/cfierror.h"
+#include "pdk/cfiprivatedata.h"
 #include "platform/simhost.h"
 #include "test_env.h"
 
@@ -37,23 +39,33 @@ protected:
         host->setVirtualClock(true);
         use.reset(new rendo_sim::ScopedHost(host));
     }
-    // A started provider; tuning lines go to its configuration file first.
+    // A started provider; tuning lines replace the tuning section of its
+    // configuration file first.
     // Its trace lines and the host's sleeps so far are dropped.
     kelm_pdk_4_4::CFiSmartPtr<CDevicePlugin> start(const std::string &tuning = "") {
-        if (!tuning.empty()) {
-            std::string conf = std::string(std::getenv("KELM_INSTALL_ROOT")) + "ConfigFiles/rendo.conf";
-            writeFile(conf, readFile(conf) + "[TUNING_PARAMS]\n" + tuning);
-        }
+        const std::string conf = std::string(std::getenv("KELM_INSTALL_ROOT")) + "ConfigFiles/rendo.conf";
+        const std::string text = readFile(conf);
+        writeFile(conf, text.substr(0, text.find("[TUNING_PARAMS]")) + (tuning.empty() ? "" : "[TUNING_PARAMS]\n" + tuning));
         kelm_pdk_4_4::CFiSmartPtr<CDevicePlugin> plugin(new CDevicePlugin);
         plugin->setProviderName(kelm_pdk_4_4::WString(L"rendo"));
         plugin->setTraceLog(capture.log());
+        plugin->registerErrorManager(errors);
+        plugin->registerPrivateDataManager(privateData);
         EXPECT_EQ(0, plugin->init());
         capture.take();
         host->clearSleeps();
         return plugin;
     }
 
+    // The last message pushed on this thread, "" for none.
+    std::string lastMessageId() {
+        kelm_pdk_4_4::CFiMessagePtr m = errors->lastMessage();
+        return m.isNull() ? "" : m->messageId();
+    }
+
     scsitool_test::TraceCapture capture;
+    kelm_pdk_4_4::CFiErrorManagerPtr errors{new kelm_pdk_4_4::CFiErrorManager};
+    kelm_pdk_4_4::CFiPrivateDataManagerPtr privateData{new kelm_pdk_4_4::CFiPrivateDataManager};
     std::shared_ptr<rendo_sim::Host> host;
     std::unique_ptr<rendo_sim::ScopedHost> use;
 

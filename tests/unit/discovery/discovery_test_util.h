@@ -1,10 +1,12 @@
-// Helpers of the discovery tests.
+// Helpers of the discovery and disk-manager tests.
 #ifndef TESTS_UNIT_DISCOVERY_DISCOVERY_TEST_UTIL_H
 #define TESTS_UNIT_DISCOVERY_DISCOVERY_TEST_UTIL_H
 
 #include "../scsitool/trace_capture.h"
 #include "scsitool/device_scsi_data.h"
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,20 +14,21 @@ namespace discovery_test {
 
 using namespace scsitool_test;
 
-// Lines equal to text.
-inline size_t countOf(const std::vector<TraceLine> &lines, const std::string &text) {
-    size_t n = 0;
-    for (const TraceLine &l : lines) n += l.message == text;
-    return n;
-}
-
-// The lines containing part, in order.
-inline std::vector<std::string> linesWith(const std::vector<TraceLine> &lines, const std::string &part) {
-    std::vector<std::string> out;
-    for (const TraceLine &l : lines)
-        if (l.message.find(part) != std::string::npos) out.push_back(l.message);
-    return out;
-}
+// Rescans take the host-wide rescan lock: its file lives apart from other
+// runs on the machine, set before the first rescan and removed at exit.
+struct PrivateLockDirectory {
+    std::string path;
+    PrivateLockDirectory() {
+        char dir[] = "/tmp/rendo-rescan-locks-XXXXXX";
+        if (mkdtemp(dir) == nullptr) return;
+        path = dir;
+        setenv("RENDO_SIM_LOCK_DIR", dir, 1);
+    }
+    ~PrivateLockDirectory() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+};
 
 // Owns the records discovery hands back.
 struct Records {

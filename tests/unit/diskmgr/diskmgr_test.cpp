@@ -3,7 +3,7 @@
 // uninstalling it, and the device-tree rescan.
 #include "device_win_disk_operations.h"
 
-#include "../scsitool/trace_capture.h"
+#include "../discovery/discovery_test_util.h"
 #include "pdk/cfiudid.h"
 #include "platform/simhost.h"
 #include "udid/device_udid_factory.h"
@@ -11,8 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,20 +24,7 @@ using rendo_sim::DiskSpec;
 using rendo_sim::Lun;
 using rendo_sim::ScsiAddress;
 
-// Rescans take the host-wide rescan lock: keep its file apart from other runs.
-struct PrivateLockDirectory {
-    std::string path;
-    PrivateLockDirectory() {
-        char dir[] = "/tmp/rendo-diskmgr-locks-XXXXXX";
-        if (mkdtemp(dir) == nullptr) return;
-        path = dir;
-        setenv("RENDO_SIM_LOCK_DIR", dir, 1);
-    }
-    ~PrivateLockDirectory() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-} kPrivateLockDirectory;
+discovery_test::PrivateLockDirectory kPrivateLockDirectory;
 
 // rescanDevices writes to the process's trace log: initialised here and
 // forwarded to the same capture as the objects' own log.
@@ -59,19 +44,9 @@ struct ProcessLog {
     }
 };
 
-// The messages traced since the last call.
-std::vector<std::string> lines(TraceCapture &capture) {
-    std::vector<std::string> out;
-    for (const TraceLine &l : capture.take()) out.push_back(l.message);
-    return out;
-}
-
-// Those containing part.
-std::vector<std::string> linesWith(TraceCapture &capture, const std::string &part) {
-    std::vector<std::string> out;
-    for (const std::string &l : lines(capture))
-        if (l.find(part) != std::string::npos) out.push_back(l);
-    return out;
+// The messages traced since the last call (containing part).
+std::vector<std::string> lines(TraceCapture &capture, const std::string &part = "") {
+    return linesWith(capture.take(), part);
 }
 
 bool contains(const std::vector<std::string> &lines, const std::string &line) {
@@ -166,10 +141,7 @@ TEST_F(DiskManager, IdentifiesByPathOrUdidAndRemovesExactlyThatDisk) {
 }
 
 TEST_F(DiskManager, LocationTextsOfEveryForm) {
-    struct Case {
-        std::string location;
-        bool matches;
-    } cases[] = {
+    struct Case { std::string location; bool matches; } cases[] = {
         {"Bus Number 0, Target Id 1, LUN 2", true},
         {"bus number 0,target id 1,lun 2", true},
         {"Bus Number 00, Target Id 01, LUN 002", true},
@@ -214,14 +186,8 @@ TEST_F(DiskManager, TheFirstMatchingElementWinsThePortIsNotCompared) {
 }
 
 TEST_F(DiskManager, EveryFailureReturns20AndLeavesNoSetOpen) {
-    struct Case {
-        const char *what;
-        const char *function;   // scripted failure, or null
-        uint32_t code;
-        int times;
-        const char *line;       // expected trace line ("%P": the path), or null
-        int status;
-    } cases[] = {
+    // A scripted failure (function, code, times), the trace line expected ("%P": the path) or null, the status.
+    struct Case { const char *what, *function; uint32_t code; int times; const char *line; int status; } cases[] = {
         {"class devs", "SetupDiGetClassDevs", ERROR_GEN_FAILURE, 1,
          "getDiskIdentification::SetupDiGetClassDevsEx - failed ", 20},
         {"list detail", "SetupDiGetDeviceInfoListDetail", ERROR_GEN_FAILURE, 1,
@@ -268,7 +234,7 @@ TEST_F(DiskManager, ADiskThatCannotBeOpenedOrReadIsNotIdentified) {
     HDEVINFO set;
     SP_DEVINFO_DATA element{};
     EXPECT_EQ(identify(path, set, element), 20);
-    EXPECT_EQ(linesWith(trace, "unable to open handle"),
+    EXPECT_EQ(lines(trace, "unable to open handle"),
               std::vector<std::string>{"getDiskIdentification - unable to open handle for device  [" + path + "]"});
 
     // Without its SCSI address the disk would read as 0/0/0, the address of
@@ -276,7 +242,7 @@ TEST_F(DiskManager, ADiskThatCannotBeOpenedOrReadIsNotIdentified) {
     disk("ARRAY", "S9", {0, 0, 0, 0});
     lun.failIoctl(IOCTL_SCSI_GET_ADDRESS);
     EXPECT_EQ(identify(path, set, element), 20);
-    EXPECT_EQ(linesWith(trace, "unable to get SCSI data"),
+    EXPECT_EQ(lines(trace, "unable to get SCSI data"),
               std::vector<std::string>{"getDiskIdentification unable to get SCSI data for device [" + path + "]"});
     EXPECT_EQ(host->openDeviceInfoSets(), 0u);
 }
@@ -287,7 +253,7 @@ TEST_F(DiskManager, UdidsThatNameNoDiskOrAreMalformed) {
     SP_DEVINFO_DATA element{};
     EXPECT_EQ(identify("UDID##ACME##ARRAY##NOSUCH", set, element), 20);
     EXPECT_EQ(set, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(linesWith(trace, "Failed to get a device"),
+    EXPECT_EQ(lines(trace, "Failed to get a device"),
               std::vector<std::string>{"getDiskIdentification - Failed to get a device for UDID [UDID##ACME##ARRAY##NOSUCH]"});
 
     // A path whose UDID the factory cannot supply: the parser's code 2,
@@ -308,8 +274,7 @@ TEST_F(DiskManager, UdidsThatNameNoDiskOrAreMalformed) {
 
 TEST_F(DiskManager, RemovalStatuses) {
     struct Case {
-        const char *what;
-        const char *function;
+        const char *what, *function;
         uint32_t code;
         bool reboot;
         int status;
@@ -384,14 +349,14 @@ TEST_F(DiskManager, DevicePathForUdidWithoutRescan) {
     std::string path = "unchanged";
     EXPECT_EQ(manager.getDevicePathForUDID(lower, path), 0);
     EXPECT_EQ(path, std::min(a.devicePath(), b.devicePath()));
-    EXPECT_EQ(linesWith(trace, "predeport::found").size(), 1u);
+    EXPECT_EQ(lines(trace, "predeport::found").size(), 1u);
 
     path = "unchanged";
     EXPECT_EQ(manager.getDevicePathForUDID("UDID##ACME##ARRAY##S2", path), 20);
     EXPECT_EQ(path, "unchanged");
     EXPECT_EQ(host->rescans(0), 0u);
     EXPECT_FALSE(late.present());
-    EXPECT_EQ(linesWith(trace, "match failed"),
+    EXPECT_EQ(lines(trace, "match failed"),
               std::vector<std::string>{"getDevicePathForUDID - UDID-Device match failed for UDID  [UDID##ACME##ARRAY##S2]"});
 }
 

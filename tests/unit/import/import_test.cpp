@@ -6,7 +6,6 @@
 #include "pdk/cfistringtool.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,9 +62,6 @@ TEST_F(Import, AbsentUdidSleepsTheWholeSequenceAndGivesUp) {
         EXPECT_EQ(c.treeRescans, host->rootRescans()) << c.tuning;
         EXPECT_EQ(std::vector<std::string>{std::string("Giving Up for UDID ") + kAbsent + ", " + c.givingUp},
                   lines("Giving Up"));
-        std::string conf = std::string(std::getenv("KELM_INSTALL_ROOT")) + "ConfigFiles/rendo.conf";
-        std::string text = rendo_test::readFile(conf);
-        rendo_test::writeFile(conf, text.substr(0, text.find("[TUNING_PARAMS]")));
     }
 }
 
@@ -97,9 +93,6 @@ TEST_F(Import, LateLunIsFoundOnTheAttemptItAppears) {
                                            lun.devicePath() + "] total time waited [" + std::to_string(c.waited) +
                                            "] sec."},
                   lines("importDevice: device found successful returning device [" + lun.devicePath() + "] total"));
-        std::string conf = std::string(std::getenv("KELM_INSTALL_ROOT")) + "ConfigFiles/rendo.conf";
-        std::string text = rendo_test::readFile(conf);
-        rendo_test::writeFile(conf, text.substr(0, text.find("[TUNING_PARAMS]")));
     }
 }
 

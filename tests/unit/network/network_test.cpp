@@ -22,18 +22,11 @@ const char *const kNoReverseEntry = "192.0.2.1";
 
 const std::string kLoopback = "127.0.0.1";  // "localhost" in every hosts file
 
-TEST(ValidateIPAddress, TokenRules) {
-    for (const char *ok : {"0.0.0.0", "255.255.255.255", "10.0.0.1", "001.002.003.004", "0000000000255.0.0.0"})
-        EXPECT_TRUE(CFiNetwork::validateIPAddress(ok)) << ok;
-    for (const char *bad :
-         {"256.1.1.1", "1.2.3.256", "1.2.3", "1.2.3.4.5", "", "...", "1..2.3", "1.2.3.4.", ".1.2.3", "1.2.3.-4",
-          "1.2.3.+4", " 1.2.3.4", "1.2.3.4a", "0x1.2.3.4", "99999999999999999999.1.1.1", "1.2.3.4294967297"})
-        EXPECT_FALSE(CFiNetwork::validateIPAddress(bad)) << bad;
+// Address shapes are the fuzz target's, checked against a plain reference
+// on its seeds; what it cannot give is null and a huge text.
+TEST(ValidateIPAddress, NullAndHugeTextsAreRefused) {
     EXPECT_FALSE(CFiNetwork::validateIPAddress(nullptr));
     EXPECT_FALSE(CFiNetwork::validateIPAddress(std::string(100000, '1').c_str()));
-    // The looser shape test of the reservation keys: no range check.
-    EXPECT_TRUE(CFiNetwork::isIpAddress("999.1.1.1"));
-    for (const char *bad : {"", "1.2.3", "1..2.3", "1.2.3.", "a.b.c.d"}) EXPECT_FALSE(CFiNetwork::isIpAddress(bad));
 }
 
 // Names in any case; numeric and reverse lookups are the resolve table's
@@ -75,19 +68,6 @@ TEST(Lookup, FailuresLeaveOrCopyAsDocumented) {
 }
 
 
-TEST(Lookup, ThisHostFromThePlatform) {
-    setenv("KELM_COMPUTER_NAME", "localhost", 1);
-    EXPECT_EQ("LOCALHOST", CFiNetwork::getComputerName());
-    std::string f;
-    EXPECT_EQ(0, CFiNetwork::getFQDN(f));
-    EXPECT_EQ("localhost", f);
-    CFiHostInfo self = CFiNetwork::resolve();
-    EXPECT_EQ("LOCALHOST", self.hostName());
-    EXPECT_EQ(kLoopback, self.ipAddress());
-    EXPECT_EQ("localhost", self.fqdn());
-    unsetenv("KELM_COMPUTER_NAME");
-}
-
 std::shared_ptr<rendo_sim::Host> describedHost(const char *text) {
     std::string error;
     auto host = rendo_sim::parseHostDescription(text, &error);
@@ -125,6 +105,7 @@ TEST(Lookup, TheSimulatedHostsOwnIdentity) {
     EXPECT_EQ(HOST_NOT_FOUND, h_errno);
 }
 
+// The computer name from the platform, upper-cased; fqdn lower-cased.
 TEST(Lookup, TheDefaultHostHasAFixedIdentity) {
     unsetenv("KELM_COMPUTER_NAME");
     rendo_sim::ScopedHost use(describedHost(rendo_sim::defaultHostDescription()));

@@ -1,5 +1,5 @@
 // Reservation keys: derivation from this host's address, the reverse
-// lookup, the numeric form, padding, the device path test, the provider's
+// lookup, the numeric form, padding, the provider's
 // choice of key, and the shared tool under threads. The computer name is
 // set to numeric addresses, which resolve without a name server.
 #include "../scsitool/trace_capture.h"
@@ -33,19 +33,10 @@ protected:
     CPGRToolPtr tool{new CPGRTool};
 };
 
-TEST_F(PgrTool, KeyIsTheLowerCaseHexOfTheOctetsInAddressOrder) {
-    const std::pair<const char *, const char *> cases[] = {
-        {"10.0.0.1", "0a000001"},      {"192.168.1.254", "c0a801fe"}, {"255.255.255.255", "ffffffff"},
-        {"172.16.15.160", "ac100fa0"}, {"0.0.0.0", "00000000"},  // indistinguishable from the failure value
-    };
-    for (const auto &c : cases) {
-        computerName(c.first);
-        const std::string name = c.first, key = c.second;
-        EXPECT_EQ(key, tool->getKeyForHost());
-        EXPECT_EQ(1, count(KEL_SEV_INFO, "Generated Key [" + key + "] from IP[" + name + "] for host [" + name + "]."));
-    }
-    computerName("localhost");
-    EXPECT_EQ("7f000001", tool->getKeyForHost());
+// The key derived from numeric names and "localhost", with its trace line,
+// is checked through kelm-host reserve (tests/kelmhost/reservation-flows.cmake);
+// here the key leads back to the host.
+TEST_F(PgrTool, KeyLeadsBackToTheHost) {
     // ... and the key leads back to the host.
     std::string ip;
     EXPECT_EQ("localhost", tool->getHostForKey("7f000001", ip));
@@ -53,51 +44,38 @@ TEST_F(PgrTool, KeyIsTheLowerCaseHexOfTheOctetsInAddressOrder) {
     EXPECT_EQ("localhost", tool->getHostForKey("7F000001", ip));
 }
 
-TEST_F(PgrTool, UnresolvableHostGetsZeroKeyAndOneWarning) {
-    // A host without an address of its own: its name resolves to nothing,
-    // even when it looks like an address.
-    for (const char *name : {"999.1.1.1", "A..B"}) {
-        std::string error;
-        auto host = rendo_sim::parseHostDescription(std::string("computer-name ") + name + "\n", &error);
-        ASSERT_TRUE(host) << error;
-        rendo_sim::ScopedHost use(host);
-        EXPECT_EQ("00000000", tool->getKeyForHost());
-        EXPECT_EQ(1, count(KEL_SEV_WARNING, std::string("Invaild IP address [] found for host '") + name + "'."));
-    }
-    // Octets that would not fit two hex digits, empty octets.
-    std::string key = "untouched";
-    for (const char *bad : {"256.1.1.1", "1.2.3.1000", "99999999999999999999999.1.1.1", "1..2.3", "1.2.3.4."})
-        EXPECT_FALSE(CPGRTool::addressToKey(bad, key)) << bad;
-    EXPECT_EQ("untouched", key);
-}
-
 // Keys come from the simulated host's own address, so two described hosts
-// get two keys and each key leads back to its host.
+// get two keys and each key leads back to its host. A host without an
+// address of its own gets the zero key and a warning: its name resolves to
+// nothing, even when it looks like an address.
 TEST_F(PgrTool, DescribedHostsGetTheKeysOfTheirOwnAddresses) {
     const struct {
-        const char *description, *key, *host;
+        const char *name, *addresses, *key, *host;
     } cases[] = {
-        {"computer-name hosta\nip-address 10.1.2.3\n", "0a010203", "HOSTA"},
-        {"computer-name hostb\nip-address 10.1.2.4\nip-address 10.1.2.3\n", "0a010204", "HOSTB"},
+        {"hosta", "ip-address 10.1.2.3\n", "0a010203", "HOSTA"},
+        {"hostb", "ip-address 10.1.2.4\nip-address 10.1.2.3\n", "0a010204", "HOSTB"},
+        {"999.1.1.1", "", "00000000", nullptr},
+        {"A..B", "", "00000000", nullptr},
     };
     for (const auto &c : cases) {
         std::string error;
-        auto host = rendo_sim::parseHostDescription(c.description, &error);
+        auto host = rendo_sim::parseHostDescription(std::string("computer-name ") + c.name + "\n" + c.addresses, &error);
         ASSERT_TRUE(host) << error;
         rendo_sim::ScopedHost use(host);
-        EXPECT_EQ(c.key, tool->getKeyForHost()) << c.description;
+        EXPECT_EQ(c.key, tool->getKeyForHost()) << c.name;
+        const std::string warning = std::string("Invaild IP address [] found for host '") + c.name + "'.";
+        EXPECT_EQ(c.host ? 0 : 1, count(KEL_SEV_WARNING, warning)) << c.name;
         std::string ip;
-        EXPECT_EQ(c.host, tool->getHostForKey(c.key, ip)) << c.description;
+        if (c.host) {
+            EXPECT_EQ(c.host, tool->getHostForKey(c.key, ip)) << c.name;
+        }
     }
 }
 
 TEST_F(PgrTool, HostForKeyOfMalformedOrUnknownKeys) {
-    // 7 and 9 characters; non-hex pairs, including ones a scan that stops at
-    // the first non-digit would half read; an embedded NUL.
-    const std::string nul("7f00\0" "001", 8);
-    for (const std::string &bad : {std::string(), std::string("0a00000"), std::string("0a0000011"),
-                                   std::string("0a0000zz"), std::string("0a00000g"), std::string("+f000001"),
-                                   std::string(" f000001"), std::string("-1000001"), std::string("0x000001"), nul}) {
+    // Every malformed key is refused untouched (the fuzz target's property,
+    // on seeds of each kind); here the warning, and an embedded NUL.
+    for (const std::string &bad : {std::string("0a00000g"), std::string("0a0000011"), std::string("7f00\0" "001", 8)}) {
         std::string ip = "untouched";
         EXPECT_EQ("UnknownHost", tool->getHostForKey(bad, ip)) << bad;
         EXPECT_EQ("untouched", ip);
@@ -148,7 +126,8 @@ TEST_F(PgrTool, NumericKeys) {
     EXPECT_EQ(all, tool->getCharKey(numeric));
 }
 
-TEST_F(PgrTool, PaddingAndDevicePaths) {
+// The device path test is the fuzz target's, against the prefix itself.
+TEST_F(PgrTool, Padding) {
     const std::pair<const char *, const char *> pads[] = {
         {"abc", "abc-----"}, {"", "--------"}, {"abcdefghij", "abcdefghij"}};
     for (const auto &c : pads) {
@@ -158,10 +137,6 @@ TEST_F(PgrTool, PaddingAndDevicePaths) {
         EXPECT_EQ(
             1, count(KEL_SEV_INFO, std::string("PGRTool::getKeyForHost -  Returning modified key = ") + c.second));
     }
-    EXPECT_TRUE(tool->isValidDevice("\\\\.\\PHYSICALDRIVE3"));
-    for (const char *bad :
-         {"\\\\.\\Scsi2:", "x\\\\.\\PHYSICALDRIVE3", "\\\\.\\PHYSICALDRIV", "\\\\.\\physicaldrive3", ""})
-        EXPECT_FALSE(tool->isValidDevice(bad)) << bad;
 }
 
 TEST_F(PgrTool, PluginTakesTheCallersKeyUnchangedOrTheSharedToolsKey) {

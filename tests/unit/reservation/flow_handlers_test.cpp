@@ -129,16 +129,15 @@ TEST_F(FlowHandlers, UnexpectedKindsAreRecordedAtTheFlowsLines) {
     EXPECT_TRUE(errors->lastMessage().isNull());
 }
 
-TEST_F(FlowHandlers, NoCommandFollowsAnException) {
+TEST_F(FlowHandlers, NoCommandFollowsAFailure) {
     throwAt("reserveDisk", [] { throw CPGRReserveFail(3); });
     EXPECT_EQ(1098, provider->diskReserve(kPath, kKey, 0x4000));
-    // The registration made before stays.
+    // The registration made before an exception stays.
     EXPECT_EQ((std::vector<std::string>{"readDiskRegistration", "registerDisk " + kKey, "readDiskReservation",
                                         "reserveDisk " + kKey}),
               script.calls);
-}
 
-TEST_F(FlowHandlers, ResultReportedFailures) {
+    script = Script();
     script.failAt = "reserveDisk"; // its registration is removed again
     EXPECT_EQ(1098, provider->diskReserve(kPath, kKey, 0x4000));
     EXPECT_TRUE(traced("FAILED to reserve the disk [" + kPath + "] with key [" + kKey + "]."));

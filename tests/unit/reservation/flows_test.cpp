@@ -1,5 +1,7 @@
 // The reserve and release flows on a simulated disk that two simulated
-// hosts share. After each step the test decodes what the disk holds itself.
+// hosts share: the commands each step sends, and what the disk then holds,
+// decoded by the test itself. Two hosts contending and preempting step by
+// step are the real-target tests' case (tgtd and istgt).
 #include "sim_support.h"
 
 #include "pgr/reservationdiskwin.h"
@@ -21,37 +23,6 @@ protected:
     }
     size_t seenA = 0, seenB = 0;
 };
-
-TEST_F(Flows, TwoHostsContendForOneDisk) {
-    // A registers and reserves.
-    EXPECT_EQ(0, reserve(lunA, kA, kRegister));
-    EXPECT_EQ((Strings{"06/0 " + kA + "/" + kA, "01/5 " + kA + "/"}), sent(hostA));
-    expectDisk({kA}, kA);
-
-    // B may not preempt: 1099, and its fresh registration goes again.
-    EXPECT_EQ(1099, reserve(lunB, kB, kRegister));
-    EXPECT_EQ((Strings{"06/0 " + kB + "/" + kB, "00/0 " + kB + "/"}), sent(hostB));
-    expectDisk({kA}, kA);
-
-    // B may preempt: PREEMPT AND ABORT of A's key (A's registration goes
-    // with it), then B registers again.
-    EXPECT_EQ(0, reserve(lunB, kB, kRegister | kPreempt));
-    EXPECT_EQ((Strings{"06/0 " + kB + "/" + kB, "05/5 " + kB + "/" + kA, "06/0 " + kB + "/" + kB}), sent(hostB));
-    expectDisk({kB}, kB);
-
-    // A's release finds B holding it: 1097, nothing sent. Verifying: 1100.
-    EXPECT_EQ(1097, release(lunA, kA, kRelease | kRegister));
-    EXPECT_EQ(1100, release(lunA, kA, kVerify | kRelease));
-    EXPECT_TRUE(sent(hostA).empty());
-    expectDisk({kB}, kB);
-
-    // B verifies, releases and unregisters: nothing is left on the disk.
-    EXPECT_EQ(0, release(lunB, kB, kVerify | kRelease | kRegister));
-    EXPECT_EQ((Strings{"02/5 " + kB + "/", "00/0 " + kB + "/"}), sent(hostB));
-    expectDisk({}, "");
-    EXPECT_TRUE(disk->reservation().registrations.empty());
-    EXPECT_FALSE(disk->reservation().reserved);
-}
 
 TEST_F(Flows, ReserveWhatTheHostHoldsAlready) {
     EXPECT_EQ(0, reserve(lunA, kA, kRegister));
@@ -92,18 +63,10 @@ TEST_F(Flows, ReleaseVariants) {
     expectDisk({}, "");
 }
 
-TEST_F(Flows, FailuresOfTheDevice) {
+// A drive that does not exist, and an empty path, are checked through
+// kelm-host reserve and release (tests/kelmhost/reservation-flows.cmake).
+TEST_F(Flows, TheDeviceRefusesTheReserve) {
     rendo_sim::ScopedHost use(hostA);
-    // An empty path is no device path (ERROR_PATH_NOT_FOUND), the drive
-    // does not exist (ERROR_FILE_NOT_FOUND): both are open failures, code 2.
-    for (const auto &[path, error] : std::vector<std::pair<std::string, int>>{{"", 3}, {"\\\\.\\PHYSICALDRIVE42", 2}}) {
-        EXPECT_EQ(1098, provider->diskReserve(path, kA, kRegister));
-        EXPECT_TRUE(traced("Failed to read registration on disk [" + path + "] with error [2]."));
-        EXPECT_EQ(1098, provider->diskReserve(path, kA, 0));
-        EXPECT_EQ(1096, provider->diskRelease(path, kA, kVerify));
-        EXPECT_EQ(0, provider->diskRelease(path, kA, 0));
-        EXPECT_TRUE(traced("Error opening " + path + ". Error: " + std::to_string(error) + "\n"));
-    }
     // The device refuses the RESERVE, as it does to the loser of a race.
     disk->answerStatus(0x5F, 0x18, 1);
     EXPECT_EQ(1098, provider->diskReserve(lunA.devicePath(), kA, 0));

@@ -2,6 +2,8 @@
 // per path, BUSY, time-outs, lost links and unit attentions. Every flow ends
 // with its status and a line naming the cause, waits no longer than the
 // commands' time-outs, and leaves nothing a later release cannot remove.
+// The zero key's conflict is checked through kelm-host reserve
+// (tests/kelmhost/reservation-flows.cmake).
 #include "sim_support.h"
 
 #include "pgr/reservationdiskwin.h"
@@ -64,16 +66,15 @@ TEST_F(SanFaults, EveryFaultEndsWithItsStatusAndItsCause) {
     const std::string timedOut = "got no answer within 10 seconds (time-out, error 121).";
     const std::string dropped = "was lost with the connection to the device (transport failure, error 1117).";
     enum Flow { Reserve, Release };
+    // heldBefore: A registered and reserved first; in handlerLine "[path]"
+    // stands for the path; cleanUp is "" when no clean-up line is expected.
     struct Row {
         const char *what;
-        bool heldBefore; // A registered and reserved first
+        bool heldBefore;
         std::function<void(rendo_sim::Disk &)> fault;
         Flow flow;
-        int flags;
-        int status;
-        std::string handlerLine; // "[path]" stands for the path
-        std::string cause;
-        std::string cleanUp; // "" when no clean-up line is expected
+        int flags, status;
+        std::string handlerLine, cause, cleanUp;
         uint64_t waitedMs;
         Strings keys;
         std::string holder;
@@ -155,18 +156,6 @@ TEST_F(SanFaults, AReleaseThatFindsAnotherHolderStillUnregistersThisHost) {
     expectDisk({kB}, kB);
     EXPECT_EQ(1097, release(lunA, kA, kRelease | kRegister));
     EXPECT_TRUE(traced("Host does not have registration on device [" + p1 + "] with key [" + kA + "]"));
-}
-
-// An empty key travels as the zero key: its REGISTER registers nothing, so
-// the RESERVE meets a reservation conflict, as on a real array.
-TEST_F(SanFaults, AZeroKeyFailsAtTheReserve) {
-    EXPECT_EQ(1098, reserve(lunA, "", kRegister));
-    EXPECT_TRUE(traced("Host registration on device [" + p1 + "] with key [] completed."));
-    EXPECT_TRUE(traced("Failed to reserve disk [" + p1 + "] with error [3]."));
-    EXPECT_TRUE(traced("PERSISTENT RESERVE OUT (RESERVE) on [" + p1 +
-                       "] was refused: reservation conflict (SCSI status RESERVATION CONFLICT)."));
-    EXPECT_EQ((Strings{"06/0 /", "01/5 /", "00/0 /"}), proutFrom(*disk, hostA->initiator().initiatorName));
-    expectDisk({}, "");
 }
 
 } // namespace

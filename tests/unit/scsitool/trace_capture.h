@@ -77,6 +77,21 @@ inline int severityOf(const std::vector<TraceLine> &lines, const std::string &te
     return -1;
 }
 
+// How many lines equal text.
+inline size_t countOf(const std::vector<TraceLine> &lines, const std::string &text) {
+    size_t n = 0;
+    for (const TraceLine &l : lines) n += l.message == text;
+    return n;
+}
+
+// The messages containing part, in order.
+inline std::vector<std::string> linesWith(const std::vector<TraceLine> &lines, const std::string &part = "") {
+    std::vector<std::string> out;
+    for (const TraceLine &l : lines)
+        if (l.message.find(part) != std::string::npos) out.push_back(l.message);
+    return out;
+}
+
 } // namespace scsitool_test
 
 #endif // TESTS_UNIT_SCSITOOL_TRACE_CAPTURE_H

@@ -85,10 +85,4 @@ Device &Device::naa(const std::string &hex) {
     return pageAt(0x83, 8, hexBytes(hex));
 }
 
-Device &Device::unlisted(uint8_t code) {
-    auto &list = m_record->m_supportedModePageList;
-    list.erase(std::remove(list.begin(), list.end(), code), list.end());
-    return *this;
-}
-
 } // namespace udid_test

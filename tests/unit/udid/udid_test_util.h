@@ -31,7 +31,6 @@ public:
     Device &pageText(uint8_t code, size_t offset, const std::string &text);
     // Page 0x83 of 24 bytes holding one NAA designator (header 01 03 00 10).
     Device &naa(const std::string &hex);
-    Device &unlisted(uint8_t code);  // drops the code from the supported list
 
     CScsiDeviceData *get() { return m_record.get(); }
     CScsiDeviceData *operator->() { return m_record.get(); }
