@@ -2,7 +2,7 @@
 """Runs a kelm-host command that prints --json, parses its standard output
 back and checks members of the object it holds.
 
-  check_json.py [--exit N] [--stderr-lacks REGEX] [--expect CHECK]... -- COMMAND ARGS...
+  check_json.py [--exit N] [--stderr-lacks REGEX] [--unescape] [--expect CHECK]... -- COMMAND ARGS...
 
 A CHECK is a path into the object, then an operator and an operand:
   disks[0].udid~^UDID##     the string matches the regular expression
@@ -11,9 +11,11 @@ A CHECK is a path into the object, then an operator and an operand:
   disks#7                   the array, object or string has that many elements
 A [*] step checks every element of a non-empty array. The command must exit
 with N (default 0), print exactly one JSON object and nothing else on
-standard output, and, with --stderr-lacks, print nothing matching REGEX on
-standard error.
+standard output (strict UTF-8), and, with --stderr-lacks, print nothing
+matching REGEX on standard error. --unescape turns \\xNN, \\t, \\n and \\\\ in
+the command's arguments into the bytes they stand for.
 """
+import codecs
 import json
 import re
 import subprocess
@@ -95,6 +97,11 @@ def main(argv):
     expects, exit_code, stderr_lacks = [], 0, None
     i = 0
     while i < len(opts):
+        if opts[i] == "--unescape":
+            # Bytes no test file can hold (control bytes, broken UTF-8).
+            command = [codecs.escape_decode(a.encode("utf-8"))[0] for a in command]
+            i += 1
+            continue
         if opts[i] == "--expect":
             expects.append(opts[i + 1])
         elif opts[i] == "--exit":
@@ -122,11 +129,11 @@ def main(argv):
     elif doc is not None:
         errors.extend(e for e in (check(doc, s) for s in expects) if e)
     if errors:
-        print("FAILED: " + " ".join(command))
+        print("FAILED: %r" % command)
         print("\n".join(errors))
         print("--- stdout\n" + out + "--- stderr\n" + run.stderr.decode("utf-8", "replace"))
         return 1
-    print("ok: %d check(s) on %s" % (len(expects), " ".join(command[1:])))
+    print("ok: %d check(s) on %r" % (len(expects), command[1:]))
     return 0
 
 

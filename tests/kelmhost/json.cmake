@@ -99,3 +99,10 @@ if(SCRIPT_PROGRAM)
     PASS_REGULAR_EXPRESSION "\r${ESC}\\[K  waiting: [0-9]+ s of up to 8 s, attempt [1-3] of 3\r${ESC}\\[K(.|\n)*imported: "
     ENVIRONMENT "${REAL_CLOCK_ENV};RENDO_SIM_STATE=${CMAKE_CURRENT_BINARY_DIR}/simstate-importLiveLine")
 endif()
+
+# Text escaping: the path comes back in the object as given; control bytes,
+# quote and backslash escaped, UTF-8 as it is, bytes of broken UTF-8 (a
+# surrogate, a cut sequence) as \u00XX. Strict parsing proves the rest.
+kelmhost_json(escaping "RENDO_SIM_HOST=" --exit 1 --unescape
+  --expect [[path="a\u0001\u001f\u007f\"\\\t\n\u00ff\u00e9\u20ac\u00ed\u00a0\u0080b\u00e2\u0082"]]
+  -- $<TARGET_FILE:kelm-host> keys [[a\x01\x1f\x7f"\\\t\n\xff\xc3\xa9\xe2\x82\xac\xed\xa0\x80b\xe2\x82]] --json)
