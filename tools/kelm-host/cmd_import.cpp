@@ -437,7 +437,7 @@ void beginJson(JsonWriter &json, const char *command, const char *nameKey, const
     json.member("command", command);
     json.member("ok", ok);
     json.member(nameKey, p.name);
-    json.member("flags", p.flags);
+    json.member("flags", static_cast<unsigned>(p.flags));
     json.key("key");
     if (p.haveKey) writeKey(json, p.key);
     else json.null();
