@@ -58,16 +58,16 @@ def same(a, b):
     return type(a) is type(b) and a == b
 
 
-def check(doc, spec):
-    """An error message, or None when spec holds."""
-    m = re.match(r"([A-Za-z0-9_.\[\]*]+)([=~:#])(.*)$", spec, re.S)
+def check(doc, rule):
+    """An error message, or None when rule holds."""
+    m = re.match(r"([A-Za-z0-9_.\[\]*]+)([=~:#])(.*)$", rule, re.S)
     if not m:
-        return "bad check %r" % spec
+        return "bad check %r" % rule
     path, op, operand = m.groups()
     try:
         values = resolve(doc, path)
     except KeyError as e:
-        return "%s: %s" % (spec, e)
+        return "%s: %s" % (rule, e)
     for v in values:
         if op == "=":
             try:
@@ -79,12 +79,12 @@ def check(doc, spec):
             ok = isinstance(v, str) and re.search(operand, v) is not None
         elif op == ":":
             if operand not in TYPES:
-                return "bad type in %r" % spec
+                return "bad type in %r" % rule
             ok = type(v) is TYPES[operand]
         else:
             ok = isinstance(v, (list, dict, str)) and len(v) == int(operand)
         if not ok:
-            return "%s: found %s" % (spec, json.dumps(v))
+            return "%s: found %s" % (rule, json.dumps(v))
     return None
 
 

@@ -13,6 +13,10 @@
 #include <vector>
 
 namespace kelm_host {
+
+// In cmd_import.cpp: the object of a command that failed before its operation.
+void printJsonFailure(const char *command, const std::string &error, const char *usage);
+
 namespace {
 
 struct DiskRow {
@@ -73,14 +77,7 @@ int runDisks(ProviderHost &, const std::vector<std::string> &given) {
     const bool asJson = takeJsonFlag(args);
     if (!args.empty()) {
         std::fprintf(stderr, "kelm-host disks: takes no arguments\n");
-        if (asJson) {
-            JsonWriter json(stdout);
-            json.beginObject();
-            json.member("command", "disks");
-            json.member("ok", false);
-            json.member("error", "takes no arguments");
-            json.endObject();
-        }
+        if (asJson) printJsonFailure("disks", "takes no arguments", nullptr);
         return 2;
     }
     CUDIDFactory factory;

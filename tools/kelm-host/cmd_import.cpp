@@ -61,6 +61,16 @@ const char *statusName(int status) {
     }
 }
 
+void printJsonFailure(const char *command, const std::string &error, const char *usage) {
+    JsonWriter json(stdout);
+    json.beginObject();
+    json.member("command", command);
+    json.member("ok", false);
+    json.member("error", error);
+    if (usage != nullptr) json.member("usage", std::string("kelm-host ") + usage);
+    json.endObject();
+}
+
 namespace {
 
 using namespace kelm_pdk_4_4;
@@ -362,15 +372,7 @@ private:
 // A usage error on stderr, and as an object on stdout under --json. 2.
 int usage(const char *command, const std::string &what, const char *form, bool asJson) {
     std::fprintf(stderr, "kelm-host %s: %s\nusage: kelm-host %s\n", command, what.c_str(), form);
-    if (asJson) {
-        JsonWriter json(stdout);
-        json.beginObject();
-        json.member("command", command);
-        json.member("ok", false);
-        json.member("error", what);
-        json.member("usage", std::string("kelm-host ") + form);
-        json.endObject();
-    }
+    if (asJson) printJsonFailure(command, what, form);
     return 2;
 }
 

@@ -16,8 +16,10 @@
 
 namespace kelm_host {
 
-// In cmd_import.cpp: the symbolic name of a provider status.
+// In cmd_import.cpp: the symbolic name of a provider status, and the
+// object of a command that failed before its operation.
 const char *statusName(int status);
+void printJsonFailure(const char *command, const std::string &error, const char *usage);
 
 int showProviderInfo(ProviderHost &host) {
     kel_provider_list *list = nullptr;
@@ -220,14 +222,7 @@ int nodesJson(ProviderHost &host, int selection) {
 // A usage error on stderr, and as an object on stdout under --json. 2.
 int usage(const char *command, const std::string &what, bool asJson) {
     std::fprintf(stderr, "kelm-host %s: %s\n", command, what.c_str());
-    if (asJson) {
-        JsonWriter json(stdout);
-        json.beginObject();
-        json.member("command", command);
-        json.member("ok", false);
-        json.member("error", what);
-        json.endObject();
-    }
+    if (asJson) printJsonFailure(command, what, nullptr);
     return 2;
 }
 

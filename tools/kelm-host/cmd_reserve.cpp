@@ -33,8 +33,10 @@
 
 namespace kelm_host {
 
-// In cmd_import.cpp: the symbolic name of a provider status.
+// In cmd_import.cpp: the symbolic name of a provider status, and the
+// object of a command that failed before its operation.
 const char *statusName(int status);
+void printJsonFailure(const char *command, const std::string &error, const char *usage);
 
 // A key as the 8 bytes of its SCSI field in hex, and as text when every
 // byte is printable. Also used by import and deport.
@@ -291,15 +293,7 @@ int runFlow(bool reserve, const std::string &path, const std::string *givenKey, 
 // A usage error on stderr, and as an object on stdout under --json. 2.
 int usage(const char *command, const std::string &what, const char *form, bool asJson) {
     std::fprintf(stderr, "kelm-host %s: %s\nusage: kelm-host %s\n", command, what.c_str(), form);
-    if (asJson) {
-        JsonWriter json(stdout);
-        json.beginObject();
-        json.member("command", command);
-        json.member("ok", false);
-        json.member("error", what);
-        json.member("usage", std::string("kelm-host ") + form);
-        json.endObject();
-    }
+    if (asJson) printJsonFailure(command, what, form);
     return 2;
 }
 
