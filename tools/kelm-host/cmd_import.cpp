@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -221,7 +222,7 @@ private:
     unsigned m_attempts;
     uint64_t m_maxWait;
     bool m_human;
-    const char *m_clock = "real";
+    std::atomic<const char *> m_clock{"real"}; // trace lines may come from other threads
     std::mutex m_lock;
     long m_failed = 0;
     std::vector<WaitEvent> m_events;
@@ -290,13 +291,14 @@ public:
     const std::string &error() const { return m_error; }
     CDevicePlugin &provider() { return *m_provider; }
     Progress &progress() { return *m_progress; }
-    // The longest an import can wait: the initial delay, then a delay before
-    // each retry, doubling.
+    // The longest an import can wait: the initial delay, then a delay after
+    // each attempt, doubling in 32 bits as the provider doubles it (so from
+    // the 33rd attempt on it adds nothing).
     uint64_t maxWait() const {
         const CDeviceConfiguration &t = m_provider->tuningSettings();
         uint64_t wait = t.importInitialDelayInSec;
-        uint64_t delay = t.importRetryDelayInSec;
-        for (uint32_t i = 0; i < t.importRetryAttempts && i < 32; ++i, delay *= 2) wait += delay;
+        uint32_t delay = t.importRetryDelayInSec;
+        for (uint32_t i = 0; i < t.importRetryAttempts && i < 33; ++i, delay *= 2) wait += delay;
         return wait;
     }
 
