@@ -96,6 +96,16 @@ private:
     int m_saved = -1;
 };
 
+// Starts the provider with stdout sent to stderr, runs query and stops it;
+// whether it started (*initStatus: what init returned).
+template <typename Query> bool askQuietly(ProviderHost &host, int *initStatus, Query query) {
+    StdoutToStderr quiet;
+    if (!start(host, initStatus)) return false;
+    query();
+    host.fini();
+    return true;
+}
+
 // The opening members of info's and nodes' objects; false when the
 // provider did not start (the object is then closed).
 bool beginJson(JsonWriter &json, const char *command, bool started, int initStatus, int status) {
@@ -122,28 +132,22 @@ struct ProviderRow {
 int infoJson(ProviderHost &host) {
     int initStatus = 0, rc = 0;
     std::vector<ProviderRow> rows;
-    bool started;
-    {
-        StdoutToStderr quiet;
-        started = start(host, &initStatus);
-        if (started) {
-            kel_provider_list *list = nullptr;
-            rc = host.entry().get_provider_info(&list);
-            for (kel_provider_list *p = list; p != nullptr; p = p->next) {
-                ProviderRow row;
-                row.name = narrow(p->provider_name);
-                row.value1 = p->value1;
-                row.value2 = p->value2;
-                row.hasVersion = p->version != nullptr;
-                for (int i = 0; i < 4 && row.hasVersion; ++i) row.version[i] = p->version->word[i];
-                for (wchar_t **t = p->object_types; t != nullptr && *t != nullptr; ++t)
-                    row.objectTypes.push_back(narrow(*t));
-                rows.push_back(row);
-            }
-            kelm_free_providerlist(list);
-            host.fini();
+    bool started = askQuietly(host, &initStatus, [&] {
+        kel_provider_list *list = nullptr;
+        rc = host.entry().get_provider_info(&list);
+        for (kel_provider_list *p = list; p != nullptr; p = p->next) {
+            ProviderRow row;
+            row.name = narrow(p->provider_name);
+            row.value1 = p->value1;
+            row.value2 = p->value2;
+            row.hasVersion = p->version != nullptr;
+            for (int i = 0; i < 4 && row.hasVersion; ++i) row.version[i] = p->version->word[i];
+            for (wchar_t **t = p->object_types; t != nullptr && *t != nullptr; ++t)
+                row.objectTypes.push_back(narrow(*t));
+            rows.push_back(row);
         }
-    }
+        kelm_free_providerlist(list);
+    });
     JsonWriter json(stdout);
     if (!beginJson(json, "info", started, initStatus, rc)) return 1;
     json.key("providers");
@@ -183,22 +187,16 @@ struct NodeRow {
 int nodesJson(ProviderHost &host, int selection) {
     int initStatus = 0, rc = 0, count = 0;
     std::vector<NodeRow> rows;
-    bool started;
-    {
-        StdoutToStderr quiet;
-        started = start(host, &initStatus);
-        if (started) {
-            kel_node_list *list = nullptr;
-            rc = host.entry().enumerate_nodes(&list, &count, selection, nullptr);
-            for (kel_node_list *n = list; n != nullptr; n = n->next) {
-                const char *kind = n->lead1 == 1 ? "local_device" : n->lead1 == 2 ? "global_device" : "node";
-                bool hasId = n->objid != nullptr;
-                rows.push_back({kind, narrow(n->node_name), hasId ? narrow(n->objid->name) : "", hasId});
-            }
-            kelm_free_nodelist(list);
-            host.fini();
+    bool started = askQuietly(host, &initStatus, [&] {
+        kel_node_list *list = nullptr;
+        rc = host.entry().enumerate_nodes(&list, &count, selection, nullptr);
+        for (kel_node_list *n = list; n != nullptr; n = n->next) {
+            const char *kind = n->lead1 == 1 ? "local_device" : n->lead1 == 2 ? "global_device" : "node";
+            bool hasId = n->objid != nullptr;
+            rows.push_back({kind, narrow(n->node_name), hasId ? narrow(n->objid->name) : "", hasId});
         }
-    }
+        kelm_free_nodelist(list);
+    });
     JsonWriter json(stdout);
     if (!beginJson(json, "nodes", started, initStatus, rc)) return 1;
     json.member("selection", selection);
