@@ -12,6 +12,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
   tgt istgt
+  python3
 )
 
 missing=()

@@ -1,6 +1,6 @@
-// kelm-host reserve PATH [--key K] [--preempt] [--register]
-// kelm-host release PATH [--key K] [--verify] [--release] [--unregister]
-// kelm-host keys PATH
+// kelm-host reserve PATH [--key K] [--preempt] [--register] [--json]
+// kelm-host release PATH [--key K] [--verify] [--release] [--unregister] [--json]
+// kelm-host keys PATH [--json]
 //
 // The SCSI-3 persistent reservation flows on one disk, and what the disk
 // holds. Until import and deport reach the flows through their entry
@@ -9,8 +9,10 @@
 // private trace log in a scratch install root) it prints. Without --key the
 // key is this host's, derived from its address as the provider derives it.
 // A simulated disk keeps its reservations only for the life of the process,
-// so reserve and release show what the disk holds afterwards.
+// so reserve and release show what the disk holds afterwards. --json prints
+// each as one object (docs/kelm-host-json.md).
 #include "commands.h"
+#include "json_writer.h"
 
 #include "device_plugin.h"
 #include "pgr/pgrexception.h"
@@ -30,6 +32,33 @@
 #include <mutex>
 
 namespace kelm_host {
+
+// In cmd_import.cpp: the symbolic name of a provider status, and the
+// object of a command that failed before its operation.
+const char *statusName(int status);
+void printJsonFailure(const char *command, const std::string &error, const char *usage);
+
+// A key as the 8 bytes of its SCSI field in hex, and as text when every
+// byte is printable. Also used by import and deport.
+void writeKey(JsonWriter &json, const std::string &key) {
+    const std::string field = key.substr(0, 8); // what goes on the wire
+    std::string hex;
+    bool printable = !field.empty();
+    for (size_t i = 0; i < 8; ++i) {
+        unsigned char c = i < field.size() ? static_cast<unsigned char>(field[i]) : 0;
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", c);
+        hex += pair;
+        if (i < field.size() && (c < 0x20 || c > 0x7E)) printable = false;
+    }
+    json.beginObject();
+    json.member("hex", hex);
+    json.key("text");
+    if (printable) json.value(field);
+    else json.null();
+    json.endObject();
+}
+
 namespace {
 
 using namespace kelm_pdk_4_4;
@@ -87,35 +116,90 @@ private:
     std::vector<std::string> m_lines;
 };
 
-// Prints the registered keys and the reservation of path. 0, or 1 when the
-// disk could not be read.
-int showDisk(const std::string &path) {
+// What a disk holds, or why it could not be read.
+struct DiskState {
+    bool keysRead = false;
+    std::vector<std::string> keys;
+    std::vector<SReservationRecord> reservations;
+    std::string error; // empty when the disk was read
+    int errorCode = 0;
+};
+
+DiskState readDisk(const std::string &path) {
+    DiskState state;
     ReservationDiskWin disk(path);
     try {
-        std::vector<std::string> keys = disk.readDiskRegistration();
-        std::printf("registered keys (%zu):%s\n", keys.size(), keys.empty() ? " none" : "");
-        for (const std::string &key : keys) std::printf("  [%s]\n", key.c_str());
-        std::vector<SReservationRecord> records = disk.readDiskReservation();
-        if (records.empty()) std::printf("reservation: none\n");
-        for (const SReservationRecord &record : records)
-            std::printf("reservation: key [%s], type %d (%s)\n", record.key.c_str(), record.type,
-                        typeName(record.type));
+        state.keys = disk.readDiskRegistration();
+        state.keysRead = true;
+        state.reservations = disk.readDiskReservation();
     } catch (const CPGRReadRegistrationFail &e) {
-        std::printf("cannot read the registrations of %s (error %d)\n", path.c_str(), e.getErrorCode());
-        return 1;
+        state.error = "cannot read the registrations of " + path;
+        state.errorCode = e.getErrorCode();
     } catch (const CPGRException &e) {
-        std::printf("cannot read the reservation of %s (error %d)\n", path.c_str(), e.getErrorCode());
+        state.error = "cannot read the reservation of " + path;
+        state.errorCode = e.getErrorCode();
+    }
+    return state;
+}
+
+// Prints the registered keys and the reservation of a disk. 0, or 1 when
+// the disk could not be read.
+int showDisk(const DiskState &state) {
+    if (state.keysRead) {
+        std::printf("registered keys (%zu):%s\n", state.keys.size(), state.keys.empty() ? " none" : "");
+        for (const std::string &key : state.keys) std::printf("  [%s]\n", key.c_str());
+    }
+    if (!state.error.empty()) {
+        std::printf("%s (error %d)\n", state.error.c_str(), state.errorCode);
         return 1;
     }
+    if (state.reservations.empty()) std::printf("reservation: none\n");
+    for (const SReservationRecord &record : state.reservations)
+        std::printf("reservation: key [%s], type %d (%s)\n", record.key.c_str(), record.type, typeName(record.type));
     return 0;
 }
 
-// Runs one flow on an in-process provider and prints its trace lines.
-int runFlow(bool reserve, const std::string &path, const std::string *givenKey, int flags) {
+// The members that say what a disk holds.
+void writeDiskMembers(JsonWriter &json, const DiskState &state) {
+    json.member("read", state.error.empty());
+    if (!state.error.empty()) {
+        json.member("error", state.error);
+        json.member("error_code", state.errorCode);
+    }
+    json.key("registered_keys");
+    json.beginArray();
+    for (const std::string &key : state.keys) writeKey(json, key);
+    json.endArray();
+    json.member("registration_count", state.keys.size());
+    json.key("reservations");
+    json.beginArray();
+    for (const SReservationRecord &record : state.reservations) {
+        json.beginObject();
+        json.key("key");
+        writeKey(json, record.key);
+        json.member("type", record.type);
+        json.member("type_name", typeName(record.type));
+        json.endObject();
+    }
+    json.endArray();
+}
+
+// What one flow did: the key it used, its status and the provider's trace
+// lines; error says why it did not run.
+struct Flow {
+    std::string error;
+    std::string key;
+    int status = 0;
+    std::vector<std::string> lines;
+};
+
+// Runs one flow on an in-process provider with a scratch install root.
+Flow runProvider(bool reserve, const std::string &path, const std::string *givenKey, int flags) {
+    Flow flow;
     std::string pattern = (std::filesystem::temp_directory_path() / "kelm-host-pgr-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
-        std::printf("cannot create a scratch directory: %s\n", std::strerror(errno));
-        return 1;
+        flow.error = std::string("cannot create a scratch directory: ") + std::strerror(errno);
+        return flow;
     }
     const std::string scratch = pattern + "/";
     mkdir((scratch + "ConfigFiles").c_str(), 0755);
@@ -125,8 +209,6 @@ int runFlow(bool reserve, const std::string &path, const std::string *givenKey, 
     setenv("KELM_INSTALL_ROOT", scratch.c_str(), 1);
 
     TraceLines collector;
-    int status = 0;
-    std::string key;
     {
         CFiErrorManagerPtr errors(new CFiErrorManager);
         errors->registerHandler(&collector);
@@ -141,11 +223,11 @@ int runFlow(bool reserve, const std::string &path, const std::string *givenKey, 
         provider->init();
         if (givenKey != nullptr) {
             std::wstring wide = CFiStringTool::toStdWide(*givenKey);
-            key = provider->getKeyForHost(wide.c_str());
+            flow.key = provider->getKeyForHost(wide.c_str());
         } else {
-            key = provider->getKeyForHost(nullptr);
+            flow.key = provider->getKeyForHost(nullptr);
         }
-        status = reserve ? provider->diskReserve(path, key, flags) : provider->diskRelease(path, key, flags);
+        flow.status = reserve ? provider->diskReserve(path, flow.key, flags) : provider->diskRelease(path, flow.key, flags);
         provider->fini();
         provider.reset();
         log.reset();
@@ -157,16 +239,61 @@ int runFlow(bool reserve, const std::string &path, const std::string *givenKey, 
         unsetenv("KELM_INSTALL_ROOT");
     std::error_code ec;
     std::filesystem::remove_all(scratch, ec);
-
-    for (const std::string &line : collector.lines()) std::printf("  %s\n", line.c_str());
-    std::printf("%s %s with key [%s], flags 0x%x: %d (%s)\n", reserve ? "diskReserve" : "diskRelease", path.c_str(),
-                key.c_str(), static_cast<unsigned>(flags), status, statusMeaning(status));
-    showDisk(path);
-    return status == 0 ? 0 : 1;
+    flow.lines = collector.lines();
+    return flow;
 }
 
-int usage(const char *command, const char *what, const char *form) {
-    std::fprintf(stderr, "kelm-host %s: %s\nusage: kelm-host %s\n", command, what, form);
+// Runs one flow and prints its trace lines, its status and what the disk
+// holds afterwards, or all of it as one object.
+int runFlow(bool reserve, const std::string &path, const std::string *givenKey, int flags, bool asJson) {
+    const char *command = reserve ? "reserve" : "release";
+    Flow flow = runProvider(reserve, path, givenKey, flags);
+    if (!flow.error.empty() && !asJson) {
+        std::printf("%s\n", flow.error.c_str());
+        return 1;
+    }
+    DiskState state;
+    if (flow.error.empty()) state = readDisk(path);
+    if (!asJson) {
+        for (const std::string &line : flow.lines) std::printf("  %s\n", line.c_str());
+        std::printf("%s %s with key [%s], flags 0x%x: %d (%s)\n", reserve ? "diskReserve" : "diskRelease",
+                    path.c_str(), flow.key.c_str(), static_cast<unsigned>(flags), flow.status,
+                    statusMeaning(flow.status));
+        showDisk(state);
+        return flow.status == 0 ? 0 : 1;
+    }
+    JsonWriter json(stdout);
+    json.beginObject();
+    json.member("command", command);
+    json.member("ok", flow.error.empty() && flow.status == 0);
+    json.member("path", path);
+    if (!flow.error.empty()) {
+        json.member("error", flow.error);
+        json.endObject();
+        return 1;
+    }
+    json.key("key");
+    writeKey(json, flow.key);
+    json.member("flags", flags);
+    json.member("status", flow.status);
+    json.member("status_name", statusName(flow.status));
+    json.member("status_text", statusMeaning(flow.status));
+    json.key("trace");
+    json.beginArray();
+    for (const std::string &line : flow.lines) json.value(line);
+    json.endArray();
+    json.key("disk");
+    json.beginObject();
+    writeDiskMembers(json, state);
+    json.endObject();
+    json.endObject();
+    return flow.status == 0 ? 0 : 1;
+}
+
+// A usage error on stderr, and as an object on stdout under --json. 2.
+int usage(const char *command, const std::string &what, const char *form, bool asJson) {
+    std::fprintf(stderr, "kelm-host %s: %s\nusage: kelm-host %s\n", command, what.c_str(), form);
+    if (asJson) printJsonFailure(command, what, form);
     return 2;
 }
 
@@ -176,8 +303,10 @@ struct FlagWord {
     int bit;
 };
 
-int runCommand(const char *command, const char *form, const std::vector<std::string> &args,
+int runCommand(const char *command, const char *form, const std::vector<std::string> &given,
                const std::vector<FlagWord> &words, bool reserve) {
+    std::vector<std::string> args = given;
+    const bool asJson = takeJsonFlag(args);
     std::string path;
     std::string key;
     bool haveKey = false;
@@ -193,22 +322,22 @@ int runCommand(const char *command, const char *form, const std::vector<std::str
         }
         if (matched) continue;
         if (args[i] == "--key") {
-            if (i + 1 >= args.size()) return usage(command, "--key needs a key", form);
+            if (i + 1 >= args.size()) return usage(command, "--key needs a key", form, asJson);
             key = args[++i];
             haveKey = true;
         } else if (!havePath && args[i].compare(0, 2, "--") != 0) {
             path = args[i];
             havePath = true;
         } else {
-            return usage(command, ("unexpected argument \"" + args[i] + "\"").c_str(), form);
+            return usage(command, "unexpected argument \"" + args[i] + "\"", form, asJson);
         }
     }
-    if (!havePath) return usage(command, "a disk path is needed", form);
-    return runFlow(reserve, path, haveKey ? &key : nullptr, flags);
+    if (!havePath) return usage(command, "a disk path is needed", form, asJson);
+    return runFlow(reserve, path, haveKey ? &key : nullptr, flags, asJson);
 }
 
-const char *const kReserveForm = "reserve PATH [--key K] [--preempt] [--register]";
-const char *const kReleaseForm = "release PATH [--key K] [--verify] [--release] [--unregister]";
+const char *const kReserveForm = "reserve PATH [--key K] [--preempt] [--register] [--json]";
+const char *const kReleaseForm = "release PATH [--key K] [--verify] [--release] [--unregister] [--json]";
 
 int runReserve(ProviderHost &, const std::vector<std::string> &args) {
     return runCommand("reserve", kReserveForm, args, {{"--preempt", kFlagPreempt}, {"--register", kFlagRegister}},
@@ -221,9 +350,21 @@ int runRelease(ProviderHost &, const std::vector<std::string> &args) {
                       false);
 }
 
-int runKeys(ProviderHost &, const std::vector<std::string> &args) {
-    if (args.size() != 1 || args[0].compare(0, 2, "--") == 0) return usage("keys", "one disk path is needed", "keys PATH");
-    return showDisk(args[0]);
+int runKeys(ProviderHost &, const std::vector<std::string> &given) {
+    std::vector<std::string> args = given;
+    const bool asJson = takeJsonFlag(args);
+    if (args.size() != 1 || args[0].compare(0, 2, "--") == 0)
+        return usage("keys", "one disk path is needed", "keys PATH [--json]", asJson);
+    DiskState state = readDisk(args[0]);
+    if (!asJson) return showDisk(state);
+    JsonWriter json(stdout);
+    json.beginObject();
+    json.member("command", "keys");
+    json.member("ok", state.error.empty());
+    json.member("path", args[0]);
+    writeDiskMembers(json, state);
+    json.endObject();
+    return state.error.empty() ? 0 : 1;
 }
 
 const CommandRegistration reserveRegistration{
@@ -233,7 +374,7 @@ const CommandRegistration releaseRegistration{
     {"release", "verify, release and unregister this host's reservation (exit 1: status)",
      kReleaseForm, &runRelease, false}};
 const CommandRegistration keysRegistration{
-    {"keys", "the registered keys and the reservation of a disk", "keys PATH", &runKeys, false}};
+    {"keys", "the registered keys and the reservation of a disk", "keys PATH [--json]", &runKeys, false}};
 
 } // namespace
 } // namespace kelm_host
