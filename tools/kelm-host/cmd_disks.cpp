@@ -3,7 +3,7 @@
 // pass it on, so that one can see why a LUN got the identifier it got.
 // --json prints the same as one object (docs/kelm-host-json.md).
 #include "commands.h"
-#include "json_writer.h"
+#include "json_output.h"
 
 #include "udid/device_udid_factory.h"
 
@@ -13,9 +13,6 @@
 #include <vector>
 
 namespace kelm_host {
-
-// In cmd_import.cpp: the object of a command that failed before its operation.
-void printJsonFailure(const char *command, const std::string &error, const char *usage);
 
 namespace {
 

@@ -11,7 +11,7 @@
 // standard error a terminal, a live line there shows how long the wait has
 // lasted.
 #include "commands.h"
-#include "json_writer.h"
+#include "json_output.h"
 
 #include "device_plugin.h"
 
@@ -37,40 +37,6 @@
 #include <thread>
 
 namespace kelm_host {
-
-// In cmd_reserve.cpp: a reservation key as JSON (its field in hex, and text).
-void writeKey(JsonWriter &json, const std::string &key);
-
-const char *statusName(int status) {
-    switch (status) {
-    case KEL_OK: return "KEL_OK";
-    case KEL_EDELAYEDINIT: return "KEL_EDELAYEDINIT";
-    case KEL_EINVAL: return "KEL_EINVAL";
-    case KEL_ENOTSUP: return "KEL_ENOTSUP";
-    case KEL_EMALLOC: return "KEL_EMALLOC";
-    case KEL_EFAIL: return "KEL_EFAIL";
-    case KEL_ENOVERSION: return "KEL_ENOVERSION";
-    case KEL_ENODEV: return "KEL_ENODEV";
-    case KEL_ECACHE: return "KEL_ECACHE";
-    case KEL_EINITFAILED: return "KEL_EINITFAILED";
-    case CDevicePlugin::kStatusReleaseFailed: return "RENDO_RELEASE_FAILED";
-    case CDevicePlugin::kStatusReservedByOtherHost: return "RENDO_RESERVED_BY_OTHER_HOST";
-    case CDevicePlugin::kStatusReserveFailed: return "RENDO_RESERVE_FAILED";
-    case CDevicePlugin::kStatusReservedByOther: return "RENDO_RESERVED_BY_OTHER";
-    case CDevicePlugin::kStatusNoReservation: return "RENDO_NO_RESERVATION";
-    default: return "UNKNOWN";
-    }
-}
-
-void printJsonFailure(const char *command, const std::string &error, const char *usage) {
-    JsonWriter json(stdout);
-    json.beginObject();
-    json.member("command", command);
-    json.member("ok", false);
-    json.member("error", error);
-    if (usage != nullptr) json.member("usage", std::string("kelm-host ") + usage);
-    json.endObject();
-}
 
 namespace {
 

@@ -2,7 +2,7 @@
 // the framework asks before it builds a snapshot tree. info and nodes take
 // --json (docs/kelm-host-json.md).
 #include "commands.h"
-#include "json_writer.h"
+#include "json_output.h"
 #include "provider_views.h"
 
 #include "kelm/kelm_testkit.h"
@@ -15,11 +15,6 @@
 #include <string>
 
 namespace kelm_host {
-
-// In cmd_import.cpp: the symbolic name of a provider status, and the
-// object of a command that failed before its operation.
-const char *statusName(int status);
-void printJsonFailure(const char *command, const std::string &error, const char *usage);
 
 int showProviderInfo(ProviderHost &host) {
     kel_provider_list *list = nullptr;

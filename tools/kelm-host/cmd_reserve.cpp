@@ -12,7 +12,7 @@
 // so reserve and release show what the disk holds afterwards. --json prints
 // each as one object (docs/kelm-host-json.md).
 #include "commands.h"
-#include "json_writer.h"
+#include "json_output.h"
 
 #include "device_plugin.h"
 #include "pgr/pgrexception.h"
@@ -32,32 +32,6 @@
 #include <mutex>
 
 namespace kelm_host {
-
-// In cmd_import.cpp: the symbolic name of a provider status, and the
-// object of a command that failed before its operation.
-const char *statusName(int status);
-void printJsonFailure(const char *command, const std::string &error, const char *usage);
-
-// A key as the 8 bytes of its SCSI field in hex, and as text when every
-// byte is printable. Also used by import and deport.
-void writeKey(JsonWriter &json, const std::string &key) {
-    const std::string field = key.substr(0, 8); // what goes on the wire
-    std::string hex;
-    bool printable = !field.empty();
-    for (size_t i = 0; i < 8; ++i) {
-        unsigned char c = i < field.size() ? static_cast<unsigned char>(field[i]) : 0;
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", c);
-        hex += pair;
-        if (i < field.size() && (c < 0x20 || c > 0x7E)) printable = false;
-    }
-    json.beginObject();
-    json.member("hex", hex);
-    json.key("text");
-    if (printable) json.value(field);
-    else json.null();
-    json.endObject();
-}
 
 namespace {
 
