@@ -48,7 +48,8 @@ int dispatch(ProviderHost &host, const std::vector<std::string> &words) {
 }
 
 const char *const kGlobalOptionsHelp =
-    "  --lib PATH           provider library to load (default: the built librendo)\n"
+    "  --lib PATH           provider library to load (default: ../lib/librendo.so\n"
+    "                       beside kelm-host, or the build's own in the build tree)\n"
     "  --callback MODE      what the provider forwards to the error callback is printed:\n"
     "                       none, messages (default; trace lines only counted) or all\n"
     "  --quiet-callback     the same as --callback none\n";
