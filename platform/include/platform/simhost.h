@@ -17,9 +17,11 @@
 // Handles remember the host they were opened on; calls without a handle
 // (CreateFileW, QueryDosDeviceW, CM_*, SetupDi*, Sleep...) act on the
 // current host: the thread's ScopedHost, else the process-wide one, else the
-// host described by the file named in RENDO_SIM_HOST (loaded afresh when the
-// variable comes to name another file), else the embedded default host (see
-// examples/host-description.md).
+// host described by the file named in RENDO_SIM_HOST, else the embedded
+// default host (see examples/host-description.md). A host loaded from a
+// description is kept for the life of the process: when RENDO_SIM_HOST comes
+// to name another file, that file's host is loaded (once), and naming an
+// earlier file again returns the earlier host as it was left.
 #ifndef PLATFORM_SIMHOST_H
 #define PLATFORM_SIMHOST_H
 
