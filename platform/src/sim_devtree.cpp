@@ -75,6 +75,8 @@ void Host::Impl::makePresent(Lun &l) {
     l.m_present = true;
     l.m_waitRescan = false;
     l.m_treeRescanReveals = false;
+    l.m_sanMasked = false;
+    l.m_scenario = false;
     ++l.m_epoch;
     const DiskSpec &s = l.m_disk->desc();
     ScsiAddress a = l.m_address;
@@ -107,7 +109,11 @@ void Host::Impl::makeGone(Lun &l) {
 
 // Whether a path that is not present comes (back) now.
 void Host::Impl::consider(Lun &l, bool rescan) {
-    if (l.m_present || l.m_masked || l.m_unplugged || l.m_removed) return;
+    if (l.m_present || l.m_unplugged || l.m_removed) return;
+    if (l.m_masked) {
+        if (rescan) followSanMasking(l);
+        return;
+    }
     if (rescan && l.m_rescansNeeded > 0 && l.m_rescansNeeded != Lun::kNeverByBus) --l.m_rescansNeeded;
     if (l.m_rescansNeeded > 0) return;
     if (l.m_timed) {
@@ -116,13 +122,40 @@ void Host::Impl::consider(Lun &l, bool rescan) {
     }
     if (l.m_waitRescan && !rescan) return;
     l.m_timed = false;
+    appear(l);
+}
+
+void Host::Impl::appear(Lun &l) {
+    bool scenario = l.m_scenario;
     makePresent(l);
+    // The array has presented the unit: hosts of other processes that wait
+    // for it masked find it on their next rescan.
+    Masking m = scenario ? l.m_disk->masking() : Masking::Unset;
+    if (scenario && m != Masking::UnmaskedByTest && m != Masking::UnmaskedByScenario)
+        l.m_disk->setMasking(Masking::UnmaskedByScenario);
+}
+
+void Host::Impl::followSanMasking(Lun &l) {
+    if (l.m_unplugged || l.m_removed) return;
+    if (!l.m_present && !(l.m_masked && l.m_sanMasked)) return;
+    Masking m = l.m_disk->masking();  // Unset unless the unit's state is shared
+    if (l.m_present && m == Masking::Masked) {
+        makeGone(l);
+        l.m_masked = true;
+        l.m_sanMasked = true;
+    } else if (!l.m_present && (m == Masking::UnmaskedByTest || m == Masking::UnmaskedByScenario)) {
+        l.m_masked = false;
+        makePresent(l);
+    }
 }
 
 void Host::Impl::rescanPort(uint8_t port) {
     ++adapter(port).rescans;
     for (auto &l : luns)
-        if (l->m_address.port == port) consider(*l, true);
+        if (l->m_address.port == port) {
+            if (l->m_present) followSanMasking(*l);
+            else consider(*l, true);
+        }
 }
 
 void Host::Impl::rescanRoot() {
@@ -134,7 +167,7 @@ void Host::Impl::rescanRoot() {
             l->m_rescansNeeded = 0;
             l->m_timed = false;
             l->m_treeRescanReveals = false;
-            makePresent(*l);
+            appear(*l);
         }
     std::vector<uint8_t> ports;
     for (auto &kv : adapters) ports.push_back(kv.first);
@@ -171,6 +204,8 @@ Lun &Lun::appearAfterRescans(unsigned n, bool orTreeRescan) {
     m_removed = false;
     m_rescansNeeded = n;
     m_treeRescanReveals = orTreeRescan && n > 0;
+    m_scenario = n > 0;
+    m_sanMasked = false;
     if (n == 0) m_host->m_impl->consider(*this, false);
     return *this;
 }
@@ -181,6 +216,8 @@ Lun &Lun::appearOnTreeRescan() {
     m_removed = false;
     m_rescansNeeded = kNeverByBus;
     m_treeRescanReveals = true;
+    m_scenario = true;
+    m_sanMasked = false;
     return *this;
 }
 
@@ -191,6 +228,8 @@ Lun &Lun::appearAt(uint64_t ms, bool needsRescan) {
     if (m_rescansNeeded == kNeverByBus) m_rescansNeeded = 0;
     m_treeRescanReveals = false;
     m_timed = true;
+    m_scenario = true;
+    m_sanMasked = false;
     m_host->m_impl->anyTimed = true;
     m_appearAtMs = ms;
     m_appearNeedsRescan = needsRescan;
@@ -202,13 +241,18 @@ Lun &Lun::mask() {
     std::lock_guard<std::mutex> lock(m_host->mutex());
     m_host->m_impl->makeGone(*this);
     m_masked = true;
+    m_sanMasked = true;
+    m_scenario = false;
+    m_disk->setMasking(Masking::Masked);
     return *this;
 }
 
 Lun &Lun::unmask() {
     std::lock_guard<std::mutex> lock(m_host->mutex());
+    if (m_masked) m_disk->setMasking(Masking::UnmaskedByTest);
     if (m_masked || m_removed) {
         m_masked = false;
+        m_sanMasked = false;
         m_removed = false;
         m_waitRescan = true;
     }

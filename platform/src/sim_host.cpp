@@ -197,7 +197,7 @@ std::string hostDescriptionPath() {
     return path != nullptr ? std::string(path) : std::string();
 }
 
-std::shared_ptr<Host> hostFromEnvironment(const std::string &path) {
+std::shared_ptr<Host> describedHost(const std::string &path) {
     std::string error;
     if (!path.empty()) {
         auto h = loadHostDescription(path, &error);
@@ -209,6 +209,14 @@ std::shared_ptr<Host> hostFromEnvironment(const std::string &path) {
     if (h) return h;
     std::fprintf(stderr, "rendo simulated host: default host: %s\n", error.c_str());
     return Host::create();
+}
+
+// A described host is one machine on the simulated SAN: its disks' array
+// state is shared with every process that names the same logical units.
+std::shared_ptr<Host> hostFromEnvironment(const std::string &path) {
+    auto h = describedHost(path);
+    shareArrayState(*h, sanStateDirectory());
+    return h;
 }
 
 // The description the process-wide host was loaded from; a host given by

@@ -71,10 +71,17 @@ struct Host::Impl {
     void makeGone(Lun &l);
     // Whether a path that is not present comes (back) now.
     void consider(Lun &l, bool rescan);
+    // Presents a path whose time has come; an appear* scenario's appearance
+    // is recorded on the SAN.
+    void appear(Lun &l);
     void rescanPort(uint8_t port);
     void rescanRoot();
     // Lets asynchronous and timed events that are due take effect.
     void settle();
+    // The SAN's masking record for a path (sim_devtree.cpp): a path masked
+    // with no appearance scenario of its own comes when the array presents
+    // the unit; a present one goes when the array masks it.
+    void followSanMasking(Lun &l);
     // A scripted failure of `function`: its code, or 0 when none is due.
     uint32_t callFault(const char *function);
     DiskBackend *backendFor(const Disk &disk, std::string *error);
