@@ -680,7 +680,8 @@ ScsiResult Disk::execute(const ScsiRequest &req, const std::string &initiator, u
                 std::vector<uint8_t> d(32, 0);
                 be64(d.data(), m_spec.blocks ? m_spec.blocks - 1 : 0);
                 be32(d.data() + 8, m_spec.blockSize);
-                size_t allocation = (size_t(cdb[10]) << 24) | (size_t(cdb[11]) << 16) | (size_t(cdb[12]) << 8) | cdb[13];
+                size_t allocation =
+                    (size_t(cdb[10]) << 24) | (size_t(cdb[11]) << 16) | (size_t(cdb[12]) << 8) | cdb[13];
                 result = dataIn(req, d, allocation);
             } else if (op == 0x5E) {
                 result = m_impl->prIn(req);

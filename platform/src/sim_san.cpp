@@ -300,7 +300,8 @@ bool parseLuState(const std::string &text, LuState &state, std::string *error) {
         uint64_t a = 0, b = 0;
         if (lineNo == 1) {
             if (w.size() != 2 || w[0] != kMagic) return bad(1, "not a logical-unit state file");
-            if (!decimal(w[1], UINT32_MAX, a) || a != kVersion) return bad(1, "version \"" + w[1].substr(0, 20) + "\" is not known");
+            if (!decimal(w[1], UINT32_MAX, a) || a != kVersion)
+                return bad(1, "version \"" + w[1].substr(0, 20) + "\" is not known");
             continue;
         }
         const std::string &key = w[0];

@@ -131,8 +131,8 @@ int show(const std::string &directory, bool asJson) {
             std::printf("  registered: %s, target port %u, key %s\n", g.initiator.c_str(), g.targetPort,
                         keyForPeople(g.key).c_str());
         if (r.reserved)
-            std::printf("  reserved: %s, target port %u, type %u (%s), key %s\n", r.holder.c_str(),
-                        r.holderTargetPort, static_cast<unsigned>(r.type), typeName(r.type), keyForPeople(r.key).c_str());
+            std::printf("  reserved: %s, target port %u, type %u (%s), key %s\n", r.holder.c_str(), r.holderTargetPort,
+                        static_cast<unsigned>(r.type), typeName(r.type), keyForPeople(r.key).c_str());
         else
             std::printf("  not reserved\n");
     }
