@@ -12,7 +12,9 @@
 // A Disk is the logical unit itself (inquiry data, reservations, the record
 // of commands); a Lun is one path from one host to it. Two hosts attaching
 // the same Disk see one reservation state, each path of each host as its own
-// I_T nexus (the host's initiator, the path's target port).
+// I_T nexus (the host's initiator, the path's target port). Disks of hosts in
+// other processes share it through the simulated SAN's state directory (see
+// shareArrayState below).
 //
 // Handles remember the host they were opened on; calls without a handle
 // (CreateFileW, QueryDosDeviceW, CM_*, SetupDi*, Sleep...) act on the
@@ -252,6 +254,10 @@ public:
     Lun &mask();                 // gone at once, and stays away from rescans
     // Comes back on the next rescan (also after DIF_REMOVE uninstalled it).
     Lun &unmask();
+    // On a disk whose state is shared (Disk::shareState), mask() and unmask()
+    // also record the array's masking, which paths of other hosts follow on
+    // their rescans when masked with no appear* scenario of their own; an
+    // appear* scenario's appearance records "unmasked" (docs/simulated-san.md).
     // The SPDRP_LOCATION_INFORMATION text of its device node, instead of
     // "Bus Number b, Target Id t, LUN l"; empty: the node has no such property.
     Lun &locationInformation(const std::string &text);
