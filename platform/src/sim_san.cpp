@@ -473,11 +473,11 @@ std::string sanStateDirectory() {
 
 // ------------------------------------------------------ identity, sharing
 
-std::string logicalUnitIdentity(const DiskSpec &spec) {
-    if (!spec.iscsiUrl.empty()) return std::string();  // a real target keeps its own state
-    if (!spec.lu.empty()) return spec.lu;
-    auto page = spec.pages.find(0x83);
-    if (page != spec.pages.end()) {
+std::string logicalUnitIdentity(const DiskSpec &desc) {
+    if (!desc.iscsiUrl.empty()) return std::string();  // a real target keeps its own state
+    if (!desc.lu.empty()) return desc.lu;
+    auto page = desc.pages.find(0x83);
+    if (page != desc.pages.end()) {
         // The first logical-unit designator of the best kind: NAA, EUI-64, T10.
         const std::vector<uint8_t> &p = page->second;
         std::string found[3];
@@ -502,12 +502,12 @@ std::string logicalUnitIdentity(const DiskSpec &spec) {
         for (const std::string &f : found)
             if (!f.empty()) return f;
     }
-    if (spec.serial.empty()) return std::string();
+    if (desc.serial.empty()) return std::string();
     auto trim = [](std::string s) {
         while (!s.empty() && s.back() == ' ') s.pop_back();
         return s;
     };
-    return "serial." + trim(spec.vendor) + "." + trim(spec.product) + "." + spec.serial;
+    return "serial." + trim(desc.vendor) + "." + trim(desc.product) + "." + desc.serial;
 }
 
 void shareArrayState(Host &host, const std::string &directory) {

@@ -465,7 +465,7 @@ std::string sanStateDirectory();
 // A logical unit's name on the SAN: DiskSpec::lu, else its first NAA, EUI-64
 // or T10 designator of page 0x83, else vendor, product and serial; empty
 // (in-process state) for iSCSI-backed disks and disks with none of these.
-std::string logicalUnitIdentity(const DiskSpec &spec);
+std::string logicalUnitIdentity(const DiskSpec &desc);
 // Shares the array state of every disk of `host` that has an identity, and
 // applies the masking the SAN records to its paths. Hosts loaded from
 // descriptions for the current host get this with sanStateDirectory().

@@ -116,11 +116,11 @@ TEST_F(SanState, ProcessesAndThreadsUpdatingAtOnceLoseNoUpdate) {
 // unit: a reservation taken through one is seen by the other, and masking
 // follows the SAN for a path masked with no scenario of its own.
 TEST_F(SanState, TwoHostsShareReservationsAndMasking) {
-    auto spec = DiskSpec::make("ACME", "ARRAY", "1").naa("6001405a1b2c3d4e5f60718293a4b5c1");
-    EXPECT_EQ(logicalUnitIdentity(spec), "naa.6001405a1b2c3d4e5f60718293a4b5c1");
+    auto desc = DiskSpec::make("ACME", "ARRAY", "1").naa("6001405a1b2c3d4e5f60718293a4b5c1");
+    EXPECT_EQ(logicalUnitIdentity(desc), "naa.6001405a1b2c3d4e5f60718293a4b5c1");
     auto a = Host::create("A"), b = Host::create("B");
-    Lun &la = a->addDisk(spec);
-    Lun &lb = b->addDisk(spec);
+    Lun &la = a->addDisk(desc);
+    Lun &lb = b->addDisk(desc);
     la.appearAfterRescans(1);
     lb.mask();
     shareArrayState(*a, dir);
