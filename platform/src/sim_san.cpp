@@ -146,9 +146,12 @@ class DirectoryLock {
 public:
     // `create`: make the directory when missing; else no directory, no lock.
     DirectoryLock(const std::string &directory, bool create, std::string *error) {
-        if (create && !makeDirectories(directory, error)) return;
         std::string path = directory + "/.lock";
         m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_CREAT, 0666);
+        if (m_fd < 0 && errno == ENOENT && create) {  // the first update made in this directory
+            if (!makeDirectories(directory, error)) return;
+            m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_CREAT, 0666);
+        }
         if (m_fd < 0) {
             if (error) *error = path + ": " + std::strerror(errno);
             return;
