@@ -154,6 +154,8 @@ bool Parser::diskKey(DiskDecl &d, const std::string &key, const std::string &v) 
     else if (key == "product") s.product = text(v);
     else if (key == "revision") s.revision = text(v);
     else if (key == "serial") s.serial = text(v);
+    else if (key == "lu" && text(v).empty()) return fail("lu needs a name");
+    else if (key == "lu") s.lu = text(v);
     else if (key == "peripheral") {
         if (!number(v, 255, n)) return false;
         s.peripheral = static_cast<uint8_t>(n);

@@ -291,6 +291,40 @@ struct Disk::Impl {
         registerNexus(n, key);
         for (uint32_t port : targetPorts) registerNexus({n.initiator, port}, key);
     }
+    // The shared state directory and the unit's name in it; null: in-process.
+    std::shared_ptr<SanStateDir> shared;
+    std::string identity;
+    ReservationState capture() {
+        ReservationState s;
+        s.generation = generation;
+        s.registrations = regs;
+        s.reserved = reserved;
+        s.holder = holder.initiator;
+        s.holderTargetPort = holder.port;
+        s.key = reservationKey();
+        s.type = type;
+        return s;
+    }
+    void adopt(const ReservationState &s) {
+        generation = s.generation;
+        regs = s.registrations;
+        reserved = s.reserved;
+        holder = s.reserved ? Nexus{s.holder, s.holderTargetPort} : Nexus();
+        type = s.reserved ? s.type : 0;
+    }
+    // Runs f on the reservation state: in-process, or read from the shared
+    // file and written back under its lock. Called with `mutex` held.
+    template <class F> void withState(F f) {
+        if (!shared) {
+            f();
+            return;
+        }
+        shared->update(identity, [&](LuState &s) {
+            adopt(s.reservation);
+            f();
+            s.reservation = capture();
+        });
+    }
     ScsiResult prOut(const ScsiRequest &req, const Nexus &nexus);
     ScsiResult prIn(const ScsiRequest &req);
     bool mediaConflict(const Nexus &nexus, bool write);
@@ -608,66 +642,78 @@ ScsiResult Disk::execute(const ScsiRequest &req, const std::string &initiator, u
         result = backend->execute(req);
         lock.lock();
     } else if (!faulted) {
-        const uint8_t *cdb = req.cdb;
-        uint8_t op = cdb[0];
-        bool canned = false;
-        for (const auto &resp : m_spec.responses) {
-            if (resp.first.empty() || resp.first.size() > req.cdbLength) continue;
-            if (std::equal(resp.first.begin(), resp.first.end(), cdb)) {
-                result = dataIn(req, resp.second, SIZE_MAX);
-                canned = true;
-                break;
+        auto model = [&] {
+            const uint8_t *cdb = req.cdb;
+            uint8_t op = cdb[0];
+            bool canned = false;
+            for (const auto &resp : m_spec.responses) {
+                if (resp.first.empty() || resp.first.size() > req.cdbLength) continue;
+                if (std::equal(resp.first.begin(), resp.first.end(), cdb)) {
+                    result = dataIn(req, resp.second, SIZE_MAX);
+                    canned = true;
+                    break;
+                }
             }
-        }
-        if (canned) {
-        } else if (op == 0x12) {  // INQUIRY
-            size_t allocation = req.cdbLength >= 5 ? ((size_t(cdb[3]) << 8) | cdb[4]) : 0;
-            if (req.cdbLength < 6) result = check(kIllegalRequest, 0x24, 0x00);
-            else if (cdb[1] & 1) {
-                std::vector<uint8_t> p = vpdPage(cdb[2]);
-                result = p.empty() ? check(kIllegalRequest, 0x24, 0x00) : dataIn(req, p, allocation);
-            } else if (cdb[2] != 0) {
-                result = check(kIllegalRequest, 0x24, 0x00);
-            } else {
-                result = dataIn(req, standardInquiry(), allocation);
-            }
-        } else if (op == 0x00) {  // TEST UNIT READY
-            result = status(kGood);
-        } else if (op == 0x03) {  // REQUEST SENSE: nothing pending
-            result = dataIn(req, fixedSense(0, 0, 0), req.cdbLength >= 5 ? cdb[4] : 0);
-        } else if (op == 0x25) {  // READ CAPACITY (10)
-            std::vector<uint8_t> d(8);
-            uint64_t last = m_spec.blocks ? m_spec.blocks - 1 : 0;
-            be32(d.data(), last > 0xFFFFFFFEu ? 0xFFFFFFFFu : static_cast<uint32_t>(last));
-            be32(d.data() + 4, m_spec.blockSize);
-            result = dataIn(req, d, 8);
-        } else if (op == 0x9E && req.cdbLength >= 14 && (cdb[1] & 0x1F) == 0x10) {  // READ CAPACITY (16)
-            std::vector<uint8_t> d(32, 0);
-            be64(d.data(), m_spec.blocks ? m_spec.blocks - 1 : 0);
-            be32(d.data() + 8, m_spec.blockSize);
-            size_t allocation = (size_t(cdb[10]) << 24) | (size_t(cdb[11]) << 16) | (size_t(cdb[12]) << 8) | cdb[13];
-            result = dataIn(req, d, allocation);
-        } else if (op == 0x5E) {
-            result = m_impl->prIn(req);
-        } else if (op == 0x5F) {
-            result = m_impl->prOut(req, nexus);
-        } else if (op == 0x28 || op == 0x88 || op == 0x2A || op == 0x8A) {  // READ / WRITE (10, 16)
-            bool write = op == 0x2A || op == 0x8A;
-            if (m_impl->mediaConflict(nexus, write)) {
-                result = status(kReservationConflict);
-            } else if (write) {
+            if (canned) {
+            } else if (op == 0x12) {  // INQUIRY
+                size_t allocation = req.cdbLength >= 5 ? ((size_t(cdb[3]) << 8) | cdb[4]) : 0;
+                if (req.cdbLength < 6) result = check(kIllegalRequest, 0x24, 0x00);
+                else if (cdb[1] & 1) {
+                    std::vector<uint8_t> p = vpdPage(cdb[2]);
+                    result = p.empty() ? check(kIllegalRequest, 0x24, 0x00) : dataIn(req, p, allocation);
+                } else if (cdb[2] != 0) {
+                    result = check(kIllegalRequest, 0x24, 0x00);
+                } else {
+                    result = dataIn(req, standardInquiry(), allocation);
+                }
+            } else if (op == 0x00) {  // TEST UNIT READY
                 result = status(kGood);
-                result.dataTransferred = req.dataLength;
+            } else if (op == 0x03) {  // REQUEST SENSE: nothing pending
+                result = dataIn(req, fixedSense(0, 0, 0), req.cdbLength >= 5 ? cdb[4] : 0);
+            } else if (op == 0x25) {  // READ CAPACITY (10)
+                std::vector<uint8_t> d(8);
+                uint64_t last = m_spec.blocks ? m_spec.blocks - 1 : 0;
+                be32(d.data(), last > 0xFFFFFFFEu ? 0xFFFFFFFFu : static_cast<uint32_t>(last));
+                be32(d.data() + 4, m_spec.blockSize);
+                result = dataIn(req, d, 8);
+            } else if (op == 0x9E && req.cdbLength >= 14 && (cdb[1] & 0x1F) == 0x10) {  // READ CAPACITY (16)
+                std::vector<uint8_t> d(32, 0);
+                be64(d.data(), m_spec.blocks ? m_spec.blocks - 1 : 0);
+                be32(d.data() + 8, m_spec.blockSize);
+                size_t allocation =
+                    (size_t(cdb[10]) << 24) | (size_t(cdb[11]) << 16) | (size_t(cdb[12]) << 8) | cdb[13];
+                result = dataIn(req, d, allocation);
+            } else if (op == 0x5E) {
+                result = m_impl->prIn(req);
+            } else if (op == 0x5F) {
+                result = m_impl->prOut(req, nexus);
+            } else if (op == 0x28 || op == 0x88 || op == 0x2A || op == 0x8A) {  // READ / WRITE (10, 16)
+                bool write = op == 0x2A || op == 0x8A;
+                if (m_impl->mediaConflict(nexus, write)) {
+                    result = status(kReservationConflict);
+                } else if (write) {
+                    result = status(kGood);
+                    result.dataTransferred = req.dataLength;
+                } else {
+                    // The model keeps no blocks: reads return zeros.
+                    if (req.direction == DataDirection::In && req.data) std::memset(req.data, 0, req.dataLength);
+                    result = status(kGood);
+                    result.dataTransferred = req.direction == DataDirection::In ? req.dataLength : 0;
+                }
+            } else if (op == 0x16 || op == 0x17) {  // RESERVE(6) / RELEASE(6) meet persistent reservations
+                result = m_impl->reserved || !m_impl->regs.empty() ? status(kReservationConflict) : status(kGood);
             } else {
-                // The model keeps no blocks: reads return zeros.
-                if (req.direction == DataDirection::In && req.data) std::memset(req.data, 0, req.dataLength);
-                result = status(kGood);
-                result.dataTransferred = req.direction == DataDirection::In ? req.dataLength : 0;
+                result = check(kIllegalRequest, 0x20, 0x00);  // invalid command operation code
             }
-        } else if (op == 0x16 || op == 0x17) {  // RESERVE(6) / RELEASE(6) meet persistent reservations
-            result = m_impl->reserved || !m_impl->regs.empty() ? status(kReservationConflict) : status(kGood);
-        } else {
-            result = check(kIllegalRequest, 0x20, 0x00);  // invalid command operation code
+        };
+        // Only the commands that meet registrations and the reservation
+        // touch the (possibly shared) array state.
+        switch (req.cdb[0]) {
+        case 0x5E: case 0x5F: case 0x28: case 0x88: case 0x2A: case 0x8A: case 0x16: case 0x17:
+            m_impl->withState(model);
+            break;
+        default:
+            model();
         }
     }
     if (truncateTo != SIZE_MAX && result.dataTransferred > truncateTo) result.dataTransferred = truncateTo;
@@ -709,21 +755,16 @@ void Disk::clearCommands() {
 
 ReservationState Disk::reservation() const {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
-    ReservationState s;
-    s.generation = m_impl->generation;
-    s.registrations = m_impl->regs;
-    s.reserved = m_impl->reserved;
-    s.holder = m_impl->holder.initiator;
-    s.holderTargetPort = m_impl->holder.port;
-    s.key = m_impl->reservationKey();
-    s.type = m_impl->type;
-    return s;
+    if (m_impl->shared) return m_impl->shared->read(m_impl->identity).reservation;
+    return m_impl->capture();
 }
 
 void Disk::clearReservations() {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
-    m_impl->regs.clear();
-    m_impl->releaseReservation();
+    m_impl->withState([&] {
+        m_impl->regs.clear();
+        m_impl->releaseReservation();
+    });
 }
 
 Disk &Disk::failCommand(uint8_t opcode, uint8_t senseKey, uint8_t asc, uint8_t ascq, int times, int page) {
@@ -758,9 +799,11 @@ Disk &Disk::unitAttention(uint8_t asc, uint8_t ascq, const std::string &initiato
 
 Disk &Disk::powerOnReset() {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
-    m_impl->regs.clear();
-    m_impl->releaseReservation();
-    m_impl->generation = 0;
+    m_impl->withState([&] {
+        m_impl->regs.clear();
+        m_impl->releaseReservation();
+        m_impl->generation = 0;
+    });
     m_impl->attentions.clear();
     m_impl->attentions.push_back({0x29, 0x00, std::string(), {}});
     return *this;
@@ -771,6 +814,33 @@ void Disk::clearFaults() {
     m_impl->faults.clear();
     m_impl->sanFaults.clear();
     m_impl->attentions.clear();
+}
+
+void Disk::shareState(std::shared_ptr<SanStateDir> directory, const std::string &identity) {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->shared = std::move(directory);
+    m_impl->identity = identity;
+}
+
+std::string Disk::sharedStatePath() const {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    return m_impl->shared ? m_impl->shared->pathOf(m_impl->identity) : std::string();
+}
+
+Masking Disk::masking() const {
+    std::shared_ptr<SanStateDir> shared;
+    std::string identity;
+    {
+        std::lock_guard<std::mutex> lock(m_impl->mutex);
+        shared = m_impl->shared;
+        identity = m_impl->identity;
+    }
+    return shared ? shared->read(identity).masking : Masking::Unset;
+}
+
+void Disk::setMasking(Masking masking) {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    if (m_impl->shared) m_impl->shared->update(m_impl->identity, [&](LuState &s) { s.masking = masking; });
 }
 
 } // namespace rendo_sim

@@ -11,6 +11,28 @@ namespace fs = std::filesystem;
 
 namespace rendo_test {
 
+namespace {
+// The simulated SAN's state directory of this test process, fresh and removed
+// at exit (by this process, not by forked children), so that test binaries
+// running side by side never contend for one logical unit. A directory named
+// by the caller is left alone.
+struct PrivateSanState {
+    std::string dir;
+    pid_t owner = getpid();
+    PrivateSanState() {
+        if (std::getenv("RENDO_SIM_STATE") != nullptr) return;
+        std::string pattern = (fs::temp_directory_path() / "rendo-simstate-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) return;
+        dir = pattern;
+        setenv("RENDO_SIM_STATE", dir.c_str(), 1);
+    }
+    ~PrivateSanState() {
+        std::error_code ec;
+        if (!dir.empty() && getpid() == owner) fs::remove_all(dir, ec);
+    }
+} g_privateSanState;
+} // namespace
+
 std::string makeInstallRoot(const std::string &tag) {
     std::string pattern = (fs::temp_directory_path() / ("rendo-" + tag + "-XXXXXX")).string();
     char *dir = mkdtemp(pattern.data());

@@ -25,6 +25,9 @@ const EnvVariable kEnvironment[] = {
     {"KELM_CREDENTIALS_FILE", "file holding the storage-array credential text, if any"},
     {"RENDO_SIM_HOST", "description of the simulated Windows host (empty or unset: the\n"
                        "embedded default host)"},
+    {"RENDO_SIM_STATE", "the simulated SAN's state directory, shared by every process that names\n"
+                        "the same logical units (unset: SimState under the install root; empty:\n"
+                        "this process only)"},
 };
 
 // Column where the help's descriptions start; the options text lines up there too.

@@ -4,6 +4,8 @@
 #include "commands.h"
 #include "install_paths.h"
 
+#include "platform/simhost.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,6 +54,9 @@ int main(int argc, char **argv) {
 
     // Without a framework installation, kelm-host's own install root serves.
     setenv("KELM_INSTALL_ROOT", defaults.installRoot.c_str(), 0);
+    // The simulated SAN's state directory is fixed now: commands that give the
+    // provider a scratch install root must not move the array with it.
+    setenv("RENDO_SIM_STATE", rendo_sim::sanStateDirectory().c_str(), 0);
 
     ProviderHost host(library, verbosity);
     return dispatch(host, rest);

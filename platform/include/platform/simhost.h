@@ -12,14 +12,18 @@
 // A Disk is the logical unit itself (inquiry data, reservations, the record
 // of commands); a Lun is one path from one host to it. Two hosts attaching
 // the same Disk see one reservation state, each path of each host as its own
-// I_T nexus (the host's initiator, the path's target port).
+// I_T nexus (the host's initiator, the path's target port). Disks of hosts in
+// other processes share it through the simulated SAN's state directory (see
+// shareArrayState below).
 //
 // Handles remember the host they were opened on; calls without a handle
 // (CreateFileW, QueryDosDeviceW, CM_*, SetupDi*, Sleep...) act on the
 // current host: the thread's ScopedHost, else the process-wide one, else the
-// host described by the file named in RENDO_SIM_HOST (loaded afresh when the
-// variable comes to name another file), else the embedded default host (see
-// examples/host-description.md).
+// host described by the file named in RENDO_SIM_HOST, else the embedded
+// default host (see examples/host-description.md). A host loaded from a
+// description is kept for the life of the process: when RENDO_SIM_HOST comes
+// to name another file, that file's host is loaded (once), and naming an
+// earlier file again returns the earlier host as it was left.
 #ifndef PLATFORM_SIMHOST_H
 #define PLATFORM_SIMHOST_H
 
@@ -27,6 +31,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -78,6 +83,9 @@ struct DiskSpec {
     uint64_t blocks = 2097152;          // 1 GiB of 512-byte blocks
     uint32_t blockSize = 512;
     std::string iscsiUrl;               // non-empty: forward every command to this target
+    // The logical unit's name on the simulated SAN, under which hosts in
+    // other processes find its shared state; empty: derived (logicalUnitIdentity).
+    std::string lu;
 
     static DiskSpec make(const std::string &vendor, const std::string &product, const std::string &revision,
                          const std::string &serial = "");
@@ -110,6 +118,12 @@ std::vector<uint8_t> parseHex(const std::string &hex, bool *ok = nullptr);
 // ERROR_IO_DEVICE. The ...AfterExecuting kinds lose only the answer: the
 // logical unit has carried the command out.
 enum class SanFault { Busy, TimeOut, TimeOutAfterExecuting, TransportDrop, TransportDropAfterExecuting };
+
+// Whether the array presents a logical unit to its hosts, as the shared
+// state records it: Unset until a host's scenario or a test changes it.
+enum class Masking { Unset, Masked, UnmaskedByTest, UnmaskedByScenario };
+
+class SanStateDir;
 
 // SPC-3 persistent-reservation state, for assertions.
 // One per registered I_T nexus: initiator and target port.
@@ -182,6 +196,16 @@ public:
     Disk &powerOnReset();
     void clearFaults();   // scripted faults and pending unit attentions
 
+    // The array's state of this logical unit (registrations, the reservation,
+    // masking) kept under `identity` in a state directory shared by every
+    // process that names the unit, instead of in this process. Tests opt in here.
+    void shareState(std::shared_ptr<SanStateDir> directory, const std::string &identity);
+    std::string sharedStatePath() const;   // "" while the state is in-process
+    // The shared masking record (Unset while in-process); setting it is a
+    // no-op then.
+    Masking masking() const;
+    void setMasking(Masking masking);
+
 private:
     struct Impl;
     DiskSpec m_spec;
@@ -230,6 +254,10 @@ public:
     Lun &mask();                 // gone at once, and stays away from rescans
     // Comes back on the next rescan (also after DIF_REMOVE uninstalled it).
     Lun &unmask();
+    // On a disk whose state is shared (Disk::shareState), mask() and unmask()
+    // also record the array's masking, which paths of other hosts follow on
+    // their rescans when masked with no appear* scenario of their own; an
+    // appear* scenario's appearance records "unmasked" (docs/simulated-san.md).
     // The SPDRP_LOCATION_INFORMATION text of its device node, instead of
     // "Bus Number b, Target Id t, LUN l"; empty: the node has no such property.
     Lun &locationInformation(const std::string &text);
@@ -262,6 +290,8 @@ public:
     bool m_treeRescanReveals = false;
     bool m_hasLocation = false;
     std::string m_location;
+    bool m_sanMasked = false;       // masked with no scenario of its own: follows the SAN's masking record
+    bool m_scenario = false;        // an appear* scenario is pending: its appearance is recorded on the SAN
     bool m_unplugged = false;
     unsigned m_epoch = 0;           // bumped on each appearance; older handles are stale
     unsigned m_rescansNeeded = 0;   // kNeverByBus: only a device-tree rescan
@@ -389,6 +419,61 @@ private:
 std::shared_ptr<Host> parseHostDescription(const std::string &text, std::string *error);
 std::shared_ptr<Host> loadHostDescription(const std::string &path, std::string *error);
 const char *defaultHostDescription();
+
+// ------------------------------------------------------ the simulated SAN
+//
+// The array's state of a logical unit, shared by processes through one file
+// per unit in a state directory (docs/simulated-san.md).
+
+struct LuState {
+    std::string identity;
+    ReservationState reservation;   // key: the holder's, derived on parsing
+    Masking masking = Masking::Unset;
+};
+
+// A state file's text and back. Parsing refuses anything malformed with a
+// reason in *error (the caller then starts the unit afresh).
+std::string formatLuState(const LuState &state);
+bool parseLuState(const std::string &text, LuState &state, std::string *error);
+
+class SanStateDir {
+public:
+    explicit SanStateDir(std::string directory);
+    const std::string &directory() const { return m_directory; }
+    std::string pathOf(const std::string &identity) const;
+    // Reads the unit's state under the directory's lock, lets `apply` change
+    // it and writes it back when it changed (temporary file, fsync, rename).
+    // A corrupt or unreadable file is reported on stderr, once per process,
+    // with its path and reason, and `apply` sees a fresh unit. False when the
+    // new state could not be written (reported likewise).
+    bool update(const std::string &identity, const std::function<void(LuState &)> &apply);
+    LuState read(const std::string &identity) const;
+    // Every unit with a state file, by file name; *problems gets one line per
+    // file that could not be read and per update that did not finish.
+    std::vector<LuState> list(std::vector<std::string> *problems) const;
+    // Removes every state file (and leftover temporary file); the names removed.
+    std::vector<std::string> reset(std::string *error);
+
+private:
+    std::string m_directory;
+    // Units whose state the directory could not take (no lock, say): kept in
+    // this process, so that a command the disk accepted is not forgotten.
+    mutable std::mutex m_localMutex;
+    std::map<std::string, LuState> m_local;
+};
+
+// The directory named by RENDO_SIM_STATE; when unset, SimState under
+// KELM_INSTALL_ROOT, else a per-user directory under $TMPDIR (or /tmp).
+// Empty when RENDO_SIM_STATE is set to "": array state stays in-process.
+std::string sanStateDirectory();
+// A logical unit's name on the SAN: DiskSpec::lu, else its first NAA, EUI-64
+// or T10 designator of page 0x83, else vendor, product and serial; empty
+// (in-process state) for iSCSI-backed disks and disks with none of these.
+std::string logicalUnitIdentity(const DiskSpec &desc);
+// Shares the array state of every disk of `host` that has an identity, and
+// applies the masking the SAN records to its paths. Hosts loaded from
+// descriptions for the current host get this with sanStateDirectory().
+void shareArrayState(Host &host, const std::string &directory);
 
 // Directory of the lock files behind named semaphores:
 // RENDO_SIM_LOCK_DIR, else $TMPDIR (or /tmp) plus "/rendo-sim-locks-<uid>".

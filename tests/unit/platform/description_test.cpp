@@ -164,6 +164,9 @@ TEST(HostDescription, TheEnvironmentNamesTheProcessHost) {
     ASSERT_TRUE(defaults) << error;
     EXPECT_EQ(currentHost()->luns().size(), defaults->luns().size());
     EXPECT_NE(currentHost()->computerName(), "LABHOST01");
+    // Naming the earlier file again returns the earlier host, rescans and all.
+    ::setenv("RENDO_SIM_HOST", path.c_str(), 1);
+    EXPECT_EQ(currentHost(), host);
     // A host set by the program stays, whatever the environment names.
     auto own = Host::create("OWNHOST");
     setCurrentHost(own);
