@@ -74,3 +74,8 @@ set_tests_properties(kelmhost.run.fromStdin PROPERTIES ENVIRONMENT "RENDO_SIM_HO
   PASS_REGULAR_EXPRESSION "^> - claim\n[^>]*<stdin>:1: command failed with status 2; going on\n> info\n.*exit 0\n$")
 kelmhost_run_script(failureStops "info\nclaim\ninfo\n"
   "> claim\n[^>]*failureStops.kelm:2: command failed with status 2\nrendo_fi_pgn_fini\\(\\)\nexit 1\n$")
+
+# Two simulated hosts in one script, one array between them: B meets A's
+# reservation (1099) and sees A's key; once A lets go, B takes it.
+kelmhost_run_file(twoHosts ${CMAKE_SOURCE_DIR}/examples/two-hosts.kelm
+  "> reserve [^\n]*\n[^>]*with key \\[c000021f\\], flags 0x4000: 0 \\(done\\)\n[^>]*> host B [^\n]*\n> ! reserve [^\n]*\n[^>]*with key \\[c0000220\\], flags 0x4000: 1099 [^\n]*\n[^>]*> keys [^\n]*\nregistered keys \\(1\\):\n  \\[c000021f\\]\n[^>]*> host A\n> release [^\n]*\n[^>]*flags 0x14800: 0 \\(done\\)\n[^>]*> host B\n> reserve [^\n]*\n[^>]*with key \\[c0000220\\], flags 0x4000: 0 \\(done\\)\n[^>]*> keys [^\n]*\nregistered keys \\(1\\):\n  \\[c0000220\\]\n.*exit 0\n$")
