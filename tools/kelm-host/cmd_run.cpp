@@ -14,10 +14,9 @@
 // per initiator, outlive the switch.
 //
 // Hosts. Acting as a host is naming its description in RENDO_SIM_HOST; the
-// platform layer reads the variable again when it changes. Once the platform
-// keeps one host per description file for the life of the process, switching
-// back finds the host as it was left (disks removed stay removed); until
-// then it is loaded afresh.
+// platform layer reads the variable again when it changes and keeps one host
+// per description file for the life of the process, so switching back finds
+// the host as it was left (disks removed stay removed).
 #include "commands.h"
 
 #include "platform/simhost.h"
