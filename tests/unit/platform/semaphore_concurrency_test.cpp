@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -46,66 +47,53 @@ TEST(SemaphoreConcurrency, ThreadsOfOneProcessTakeTurns) {
     CloseHandle(first);
 }
 
-TEST(SemaphoreConcurrency, AnotherProcessWaitsAndACrashedHolderReleasesIt) {
-    std::wstring name = uniqueName("fork");
-    int toParent[2], toChild[2];
-    ASSERT_EQ(pipe(toParent), 0);
-    ASSERT_EQ(pipe(toChild), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        HANDLE h = CreateSemaphoreW(nullptr, 1, 1, name.c_str());
-        char c = WaitForSingleObject(h, INFINITE) == WAIT_OBJECT_0 ? 'y' : 'n';
-        if (write(toParent[1], &c, 1) != 1) _exit(2);
-        if (read(toChild[0], &c, 1) != 1) _exit(3);
-        _exit(0);  // dies holding it
+// Another process holds the host-wide lock against this one, opened by its
+// own name or inherited across fork (the lock file's name and directory: the
+// rescan lock's tests). However it lets go (killed, exiting while holding,
+// releasing) this process gets the lock.
+TEST(SemaphoreConcurrency, AnotherProcessHoldsItAndLetsGo) {
+    enum Exit { Killed, ExitsHolding, Releases };
+    const struct {
+        bool inherited;
+        Exit exit;
+    } cases[] = {{false, Killed}, {false, ExitsHolding}, {true, Releases}};
+    const std::wstring name = uniqueName("fork");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.inherited * 10 + c.exit);
+        HANDLE h = nullptr;
+        if (c.inherited) {  // used by this process before the fork
+            h = CreateSemaphoreW(nullptr, 1, 1, name.c_str());
+            ASSERT_EQ(WaitForSingleObject(h, 0), WAIT_OBJECT_0);
+            ASSERT_TRUE(ReleaseSemaphore(h, 1, nullptr));
+        }
+        int toParent[2], toChild[2];
+        ASSERT_EQ(pipe(toParent), 0);
+        ASSERT_EQ(pipe(toChild), 0);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            HANDLE mine = c.inherited ? h : CreateSemaphoreW(nullptr, 1, 1, name.c_str());
+            char got = WaitForSingleObject(mine, INFINITE) == WAIT_OBJECT_0 ? 'y' : 'n';
+            if (write(toParent[1], &got, 1) != 1) _exit(2);
+            if (c.exit == Killed) pause();
+            if (read(toChild[0], &got, 1) != 1) _exit(3);
+            _exit(c.exit == Releases && !ReleaseSemaphore(mine, 1, nullptr) ? 4 : 0);
+        }
+        char got = 0;
+        ASSERT_EQ(read(toParent[0], &got, 1), 1);
+        ASSERT_EQ(got, 'y');
+        if (!c.inherited) h = CreateSemaphoreW(nullptr, 1, 1, name.c_str());
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(WaitForSingleObject(h, 100), WAIT_TIMEOUT);  // the child holds it
+        EXPECT_TRUE(c.exit == Killed ? kill(child, SIGKILL) == 0 : write(toChild[1], "x", 1) == 1);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_EQ(c.exit == Killed ? WIFSIGNALED(status) : WIFEXITED(status) && WEXITSTATUS(status) == 0, true);
+        EXPECT_EQ(WaitForSingleObject(h, 5000), WAIT_OBJECT_0);
+        EXPECT_TRUE(ReleaseSemaphore(h, 1, nullptr));
+        CloseHandle(h);
+        for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) close(fd);
     }
-    char c = 0;
-    ASSERT_EQ(read(toParent[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
-    HANDLE h = CreateSemaphoreW(nullptr, 1, 1, name.c_str());
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(WaitForSingleObject(h, 50), WAIT_TIMEOUT);
-    ASSERT_EQ(write(toChild[1], "x", 1), 1);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_EQ(WaitForSingleObject(h, 5000), WAIT_OBJECT_0);
-    EXPECT_TRUE(ReleaseSemaphore(h, 1, nullptr));
-    CloseHandle(h);
-    for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) close(fd);
-}
-
-// A process forked from one that already had the semaphore open takes the
-// host-wide lock on its own: its parent then waits.
-TEST(SemaphoreConcurrency, AForkedChildHoldsTheLockAgainstItsParent) {
-    std::wstring name = uniqueName("inherited");
-    HANDLE h = CreateSemaphoreW(nullptr, 1, 1, name.c_str());
-    ASSERT_NE(h, nullptr);
-    ASSERT_EQ(WaitForSingleObject(h, INFINITE), WAIT_OBJECT_0);
-    ASSERT_TRUE(ReleaseSemaphore(h, 1, nullptr));
-    int toParent[2], toChild[2];
-    ASSERT_EQ(pipe(toParent), 0);
-    ASSERT_EQ(pipe(toChild), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        char c = WaitForSingleObject(h, INFINITE) == WAIT_OBJECT_0 ? 'y' : 'n';
-        if (write(toParent[1], &c, 1) != 1) _exit(2);
-        if (read(toChild[0], &c, 1) != 1) _exit(3);
-        _exit(ReleaseSemaphore(h, 1, nullptr) ? 0 : 4);
-    }
-    char c = 0;
-    ASSERT_EQ(read(toParent[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
-    EXPECT_EQ(WaitForSingleObject(h, 50), WAIT_TIMEOUT);
-    ASSERT_EQ(write(toChild[1], "x", 1), 1);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(WaitForSingleObject(h, 5000), WAIT_OBJECT_0);
-    EXPECT_TRUE(ReleaseSemaphore(h, 1, nullptr));
-    CloseHandle(h);
-    for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) close(fd);
 }
 
 TEST(SemaphoreConcurrency, UnnamedAndOpenedSemaphores) {
