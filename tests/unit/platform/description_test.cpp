@@ -116,9 +116,6 @@ TEST(HostDescription, TheEnvironmentNamesTheProcessHost) {
     ::setenv("RENDO_SIM_HOST", path.c_str(), 1);
     auto host = currentHost();
     EXPECT_EQ(host->computerName(), "LABHOST01");
-    wchar_t name[64];
-    DWORD size = 64;
-    EXPECT_TRUE(GetComputerNameW(name, &size) && std::wstring(name) == L"LABHOST01");
     EXPECT_EQ(currentHost(), host); // the same file: the same host, state and all
     // Naming no file (or another one) gives that host at the next call.
     ::unsetenv("RENDO_SIM_HOST");
