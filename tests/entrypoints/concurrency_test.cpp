@@ -6,8 +6,7 @@
 
 namespace {
 
-using ep_test::EntryPointTest;
-using ep_test::ProviderLibrary;
+using namespace ep_test;
 
 class EntryPointsConcurrency : public EntryPointTest {
 protected:

@@ -4,17 +4,13 @@
 
 #include "kelm/kelm_util.h"
 
-#include <cstdlib>
 #include <functional>
-#include <cwchar>
 #include <set>
 #include <type_traits>
-#include <vector>
 
 namespace {
 
-using ep_test::EntryPointTest;
-using ep_test::ProviderLibrary;
+using namespace ep_test;
 
 // The scripted test plug-in, started.
 class Frame : public EntryPointTest {

@@ -2,19 +2,9 @@
 // rendo_fi_pgn_fini, the error handler across restarts, delayed initialisation.
 #include "ep_fixture.h"
 
-#include "test_env.h"
-
-#include "kelm/kelm_testkit.h"
-
-#include <algorithm>
-
 namespace {
 
-using ep_test::CallbackRecorder;
-using ep_test::EntryPointTest;
-using ep_test::Forwarded;
-using ep_test::InitRecord;
-using ep_test::ProviderLibrary;
+using namespace ep_test;
 
 // Index of the first trace line whose message is text, or lines.size().
 size_t indexOf(const std::vector<std::string> &lines, const std::string &text) {

@@ -1,15 +1,9 @@
 // Last errors through the entry points, in two languages.
 #include "ep_fixture.h"
 
-#include <cstring>
-
 namespace {
 
-using ep_test::CallbackRecorder;
-using ep_test::EntryPointTest;
-using ep_test::Forwarded;
-using ep_test::ProviderLibrary;
-using ep_test::narrow;
+using namespace ep_test;
 
 using Messages = EntryPointTest;
 

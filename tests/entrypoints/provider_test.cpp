@@ -2,16 +2,10 @@
 // information and node lists, on host descriptions made for each case.
 #include "ep_fixture.h"
 
-#include "test_env.h"
-
 #include "kelm/kelm_util.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cwchar>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -20,9 +14,7 @@ using namespace ep_test;
 // Two paths of one LUN at levels 2 and 1 (PHYSICALDRIVE0, 1), two at equal
 // levels (2, 3), a disk gone between listing and inquiry (4) and one that
 // multipath software does not claim (5).
-const char kHost[] = R"(adapter 0
-adapter 1
-disk lun
+const char kHost[] = R"(disk lun
   vendor ACME
   product "STORAGE ARRAY"
   serial MP0001
@@ -51,9 +43,8 @@ disk unclaimed
   claim-level 0
 )";
 
-const std::string kUdid1 = "UDID##ACME##STORAGE_ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B501";
-const std::string kUdid2 = "UDID##ACME##STORAGE_ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B502";
-const std::string kUdid4 = "UDID##ACME##STORAGE_ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B504";
+const std::string kUdid = "UDID##ACME##STORAGE_ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B50";
+const std::string kUdid1 = kUdid + "1", kUdid2 = kUdid + "2", kUdid4 = kUdid + "4";
 
 std::string drive(int n) { return "\\\\.\\PHYSICALDRIVE" + std::to_string(n); }
 

@@ -2,14 +2,11 @@
 // make hands to the framework.
 #include "ep_fixture.h"
 
-#include "kelm/kelm_testkit.h"
-
 #include <tuple>
 
 namespace {
 
-using ep_test::EntryPointTest;
-using ep_test::ProviderLibrary;
+using namespace ep_test;
 
 // Split nodes named n0, n1, ... with keys k0, k1, ...
 struct SplitNodes {
