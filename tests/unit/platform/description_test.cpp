@@ -10,12 +10,10 @@ using namespace simtest;
 namespace {
 
 TEST(HostDescription, SettingsAndDiskOptions) {
-    const char *text = R"(computer-name labhost
-ip-address 10.1.2.3
-ip-address 172.16.0.9
-initiator iqn.2026-12.org.example:lab
+    // computer-name and ip-address: the reservation key tool's tests;
+    // virtual-clock: kelm-host import's.
+    const char *text = R"(initiator iqn.2026-12.org.example:lab
 isid 80 00 00 00 00 07
-virtual-clock on
 removal-needs-reboot on
 adapter 3 alignment-mask 7 iscsi
 dos-name E: \Device\HarddiskVolume9
@@ -46,11 +44,8 @@ end
     std::string error;
     auto host = parseHostDescription(text, &error);
     ASSERT_TRUE(host) << error;
-    EXPECT_EQ(host->computerName(), "LABHOST");
-    EXPECT_EQ(host->ipAddresses(), (std::vector<std::string>{"10.1.2.3", "172.16.0.9"}));
     EXPECT_EQ(host->initiator().initiatorName, "iqn.2026-12.org.example:lab");
     EXPECT_EQ(host->initiator().isid[5], 7);
-    EXPECT_TRUE(host->virtualClock());
     auto luns = host->luns();
     ASSERT_EQ(luns.size(), 6u);
     EXPECT_FALSE(luns[0]->present());

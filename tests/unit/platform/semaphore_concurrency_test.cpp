@@ -18,35 +18,6 @@ std::wstring uniqueName(const char *what) {
     return w("kelm-sem-test-" + std::string(what) + "-" + std::to_string(::getpid()));
 }
 
-TEST(SemaphoreConcurrency, ThreadsOfOneProcessTakeTurns) {
-    std::wstring name = uniqueName("threads");
-    HANDLE first = CreateSemaphoreW(nullptr, 1, 1, name.c_str());
-    ASSERT_NE(first, nullptr);
-    std::atomic<int> inside{0};
-    std::atomic<int> worst{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&] {
-            // Each thread opens its own handle, as each rescan does.
-            HANDLE h = CreateSemaphoreW(nullptr, 1, 1, name.c_str());
-            for (int i = 0; i < 50; ++i) {
-                ASSERT_EQ(WaitForSingleObject(h, INFINITE), WAIT_OBJECT_0);
-                int now = ++inside;
-                int seen = worst.load();
-                while (now > seen && !worst.compare_exchange_weak(seen, now)) {
-                }
-                --inside;
-                ASSERT_TRUE(ReleaseSemaphore(h, 1, nullptr));
-            }
-            CloseHandle(h);
-        });
-    for (auto &t : threads) t.join();
-    EXPECT_EQ(worst.load(), 1);
-    EXPECT_FALSE(ReleaseSemaphore(first, 1, nullptr));  // already at its maximum
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TOO_MANY_POSTS));
-    CloseHandle(first);
-}
-
 // Another process holds the host-wide lock against this one, opened by its
 // own name or inherited across fork (the lock file's name and directory: the
 // rescan lock's tests). However it lets go (killed, exiting while holding,
@@ -114,8 +85,10 @@ TEST(SemaphoreConcurrency, UnnamedAndSharedNamedSemaphores) {
     EXPECT_EQ(WaitForSingleObject(own, 0), WAIT_FAILED);
 }
 
-// Windows calls of several threads on several hosts at once.
-TEST(SimHostConcurrency, ThreadsDriveTheirOwnHostsAndShareADisk) {
+// Windows calls of several threads on several hosts at once; each thread
+// takes the named lock with a handle of its own, as each rescan does, and
+// holds it alone.
+TEST(SimHostConcurrency, ThreadsDriveTheirOwnHostsShareADiskAndTakeTurns) {
     auto disk = std::make_shared<rendo_sim::Disk>(rendo_sim::DiskSpec::make("EMC", "SYMMETRIX", "1"));
     std::vector<std::shared_ptr<rendo_sim::Host>> hosts;
     for (int i = 0; i < 4; ++i) {
@@ -123,22 +96,37 @@ TEST(SimHostConcurrency, ThreadsDriveTheirOwnHostsAndShareADisk) {
         hosts.back()->attach(disk, rendo_sim::ScsiAddress{});
         hosts.back()->setVirtualClock(true);
     }
+    const std::wstring name = uniqueName("threads");
+    HANDLE first = CreateSemaphoreW(nullptr, 1, 1, name.c_str());
+    std::atomic<int> inside{0}, worst{0};
     std::vector<std::thread> threads;
     for (int i = 0; i < 4; ++i)
         threads.emplace_back([&, i] {
             rendo_sim::ScopedHost use(hosts[i]);
+            HANDLE lock = CreateSemaphoreW(nullptr, 1, 1, name.c_str());
             for (int n = 0; n < 25; ++n) {
+                ASSERT_EQ(WaitForSingleObject(lock, INFINITE), WAIT_OBJECT_0);
+                int now = ++inside, seen = worst.load();
+                while (now > seen && !worst.compare_exchange_weak(seen, now)) {
+                }
                 HANDLE h = open("\\\\.\\PHYSICALDRIVE0");
                 ASSERT_NE(h, INVALID_HANDLE_VALUE);
                 EXPECT_EQ(inquiry(h).status, 0);
                 EXPECT_EQ(prOut(h, 6, 0, 0, uint64_t(i + 1)).status, 0);
                 CloseHandle(h);
+                --inside;
+                ASSERT_TRUE(ReleaseSemaphore(lock, 1, nullptr));
                 Sleep(1000);
                 ULONG size = 0;
                 CM_Get_Device_ID_List_SizeW(&size, nullptr, 0);
             }
+            CloseHandle(lock);
         });
     for (auto &t : threads) t.join();
+    EXPECT_EQ(worst.load(), 1);
+    EXPECT_FALSE(ReleaseSemaphore(first, 1, nullptr));  // already at its maximum
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TOO_MANY_POSTS));
+    CloseHandle(first);
     EXPECT_EQ(disk->commands().size(), 4u * 25 * 2);
     EXPECT_EQ(disk->reservation().registrations.size(), 4u);
     for (auto &h : hosts) EXPECT_EQ(h->sleeps().size(), 25u);
