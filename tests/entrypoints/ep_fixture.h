@@ -56,7 +56,8 @@ private:
     m_ep.name = reinterpret_cast<rendo_fi_pgn_##name##_fn>(dlsym(handle, "rendo_fi_pgn_" #name));
         RENDO_FI_PGN_ENTRY_POINTS(EP_TEST_RESOLVE_)
 #undef EP_TEST_RESOLVE_
-        if (auto fn = reinterpret_cast<rendo_testpgn_control_fn>(dlsym(handle, "rendo_testpgn_control"))) m_control = fn();
+        auto control = reinterpret_cast<rendo_testpgn_control_fn>(dlsym(handle, "rendo_testpgn_control"));
+        if (control != nullptr) m_control = control();
     }
     EntryPoints m_ep;
     RendoTestPgnControl *m_control = nullptr;

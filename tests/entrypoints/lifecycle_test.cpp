@@ -2,16 +2,11 @@
 // rendo_fi_pgn_fini, the error handler across restarts, delayed initialisation.
 #include "ep_fixture.h"
 
+#include <algorithm>
+
 namespace {
 
 using namespace ep_test;
-
-// Index of the first trace line whose message is text, or lines.size().
-size_t indexOf(const std::vector<std::string> &lines, const std::string &text) {
-    size_t i = 0;
-    while (i < lines.size() && lines[i].substr(lines[i].find("> ") + 2) != text) ++i;
-    return i;
-}
 
 using Lifecycle = EntryPointTest;
 
@@ -50,11 +45,12 @@ TEST_F(Lifecycle, FiniReleasesThePluginAndWritesItsExitLineLast) {
     EXPECT_TRUE(lib.control()->shuttingDownAtFini.load());
     EXPECT_EQ(1, lib.control()->destroyed.load());
 
-    std::vector<std::string> lines = traceLines();
+    const std::vector<std::string> lines = traced(""); // every message
     ASSERT_FALSE(lines.empty());
-    size_t enter = indexOf(lines, "Entering Function rendo_fi_pgn_fini");
-    size_t pluginFini = indexOf(lines, "Exiting Function CDevicePlugin::fini");
-    EXPECT_EQ(indexOf(lines, "Exiting Function rendo_fi_pgn_fini"), lines.size() - 1) << lines.back();
+    auto indexOf = [&](const char *t) { return size_t(std::find(lines.begin(), lines.end(), t) - lines.begin()); };
+    size_t enter = indexOf("Entering Function rendo_fi_pgn_fini");
+    size_t pluginFini = indexOf("Exiting Function CDevicePlugin::fini");
+    EXPECT_EQ(indexOf("Exiting Function rendo_fi_pgn_fini"), lines.size() - 1) << lines.back();
     EXPECT_LT(enter, pluginFini);
     EXPECT_LT(pluginFini, lines.size() - 1);
 

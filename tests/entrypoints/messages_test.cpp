@@ -1,6 +1,8 @@
 // Last errors through the entry points, in two languages.
 #include "ep_fixture.h"
 
+#include <algorithm>
+
 namespace {
 
 using namespace ep_test;
@@ -38,11 +40,10 @@ TEST_F(Messages, GuardedFailureIsTheLastErrorInBothLanguages) {
     EXPECT_NE(std::string::npos, narrow(german).find("42"));
 
     // The same message reached the callback, native text first.
-    bool forwarded = false;
-    for (const Forwarded &f : CallbackRecorder::all())
-        if (f.severity == KEL_SEV_ERROR && f.nativeText == narrow(german) && f.defaultText == narrow(english))
-            forwarded = true;
-    EXPECT_TRUE(forwarded);
+    const std::vector<Forwarded> all = CallbackRecorder::all();
+    EXPECT_TRUE(std::any_of(all.begin(), all.end(), [&](const Forwarded &f) {
+        return f.severity == KEL_SEV_ERROR && f.nativeText == narrow(german) && f.defaultText == narrow(english);
+    }));
 
     EXPECT_EQ(0, lib.ep().del_locale_message(&german));
     EXPECT_EQ(0, lib.ep().del_locale_message(&english));
