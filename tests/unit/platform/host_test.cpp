@@ -1,5 +1,5 @@
 // The simulated host as discovery meets it: DOS names, rescans, removal and
-// scripted faults (the device-tree rescan and the clock: the import wait and
+// scripted faults (the device-tree rescan and the clock: the import and
 // disk manager tests; Configuration Manager details: the PnP manager's).
 #include "sim_test_util.h"
 
