@@ -5,13 +5,18 @@
 #define TESTS_ENTRYPOINTS_EP_FIXTURE_H
 
 #include "rendo/rendo_fi_pgn.h"
+#include "test_env.h"
 #include "test_plugin_control.h"
 
 #include "kelm/kelm_testkit.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <filesystem>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,19 +32,44 @@ struct EntryPoints {
 // and never unloaded (its unload hook cleans up ICU for the whole process).
 class ProviderLibrary {
 public:
-    static ProviderLibrary &rendo();   // librendo.so
-    static ProviderLibrary &testpgn(); // librendo_testpgn.so, the scripted plug-in
+    static ProviderLibrary &rendo() {
+        static ProviderLibrary *lib = new ProviderLibrary(RENDO_LIBRARY);
+        return *lib;
+    }
+    // librendo_testpgn.so, the scripted plug-in.
+    static ProviderLibrary &testpgn() {
+        static ProviderLibrary *lib = new ProviderLibrary(RENDO_TESTPGN_LIBRARY);
+        return *lib;
+    }
     const EntryPoints &ep() const { return m_ep; }
-    void *handle() const { return m_handle; }
     // The test library's script and observations; null for librendo.
     RendoTestPgnControl *control() const { return m_control; }
 
 private:
-    explicit ProviderLibrary(const char *path);
-    void *m_handle = nullptr;
+    explicit ProviderLibrary(const char *path) {
+        void *handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            ADD_FAILURE() << "cannot load " << path << ": " << dlerror();
+            return;
+        }
+#define EP_TEST_RESOLVE_(ret, name, params)                                                                   \
+    m_ep.name = reinterpret_cast<rendo_fi_pgn_##name##_fn>(dlsym(handle, "rendo_fi_pgn_" #name));
+        RENDO_FI_PGN_ENTRY_POINTS(EP_TEST_RESOLVE_)
+#undef EP_TEST_RESOLVE_
+        auto control = reinterpret_cast<rendo_testpgn_control_fn>(dlsym(handle, "rendo_testpgn_control"));
+        if (control != nullptr) m_control = control();
+    }
     EntryPoints m_ep;
     RendoTestPgnControl *m_control = nullptr;
 };
+
+// ASCII as it stands; anything else as its code point, enough to compare texts.
+inline std::string narrow(const wchar_t *text) {
+    std::string out;
+    for (; text != nullptr && *text != L'\0'; ++text)
+        out += *text < 0x80 ? std::string(1, static_cast<char>(*text)) : "&#" + std::to_string(*text) + ";";
+    return out;
+}
 
 struct Forwarded {
     kel_pgn_init *init;
@@ -51,15 +81,40 @@ struct Forwarded {
 // Records every call of the error callback.
 class CallbackRecorder {
 public:
-    static void callback(kel_pgn_init *init, const wchar_t *nativeText, const wchar_t *defaultText, int severity);
-    static std::vector<Forwarded> all();
-    static void clear();
+    static void callback(kel_pgn_init *init, const wchar_t *nativeText, const wchar_t *defaultText, int severity) {
+        std::lock_guard<std::mutex> g(s_lock);
+        s_forwarded.push_back({init, narrow(nativeText), narrow(defaultText), severity});
+    }
+    static std::vector<Forwarded> all() {
+        std::lock_guard<std::mutex> g(s_lock);
+        return s_forwarded;
+    }
+    static void clear() {
+        std::lock_guard<std::mutex> g(s_lock);
+        s_forwarded.clear();
+    }
+
+private:
+    static inline std::mutex s_lock;
+    static inline std::vector<Forwarded> s_forwarded;
 };
+
+// The default texts of the messages (not trace lines) the callback received.
+inline std::vector<std::string> forwardedMessages() {
+    std::vector<std::string> out;
+    for (const Forwarded &f : CallbackRecorder::all())
+        if (!f.nativeText.empty()) out.push_back(f.defaultText);
+    return out;
+}
 
 // An init record whose native language stays valid as long as the record.
 class InitRecord {
 public:
-    explicit InitRecord(const char *nativeLanguage = nullptr);
+    explicit InitRecord(const char *nativeLanguage = nullptr) : m_language(nativeLanguage ? nativeLanguage : "") {
+        m_record.callback = &CallbackRecorder::callback;
+        m_languagePtr = m_language.data();
+        if (nativeLanguage != nullptr) m_record.native_language = &m_languagePtr;
+    }
     kel_pgn_init *get() { return &m_record; }
 
 private:
@@ -68,28 +123,77 @@ private:
     char *m_languagePtr = nullptr;
 };
 
-std::string narrow(const wchar_t *text);
-// The default texts of the messages (not trace lines) the callback received.
-std::vector<std::string> forwardedMessages();
 // No framework buffer left live, freed twice or freed with another size since before.
-void expectNothingLeft(const kelm_buf_stats &before);
+inline void expectNothingLeft(const kelm_buf_stats &before) {
+    kelm_buf_stats after = kelm_get_buf_stats();
+    EXPECT_EQ(before.live, after.live);
+    EXPECT_EQ(before.bad_frees, after.bad_frees);
+    EXPECT_EQ(before.size_mismatch, after.size_mismatch);
+}
 
 // A fresh install root per test; the provider is stopped at the end of a test
 // that started it.
 class EntryPointTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        m_root = rendo_test::makeInstallRoot("ep");
+        ASSERT_FALSE(m_root.empty());
+        CallbackRecorder::clear();
+        if (RendoTestPgnControl *c = ProviderLibrary::testpgn().control()) c->reset();
+    }
+    void TearDown() override {
+        stop();
+        kelm_fail_allocations_after(-1);
+        rendo_test::removeTree(m_root);
+    }
 
     // Writes the trace settings so that the next start traces at level.
-    void traceAtLevel(int level);
+    void traceAtLevel(int level) {
+        std::error_code ec;
+        std::filesystem::create_directories(m_root + "ConfigFiles", ec);
+        std::filesystem::create_directories(m_root + "Logs", ec);
+        char text[512];
+        std::snprintf(text, sizeof text,
+                      "[DEBUG_TRACE_INFO]\n\"TRACEDIR\"=\"%sLogs/\"\n\"TRACEFILE\"=\"rendo.log\"\n\"TRACELEVEL\"=dword:%08x\n"
+                      "\"TRACESTDOUT\"=dword:00000000\n\"TRACERUNTIMEUPDATE\"=dword:00000000\n",
+                      m_root.c_str(), level);
+        rendo_test::writeFile(m_root + "ConfigFiles/rendo.conf", text);
+    }
     // rendo_fi_pgn_init with a recording callback; returns its result.
-    int start(ProviderLibrary &lib, const char *nativeLanguage = nullptr);
-    void stop();
+    int start(ProviderLibrary &lib, const char *nativeLanguage = nullptr) {
+        stop();
+        m_init = new InitRecord(nativeLanguage);
+        kel_version version{};
+        m_started = &lib;
+        return lib.ep().init(m_init->get(), &version);
+    }
+    void stop() {
+        if (m_started != nullptr) m_started->ep().fini();
+        m_started = nullptr;
+        delete m_init; // the provider no longer forwards to it
+        m_init = nullptr;
+    }
     // The trace file lines of today.
-    std::vector<std::string> traceLines() const;
+    std::vector<std::string> traceLines() const {
+        char date[16] = {};
+        std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        std::strftime(date, sizeof date, "%m%d%y", &local);
+        std::vector<std::string> out;
+        std::istringstream in(rendo_test::readFile(m_root + "Logs/rendo.log." + date));
+        for (std::string line; std::getline(in, line);) out.push_back(line);
+        return out;
+    }
     // The messages of today's trace lines that contain part.
-    std::vector<std::string> traced(const std::string &part) const;
+    std::vector<std::string> traced(const std::string &part) const {
+        std::vector<std::string> out;
+        for (const std::string &line : traceLines()) {
+            size_t at = line.find("> ");
+            if (at != std::string::npos && line.find(part, at) != std::string::npos) out.push_back(line.substr(at + 2));
+        }
+        return out;
+    }
 
     std::string m_root;
     ProviderLibrary *m_started = nullptr;

@@ -4,17 +4,13 @@
 
 #include "kelm/kelm_util.h"
 
-#include <cstdlib>
 #include <functional>
-#include <cwchar>
 #include <set>
 #include <type_traits>
-#include <vector>
 
 namespace {
 
-using ep_test::EntryPointTest;
-using ep_test::ProviderLibrary;
+using namespace ep_test;
 
 // The scripted test plug-in, started.
 class Frame : public EntryPointTest {
@@ -160,8 +156,7 @@ TEST_F(Frame, ObjctlParsesInputCallsThePluginAndHandsBackAHeapCopy) {
     uint32_t result = 0;
     ASSERT_EQ(0, lib.ep().objctl(L"-x", L"<OBJCTL_ARG_LIST> <OBJCTL_INPUT arg=a value=b type=c /> </OBJCTL_ARG_LIST>",
                                  &out, &result));
-    EXPECT_EQ(4242u, result);
-    EXPECT_EQ(1, lib.control()->objctlInputs.load());
+    EXPECT_EQ(4242u, result); // the plug-in's, which echoes each input
     ASSERT_NE(nullptr, out);
     EXPECT_EQ(std::wstring(L"<OBJCTL_ARG_LIST> <OBJCTL_OUTPUT arg=a value=b-x type=c /> </OBJCTL_ARG_LIST> "),
               std::wstring(out));

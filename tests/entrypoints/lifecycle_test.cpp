@@ -2,59 +2,36 @@
 // rendo_fi_pgn_fini, the error handler across restarts, delayed initialisation.
 #include "ep_fixture.h"
 
-#include "test_env.h"
-
-#include "kelm/kelm_testkit.h"
-
 #include <algorithm>
 
 namespace {
 
-using ep_test::CallbackRecorder;
-using ep_test::EntryPointTest;
-using ep_test::Forwarded;
-using ep_test::InitRecord;
-using ep_test::ProviderLibrary;
-
-// Index of the first trace line whose message is text, or lines.size().
-size_t indexOf(const std::vector<std::string> &lines, const std::string &text) {
-    size_t i = 0;
-    while (i < lines.size() && lines[i].substr(lines[i].find("> ") + 2) != text) ++i;
-    return i;
-}
+using namespace ep_test;
 
 using Lifecycle = EntryPointTest;
 
-TEST_F(Lifecycle, InitFillsTheVersionRecordAndNeedsIt) {
-    InitRecord record;
-    ProviderLibrary &lib = ProviderLibrary::testpgn();
-    EXPECT_EQ(7, lib.ep().init(record.get(), nullptr));
-    EXPECT_EQ(0, lib.control()->initCalls.load());
-    // The trace log was not initialised: it would have written its settings.
-    EXPECT_FALSE(rendo_test::fileExists(m_root + "ConfigFiles/rendo.conf"));
-
-    kel_version version{{0xffff, 0xffff, 0xffff, 0xffff}};
-    ASSERT_EQ(0, ProviderLibrary::rendo().ep().init(record.get(), &version));
-    m_started = &ProviderLibrary::rendo();
-    EXPECT_EQ((std::vector<int>{7, 0, 0, 0}),
-              (std::vector<int>{version.word[0], version.word[1], version.word[2], version.word[3]}));
-}
-
-TEST_F(Lifecycle, WithoutInitRecordNothingIsForwardedAndBeforeInitNoManagers) {
+// Before init there are no managers; init needs the result-version record
+// (without it nothing starts, not even the trace log, which would write its
+// settings) and fills it, but not the init record: then nothing is forwarded.
+TEST_F(Lifecycle, InitNeedsTheVersionRecordNotTheInitRecord) {
     ProviderLibrary &lib = ProviderLibrary::rendo();
     const wchar_t *text = L"x";
     EXPECT_EQ(KEL_EINVAL, lib.ep().errmsg(29, &text));
     EXPECT_EQ(nullptr, text);
     lib.ep().fini();
+    InitRecord record;
+    EXPECT_EQ(7, ProviderLibrary::testpgn().ep().init(record.get(), nullptr));
+    EXPECT_EQ(0, ProviderLibrary::testpgn().control()->initCalls.load());
+    EXPECT_FALSE(rendo_test::fileExists(m_root + "ConfigFiles/rendo.conf"));
 
     traceAtLevel(6);
-    kel_version version{};
+    kel_version version{{0xffff, 0xffff, 0xffff, 0xffff}};
     ASSERT_EQ(0, lib.ep().init(nullptr, &version));
     m_started = &lib;
-    ASSERT_EQ(0, lib.ep().errmsg(29, &text));
-    // No native language: the default catalog answers.
-    EXPECT_EQ(ep_test::narrow(text),
-              "rendo: The initialisation of the provider failed. See the trace file for the cause.");
+    EXPECT_EQ((std::vector<int>{7, 0, 0, 0}),
+              (std::vector<int>{version.word[0], version.word[1], version.word[2], version.word[3]}));
+    ASSERT_EQ(0, lib.ep().errmsg(29, &text)); // its texts: kelm-host's errmsg tests
+    EXPECT_NE(nullptr, text);
     EXPECT_TRUE(CallbackRecorder::all().empty());
 }
 
@@ -68,11 +45,12 @@ TEST_F(Lifecycle, FiniReleasesThePluginAndWritesItsExitLineLast) {
     EXPECT_TRUE(lib.control()->shuttingDownAtFini.load());
     EXPECT_EQ(1, lib.control()->destroyed.load());
 
-    std::vector<std::string> lines = traceLines();
+    const std::vector<std::string> lines = traced(""); // every message
     ASSERT_FALSE(lines.empty());
-    size_t enter = indexOf(lines, "Entering Function rendo_fi_pgn_fini");
-    size_t pluginFini = indexOf(lines, "Exiting Function CDevicePlugin::fini");
-    EXPECT_EQ(indexOf(lines, "Exiting Function rendo_fi_pgn_fini"), lines.size() - 1) << lines.back();
+    auto indexOf = [&](const char *t) { return size_t(std::find(lines.begin(), lines.end(), t) - lines.begin()); };
+    size_t enter = indexOf("Entering Function rendo_fi_pgn_fini");
+    size_t pluginFini = indexOf("Exiting Function CDevicePlugin::fini");
+    EXPECT_EQ(indexOf("Exiting Function rendo_fi_pgn_fini"), lines.size() - 1) << lines.back();
     EXPECT_LT(enter, pluginFini);
     EXPECT_LT(pluginFini, lines.size() - 1);
 
@@ -105,40 +83,33 @@ TEST_F(Lifecycle, RepeatedInitReplacesTheHandlerInsteadOfAddingOne) {
     stop();
 }
 
+// A failing delayed initialisation answers 1 once and is not retried until a
+// fresh start: an exception in it becomes the last error and both messages
+// reach the framework; any non-zero code it returns becomes 1.
 TEST_F(Lifecycle, FailedDelayedInitReturns1OnceAndIsNotRetriedUntilAFreshStart) {
-    ProviderLibrary &lib = ProviderLibrary::testpgn();
-    ASSERT_EQ(0, start(lib));
-    lib.control()->delayedInitMode = kDelayedInitReturn;
-    lib.control()->delayedInitResult = 5; // any non-zero code becomes 1
-    kel_domain node{};
-    EXPECT_EQ(KEL_EDELAYEDINIT, lib.ep().init_node(&node, nullptr, 0, nullptr));
-    EXPECT_EQ(0, lib.ep().init_node(&node, nullptr, 0, nullptr));
-    EXPECT_EQ(0, lib.ep().pre_prepare(&node));
-    EXPECT_EQ(1, lib.control()->delayedInitCalls.load());
-
-    ASSERT_EQ(0, start(lib)); // fini, then a fresh plug-in runs it again
-    EXPECT_EQ(1, lib.control()->destroyed.load());
-    EXPECT_EQ(KEL_EDELAYEDINIT, lib.ep().init_node(&node, nullptr, 0, nullptr));
-    EXPECT_EQ(2, lib.control()->delayedInitCalls.load());
-}
-
-TEST_F(Lifecycle, ExceptionInDelayedInitBecomesLastErrorAndStatus1) {
     ProviderLibrary &lib = ProviderLibrary::testpgn();
     ASSERT_EQ(0, start(lib));
     lib.control()->delayedInitMode = kDelayedInitThrow;
     kel_domain node{};
     EXPECT_EQ(KEL_EDELAYEDINIT, lib.ep().init_node(&node, nullptr, 0, nullptr));
-
+    EXPECT_EQ(0, lib.ep().init_node(&node, nullptr, 0, nullptr));
+    EXPECT_EQ(0, lib.ep().pre_prepare(&node));
+    EXPECT_EQ(1, lib.control()->delayedInitCalls.load());
     kel_msg_info *last = nullptr;
     ASSERT_EQ(0, lib.ep().get_last_error(&last));
     ASSERT_NE(nullptr, last);
     EXPECT_EQ(0u, std::string(last->text).find(
                       "<SERIALIZED_MESSAGE MSGID=MSG_ERROR_INITIALIZATION_FAILED SEVERITY=2>"));
-
-    // Both messages went to the framework: the guard's, then the follow-up.
     EXPECT_EQ((std::vector<std::string>{"rendo: Unexpected error code 7 (source providers\\device\\device_plugin, line 112).",
                                         "rendo: The initialisation of the rendo provider failed."}),
               ep_test::forwardedMessages());
+
+    ASSERT_EQ(0, start(lib)); // fini, then a fresh plug-in runs it again
+    EXPECT_EQ(1, lib.control()->destroyed.load());
+    lib.control()->delayedInitMode = kDelayedInitReturn;
+    lib.control()->delayedInitResult = 5;
+    EXPECT_EQ(KEL_EDELAYEDINIT, lib.ep().init_node(&node, nullptr, 0, nullptr));
+    EXPECT_EQ(2, lib.control()->delayedInitCalls.load());
 }
 
 } // namespace

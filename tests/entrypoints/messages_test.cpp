@@ -1,15 +1,11 @@
 // Last errors through the entry points, in two languages.
 #include "ep_fixture.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace {
 
-using ep_test::CallbackRecorder;
-using ep_test::EntryPointTest;
-using ep_test::Forwarded;
-using ep_test::ProviderLibrary;
-using ep_test::narrow;
+using namespace ep_test;
 
 using Messages = EntryPointTest;
 
@@ -44,11 +40,10 @@ TEST_F(Messages, GuardedFailureIsTheLastErrorInBothLanguages) {
     EXPECT_NE(std::string::npos, narrow(german).find("42"));
 
     // The same message reached the callback, native text first.
-    bool forwarded = false;
-    for (const Forwarded &f : CallbackRecorder::all())
-        if (f.severity == KEL_SEV_ERROR && f.nativeText == narrow(german) && f.defaultText == narrow(english))
-            forwarded = true;
-    EXPECT_TRUE(forwarded);
+    const std::vector<Forwarded> all = CallbackRecorder::all();
+    EXPECT_TRUE(std::any_of(all.begin(), all.end(), [&](const Forwarded &f) {
+        return f.severity == KEL_SEV_ERROR && f.nativeText == narrow(german) && f.defaultText == narrow(english);
+    }));
 
     EXPECT_EQ(0, lib.ep().del_locale_message(&german));
     EXPECT_EQ(0, lib.ep().del_locale_message(&english));

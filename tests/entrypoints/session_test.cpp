@@ -2,14 +2,11 @@
 // make hands to the framework.
 #include "ep_fixture.h"
 
-#include "kelm/kelm_testkit.h"
-
 #include <tuple>
 
 namespace {
 
-using ep_test::EntryPointTest;
-using ep_test::ProviderLibrary;
+using namespace ep_test;
 
 // Split nodes named n0, n1, ... with keys k0, k1, ...
 struct SplitNodes {
@@ -50,72 +47,56 @@ protected:
     kelm_buf_stats before{};
 };
 
-TEST_F(SessionFallback, SelectRecordsTheNodesAndMakeHandsBackTheirTargets) {
+// select records the nodes in the context's session (unless it fails; also
+// when the plug-in answers it itself); make hands back the targets of the
+// nodes recorded, an empty name for a node that was not, nothing without nodes.
+TEST_F(SessionFallback, MakeNamesTheNodesSelectRecordedInTheSameSession) {
     SplitNodes nodes(2);
-    char ctx[] = "ctx-A";
+    char ctx[] = "ctx-A", answered[] = "ctx-select-0", failed[] = "ctx-select-6", unselected[] = "ctx-unselected";
     ASSERT_EQ(0, lib.ep().select(nullptr, ctx, nodes.array(), nodes.count()));
-    EXPECT_EQ(1, c.selectSnapshotsCalls.load());
     EXPECT_EQ(2, c.lastSessionNodes.load());
-    uintptr_t selected = c.lastSession.load();
-
-    kelm_objid **ids = nullptr;
-    int count = -1;
-    ASSERT_EQ(0, lib.ep().make(nullptr, ctx, nodes.array(), nodes.count(), &ids, &count));
-    EXPECT_EQ(selected, c.lastSession.load()); // the same context reaches the same session
-    ASSERT_EQ(2, count);
-    ASSERT_NE(nullptr, ids);
-    for (int i = 0; i < 2; ++i) {
-        std::wstring expected = L"n" + std::to_wstring(i) + L"-snap";
-        EXPECT_EQ(expected, std::wstring(ids[i]->name));
-        EXPECT_EQ((expected.size() + 1) * sizeof(wchar_t), ids[i]->name_bytes);
-        EXPECT_EQ(1u, ids[i]->flags);
-        EXPECT_EQ(KEL_DOMAIN_SPLIT_DONE, nodes.domains[i].flags & KEL_DOMAIN_SPLIT_DONE);
-    }
-    releaseObjids(ids, count);
-    expectNothingLeft();
-
-    ASSERT_EQ(0, lib.ep().prepare(nullptr, ctx, nodes.array(), nodes.count(), 0));
-    EXPECT_EQ(selected, c.lastSession.load());
-    char other[] = "ctx-B";
-    ASSERT_EQ(0, lib.ep().prepare(nullptr, other, nodes.array(), nodes.count(), 0));
-    EXPECT_NE(selected, c.lastSession.load());
-}
-
-// What make hands back for each context: the targets of the nodes select
-// recorded, an empty name for a node it did not, nothing without nodes.
-TEST_F(SessionFallback, MakeNamesOnlyTheNodesSelectRecorded) {
-    SplitNodes nodes(1);
-    char ctx[] = "ctx-select-0", failed[] = "ctx-select-6", unselected[] = "ctx-unselected";
-    c.selectResult = 6; // passed on, and records nothing
-    EXPECT_EQ(6, lib.ep().select(nullptr, failed, nodes.array(), nodes.count()));
-    c.selectResult = 0; // answered by the plug-in: still recorded
-    ASSERT_EQ(0, lib.ep().select(nullptr, ctx, nodes.array(), nodes.count()));
-    EXPECT_EQ(0, c.selectSnapshotsCalls.load());
+    const uintptr_t selected = c.lastSession.load();
+    c.selectResult = 6;
+    EXPECT_EQ(6, lib.ep().select(nullptr, failed, nodes.array(), 1));
+    c.selectResult = 0;
+    ASSERT_EQ(0, lib.ep().select(nullptr, answered, nodes.array(), 1));
+    EXPECT_EQ(1, c.selectSnapshotsCalls.load());
     const struct {
         char *context;
         kel_splitnode *lone;
         kel_splitnode **array;
-        const wchar_t *name; // null: nothing handed back
-    } cases[] = {{ctx, nullptr, nodes.array(), L"n0-snap"},
-                 {failed, nullptr, nodes.array(), L""},
-                 {unselected, nodes.array()[0], nullptr, L""}, // the lone node
-                 {unselected, nullptr, nullptr, nullptr}};
+        int count;
+        std::vector<std::wstring> names;  // none: nothing handed back
+    } cases[] = {{ctx, nullptr, nodes.array(), 2, {L"n0-snap", L"n1-snap"}},
+                 {answered, nullptr, nodes.array(), 1, {L"n0-snap"}},
+                 {failed, nullptr, nodes.array(), 1, {L""}},
+                 {unselected, nodes.array()[0], nullptr, 0, {L""}},  // the lone node
+                 {unselected, nullptr, nullptr, 0, {}}};
     for (const auto &k : cases) {
+        SCOPED_TRACE(k.context);
         kelm_objid **ids = reinterpret_cast<kelm_objid **>(&nodes);
         int count = 7;
-        ASSERT_EQ(0, lib.ep().make(k.lone, k.context, k.array, k.array != nullptr ? 1 : 0, &ids, &count));
-        ASSERT_EQ(k.name != nullptr ? 1 : 0, count) << k.context;
-        if (k.name == nullptr) {
-            EXPECT_EQ(nullptr, ids);
-            continue;
+        ASSERT_EQ(0, lib.ep().make(k.lone, k.context, k.array, k.count, &ids, &count));
+        ASSERT_EQ(static_cast<int>(k.names.size()), count);
+        EXPECT_EQ(count == 0, ids == nullptr);
+        for (int i = 0; i < count; ++i) {
+            EXPECT_EQ(k.names[i], std::wstring(ids[i]->name));
+            EXPECT_EQ((k.names[i].size() + 1) * sizeof(wchar_t), ids[i]->name_bytes);
+            EXPECT_EQ(1u, ids[i]->flags);
         }
-        EXPECT_EQ(std::wstring(k.name), std::wstring(ids[0]->name));
-        releaseObjids(ids, count);
+        if (count > 0) releaseObjids(ids, count);
     }
+    for (const kel_domain &d : nodes.domains) EXPECT_EQ(KEL_DOMAIN_SPLIT_DONE, d.flags & KEL_DOMAIN_SPLIT_DONE);
     expectNothingLeft();
+    ASSERT_EQ(0, lib.ep().prepare(nullptr, ctx, nodes.array(), nodes.count(), 0));
+    EXPECT_EQ(selected, c.lastSession.load());
+    ASSERT_EQ(0, lib.ep().prepare(nullptr, unselected, nodes.array(), nodes.count(), 0));
+    EXPECT_NE(selected, c.lastSession.load());
 }
 
-TEST_F(SessionFallback, FailingMakeOrNoContextLeavesTheResultAlone) {
+// A failing make leaves the result alone; without a context there is no
+// session; the device provider itself has no session variant.
+TEST_F(SessionFallback, FailingMakeNoContextOrNoSessionVariantLeavesTheResultAlone) {
     SplitNodes nodes(1);
     char ctx[] = "ctx-fail";
     c.makeSnapshotsResult = 6;
@@ -124,12 +105,14 @@ TEST_F(SessionFallback, FailingMakeOrNoContextLeavesTheResultAlone) {
     EXPECT_EQ(6, lib.ep().make(nullptr, ctx, nodes.array(), 1, &ids, &count));
     EXPECT_EQ(std::make_tuple(static_cast<kelm_objid **>(nullptr), 3, 0u), std::make_tuple(ids, count, nodes.domains[0].flags));
     expectNothingLeft();
-    // Without a context there is no session.
     c.makeSnapshotsCalls = 0;
     EXPECT_EQ(KEL_EINVAL, lib.ep().make(nullptr, nullptr, nodes.array(), 1, &ids, &count));
     EXPECT_EQ(KEL_EINVAL, lib.ep().prepare(nullptr, nullptr, nodes.array(), 1, 0));
     EXPECT_EQ(KEL_EINVAL, lib.ep().select(nullptr, nullptr, nodes.array(), 1));
     EXPECT_EQ(0, c.makeSnapshotsCalls.load() + c.prepareSnapshotsCalls.load() + c.selectSnapshotsCalls.load());
+    ASSERT_EQ(0, start(ProviderLibrary::rendo()));
+    EXPECT_EQ(KEL_ENOTSUP, ProviderLibrary::rendo().ep().make(nullptr, ctx, nodes.array(), 1, &ids, &count));
+    EXPECT_EQ(nullptr, ids);
 }
 
 // Every allocation of the copy fails in turn: the array, then each object id.
@@ -149,15 +132,6 @@ TEST_F(SessionFallback, AllocationFailureHandsBackNothingAndLeaksNothing) {
         EXPECT_EQ(0, count);
         expectNothingLeft();
     }
-}
-
-TEST_F(SessionFallback, TheDeviceProviderHasNoSessionVariant) {
-    ASSERT_EQ(0, start(ProviderLibrary::rendo()));
-    SplitNodes nodes(1);
-    char ctx[] = "ctx-rendo";
-    kelm_objid **ids = nullptr;
-    int count = 0;
-    EXPECT_EQ(KEL_ENOTSUP, ProviderLibrary::rendo().ep().make(nullptr, ctx, nodes.array(), 1, &ids, &count));
 }
 
 } // namespace

@@ -137,7 +137,6 @@ public:
     }
 
     long objctl(const WString &command, CFiObjctlArgs &args) override {
-        control().objctlInputs = static_cast<int>(args.inputs.size());
         for (const CFiObjctlItem &in : args.inputs) args.outputs.push_back({in.arg, in.value + command, in.type});
         return 4242;
     }

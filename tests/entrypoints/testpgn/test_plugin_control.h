@@ -44,7 +44,6 @@ struct RendoTestPgnControl {
     std::atomic<int> quiesceCount{-1};
     std::atomic<void *> quiesceFirst{nullptr};
     std::atomic<bool> interposeMutexHeld{false}; // another thread found the plug-in mutex taken
-    std::atomic<int> objctlInputs{-1};
     std::atomic<int> discoveries{0};           // multipath discoveries run (one per disk enumeration)
 
     void reset() {

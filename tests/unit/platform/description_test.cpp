@@ -1,57 +1,19 @@
-// Host description files and the embedded default host.
+// Host description files (the embedded default host: the UDID factory tests,
+// which name every disk on it).
 #include "sim_test_util.h"
 
 #include <gtest/gtest.h>
-
-#include <fstream>
 
 using namespace rendo_sim;
 using namespace simtest;
 
 namespace {
 
-TEST(HostDescription, TheDefaultHostHasEveryFamilyAndAMultipathLun) {
-    std::string error;
-    auto host = parseHostDescription(defaultHostDescription(), &error);
-    ASSERT_TRUE(host) << error;
-    auto luns = host->luns();
-    // Each family twice (the second disk too short for its rule), two
-    // generic disks, one DISK product and two paths of one LUN.
-    ASSERT_EQ(luns.size(), 24u);
-    std::map<std::string, Lun *> byProduct;  // the first disk of each vendor and product
-    for (Lun *l : luns) byProduct.emplace(l->disk()->desc().vendor + "/" + l->disk()->desc().product, l);
-    for (const char *p : {"HP/MSA2012fc", "HP/HSV210", "IBM/2107900", "IBM/1724-100 FAStT", "IBM/1814 FAStT",
-                          "DGC/RAID 5", "EMC/SYMMETRIX", "HITACHI/OPEN-V", "LSI/INF-01-00", "NETAPP/LUN",
-                          "ACME/STORAGE ARRAY", "ABC/X 100"})
-        EXPECT_TRUE(byProduct.count(p)) << p;
-    int paths = 0;
-    std::shared_ptr<Disk> shared;
-    for (Lun *l : luns)
-        if (l->disk()->desc().serial == "9005002B3000") {
-            ++paths;
-            EXPECT_TRUE(!shared || shared == l->disk());
-            shared = l->disk();
-        }
-    EXPECT_EQ(paths, 2);
-
-    // The NetApp enclosure query gets its vendor-specific answer.
-    ScopedHost use(host);
-    HANDLE h = open(byProduct["NETAPP/LUN"]->devicePath());
-    Answer a = passThrough(h, {0xC0, 0x00, 0x00, 0x0A, 0x98, 0x0A, 0x22, 0x10, 0x00, 0x00}, 4096, true);
-    ASSERT_TRUE(a.ok);
-    ASSERT_GE(a.data.size(), 59u);
-    EXPECT_EQ(a.data[8], 0x22);
-    EXPECT_EQ(std::string(a.data.begin() + 36, a.data.begin() + 59), "filer01:/vol/vol1/lun0a");
-    CloseHandle(h);
-}
-
 TEST(HostDescription, SettingsAndDiskOptions) {
-    const char *text = R"(computer-name labhost
-ip-address 10.1.2.3
-ip-address 172.16.0.9
-initiator iqn.2026-12.org.example:lab
+    // computer-name and ip-address: the reservation key tool's tests;
+    // virtual-clock: kelm-host import's.
+    const char *text = R"(initiator iqn.2026-12.org.example:lab
 isid 80 00 00 00 00 07
-virtual-clock on
 removal-needs-reboot on
 adapter 3 alignment-mask 7 iscsi
 dos-name E: \Device\HarddiskVolume9
@@ -82,11 +44,8 @@ end
     std::string error;
     auto host = parseHostDescription(text, &error);
     ASSERT_TRUE(host) << error;
-    EXPECT_EQ(host->computerName(), "LABHOST");
-    EXPECT_EQ(host->ipAddresses(), (std::vector<std::string>{"10.1.2.3", "172.16.0.9"}));
     EXPECT_EQ(host->initiator().initiatorName, "iqn.2026-12.org.example:lab");
     EXPECT_EQ(host->initiator().isid[5], 7);
-    EXPECT_TRUE(host->virtualClock());
     auto luns = host->luns();
     ASSERT_EQ(luns.size(), 6u);
     EXPECT_FALSE(luns[0]->present());
@@ -152,17 +111,11 @@ TEST(HostDescription, TheEnvironmentNamesTheProcessHost) {
     ::setenv("RENDO_SIM_HOST", path.c_str(), 1);
     auto host = currentHost();
     EXPECT_EQ(host->computerName(), "LABHOST01");
-    wchar_t name[64];
-    DWORD size = 64;
-    ASSERT_TRUE(GetComputerNameW(name, &size));
-    EXPECT_EQ(std::wstring(name), L"LABHOST01");
     EXPECT_EQ(currentHost(), host); // the same file: the same host, state and all
     // Naming no file (or another one) gives that host at the next call.
     ::unsetenv("RENDO_SIM_HOST");
     std::string error;
-    auto defaults = parseHostDescription(defaultHostDescription(), &error);
-    ASSERT_TRUE(defaults) << error;
-    EXPECT_EQ(currentHost()->luns().size(), defaults->luns().size());
+    EXPECT_EQ(currentHost()->luns().size(), parseHostDescription(defaultHostDescription(), &error)->luns().size());
     EXPECT_NE(currentHost()->computerName(), "LABHOST01");
     // Naming the earlier file again returns the earlier host, rescans and all.
     ::setenv("RENDO_SIM_HOST", path.c_str(), 1);
@@ -184,8 +137,7 @@ TEST(HostDescription, AnUnreachableIscsiDiskFailsItsCommandsNotTheHost) {
     HANDLE h = open("\\\\.\\PHYSICALDRIVE0");
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     Answer a = inquiry(h);
-    EXPECT_FALSE(a.ok);
-    EXPECT_EQ(a.error, static_cast<DWORD>(ERROR_IO_DEVICE));
+    EXPECT_TRUE(!a.ok && a.error == ERROR_IO_DEVICE) << a.error;
     DISK_GEOMETRY g;
     DWORD n = 0;
     EXPECT_FALSE(DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g, sizeof g, &n, nullptr));

@@ -1,6 +1,7 @@
 // What a disk handle answers: pass-through in both layouts, inquiry and VPD
 // pages (the address, geometry and adapter descriptor are read back by the
-// SCSI tool's and the reservation commands' tests over the same host).
+// SCSI tool's and the reservation commands' tests over the same host; the
+// latter rely on the misaligned buffer being refused, checked here).
 #include "sim_test_util.h"
 
 #include <gtest/gtest.h>
@@ -40,15 +41,8 @@ TEST_F(Ioctl, InquiryVpdPagesAndTheGeneratedSupportedList) {
     Answer p0 = inquiry(h, 0x00);
     ASSERT_TRUE(p0.ok);
     EXPECT_EQ(p0.data, (std::vector<uint8_t>{0, 0, 0, 4, 0x00, 0x80, 0x83, 0xC0}));
-    Answer p80 = inquiry(h, 0x80);
-    EXPECT_EQ(std::string(p80.data.begin() + 4, p80.data.end()), "P5B2C3D4");
-    Answer p83 = inquiry(h, 0x83);
-    ASSERT_EQ(p83.data.size(), 24u);
-    EXPECT_EQ(p83.data[3], 20);
-    EXPECT_EQ(p83.data[8], 0x60);
-    Answer pc0 = inquiry(h, 0xC0);
-    EXPECT_EQ(pc0.data.size(), 50u);
-    EXPECT_EQ(pc0.data[3], 46);
+    // Page contents: the UDID tests, which name disks from their bytes.
+    EXPECT_EQ(inquiry(h, 0xC0).data.size(), 50u);
     // An unknown page, and a page code without EVPD, are refused with ILLEGAL REQUEST.
     for (Answer bad : {inquiry(h, 0xD0), passThrough(h, {0x12, 0, 0x83, 0, 255, 0}, 255, true)}) {
         ASSERT_TRUE(bad.ok);
@@ -109,14 +103,6 @@ TEST_F(Ioctl, DirectPassThroughChecksTheAdapterAlignment) {
     EXPECT_EQ(req.sptd.ScsiStatus, 0);
     EXPECT_EQ(req.sptd.DataTransferLength, 8u);  // READ KEYS header only
     EXPECT_EQ(req.sptd.DataBuffer, data);
-
-    // The adapter descriptor that names the mask is read by the reservation
-    // commands' tests; an unknown property is refused.
-    STORAGE_ADAPTER_DESCRIPTOR ad{};
-    uint32_t unknownProperty[3] = {7, 0, 0};
-    EXPECT_FALSE(DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, unknownProperty, sizeof unknownProperty, &ad,
-                                 sizeof ad, &n, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
 }
 
 } // namespace

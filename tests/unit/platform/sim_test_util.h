@@ -82,15 +82,6 @@ inline uint32_t be32(const std::vector<uint8_t> &d, size_t at) {
     return d.size() < at + 4 ? 0 : (uint32_t(d[at]) << 24) | (uint32_t(d[at + 1]) << 16) | (uint32_t(d[at + 2]) << 8) | d[at + 3];
 }
 
-inline std::vector<std::wstring> multiString(const wchar_t *p) {
-    std::vector<std::wstring> out;
-    while (p && *p) {
-        out.emplace_back(p);
-        p += out.back().size() + 1;
-    }
-    return out;
-}
-
 inline std::wstring w(const std::string &s) { return std::wstring(s.begin(), s.end()); }
 
 } // namespace simtest
