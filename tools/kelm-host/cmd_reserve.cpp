@@ -54,18 +54,6 @@ const char *statusMeaning(int status) {
     }
 }
 
-const char *typeName(int type) {
-    switch (type) {
-    case 1: return "Write Exclusive";
-    case 3: return "Exclusive Access";
-    case 5: return "Write Exclusive, Registrants Only";
-    case 6: return "Exclusive Access, Registrants Only";
-    case 7: return "Write Exclusive, All Registrants";
-    case 8: return "Exclusive Access, All Registrants";
-    default: return "other";
-    }
-}
-
 // The provider's trace lines as its log forwards them to the error manager.
 class TraceLines : public CFiErrorHandlerBase {
 public:
@@ -129,7 +117,7 @@ int showDisk(const DiskState &state) {
     }
     if (state.reservations.empty()) std::printf("reservation: none\n");
     for (const SReservationRecord &record : state.reservations)
-        std::printf("reservation: key [%s], type %d (%s)\n", record.key.c_str(), record.type, typeName(record.type));
+        std::printf("reservation: key [%s], type %d (%s)\n", record.key.c_str(), record.type, reservationTypeName(record.type));
     return 0;
 }
 
@@ -152,7 +140,7 @@ void writeDiskMembers(JsonWriter &json, const DiskState &state) {
         json.key("key");
         writeKey(json, record.key);
         json.member("type", record.type);
-        json.member("type_name", typeName(record.type));
+        json.member("type_name", reservationTypeName(record.type));
         json.endObject();
     }
     json.endArray();

@@ -13,18 +13,6 @@ namespace {
 
 const char *const kForm = "san show [--json] | san reset";
 
-const char *typeName(uint8_t type) {
-    switch (type) {
-    case 1: return "Write Exclusive";
-    case 3: return "Exclusive Access";
-    case 5: return "Write Exclusive, Registrants Only";
-    case 6: return "Exclusive Access, Registrants Only";
-    case 7: return "Write Exclusive, All Registrants";
-    case 8: return "Exclusive Access, All Registrants";
-    default: return "unknown";
-    }
-}
-
 const char *maskingName(rendo_sim::Masking m) {
     switch (m) {
     case rendo_sim::Masking::Masked: return "masked";
@@ -107,7 +95,7 @@ int show(const std::string &directory, bool asJson) {
                 json.member("holder", r.holder);
                 json.member("target_port", r.holderTargetPort);
                 json.member("type", static_cast<unsigned>(r.type));
-                json.member("type_name", typeName(r.type));
+                json.member("type_name", reservationTypeName(r.type));
                 keyMembers(json, r.key);
                 json.endObject();
             }
@@ -132,7 +120,7 @@ int show(const std::string &directory, bool asJson) {
                         keyForPeople(g.key).c_str());
         if (r.reserved)
             std::printf("  reserved: %s, target port %u, type %u (%s), key %s\n", r.holder.c_str(), r.holderTargetPort,
-                        static_cast<unsigned>(r.type), typeName(r.type), keyForPeople(r.key).c_str());
+                        static_cast<unsigned>(r.type), reservationTypeName(r.type), keyForPeople(r.key).c_str());
         else
             std::printf("  not reserved\n");
     }

@@ -47,6 +47,18 @@ int dispatch(ProviderHost &host, const std::vector<std::string> &words) {
     return status;
 }
 
+const char *reservationTypeName(int type) {
+    switch (type) {
+    case 1: return "Write Exclusive";
+    case 3: return "Exclusive Access";
+    case 5: return "Write Exclusive, Registrants Only";
+    case 6: return "Exclusive Access, Registrants Only";
+    case 7: return "Write Exclusive, All Registrants";
+    case 8: return "Exclusive Access, All Registrants";
+    default: return "other";
+    }
+}
+
 const char *const kGlobalOptionsHelp =
     "  --lib PATH           provider library to load (default: ../lib/librendo.so\n"
     "                       beside kelm-host, or the build's own in the build tree)\n"

@@ -52,6 +52,10 @@ int showImportJob();
 // good, else false after "kelm-host: FILE:LINE: reason" on standard error.
 bool checkHostDescription(const std::string &path);
 
+// The name of a persistent-reservation type ("Write Exclusive, Registrants
+// Only"), "other" for a type SPC-3 does not define.
+const char *reservationTypeName(int type);
+
 // Options of the whole tool, shown by "help".
 extern const char *const kGlobalOptionsHelp;
 
