@@ -61,28 +61,6 @@ std::string findProgram(const std::string &name)
     return {};
 }
 
-// Runs a program, waiting at most timeoutMs; output gets stdout and stderr.
-// Returns the exit status, or -1 when it could not run or timed out.
-int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs = 5000)
-{
-    // coreutils' timeout bounds the run; it exits 124 when it strikes. Our
-    // arguments hold no quotes.
-    std::string command = "/usr/bin/timeout -s KILL " + std::to_string(timeoutMs / 1000.0);
-    for (const auto &a : argv)
-        command += " '" + a + "'";
-    FILE *pipe = argv.empty() ? nullptr : popen((command + " 2>&1").c_str(), "re");
-    if (!pipe)
-        return -1;
-    std::string out;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-        out.append(buf, n);
-    int status = pclose(pipe);
-    if (output)
-        *output = out;
-    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) != 124 ? WEXITSTATUS(status) : -1;
-}
-
 int g_unitCounter = 0;
 
 } // namespace
@@ -100,6 +78,26 @@ uint16_t freeLoopbackPort()
         port = ntohs(a.sin_port);
     close(fd);
     return port;
+}
+
+int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs)
+{
+    // coreutils' timeout bounds the run; it exits 124 when it strikes. Our
+    // arguments hold no quotes.
+    std::string command = "/usr/bin/timeout -s KILL " + std::to_string(timeoutMs / 1000.0);
+    for (const auto &a : argv)
+        command += " '" + a + "'";
+    FILE *pipe = argv.empty() ? nullptr : popen((command + " 2>&1").c_str(), "re");
+    if (!pipe)
+        return -1;
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        out.append(buf, n);
+    int status = pclose(pipe);
+    if (output)
+        *output = out;
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) != 124 ? WEXITSTATUS(status) : -1;
 }
 
 // ---------------------------------------------------------------- DaemonBase

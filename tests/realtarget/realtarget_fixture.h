@@ -37,6 +37,10 @@ struct LogicalUnitSpec {
 // A loopback TCP port nobody listens on at the time of the call.
 uint16_t freeLoopbackPort();
 
+// Runs argv (no quotes in it) for at most timeoutMs; output gets stdout and
+// stderr. The exit status, or -1 when it could not run or timed out.
+int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs = 5000);
+
 // Owns a temporary directory and a daemon child process.
 class DaemonBase {
 public:
