@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <set>
 
 using namespace rendo_realtarget;
 using rendo_sim::DataDirection;
@@ -153,7 +152,6 @@ TEST_F(TgtdDiscovery, ListedPagesAreStoredAndEachDiskGetsItsUdid)
     for (Unit *u : units()) {
         SCOPED_TRACE(u->desc.product);
         const std::string path = u->disk->devicePath();
-        u->disk->disk()->clearCommands();
         CScsiDeviceData device(wide(path), wide(path), L"TGTDHOST", 0, 0, 0, 0xFFFFFFFFu, L"", L"", L"", 0);
         ASSERT_EQ(0, tool.UpdateDevice(&device));
 
@@ -172,13 +170,7 @@ TEST_F(TgtdDiscovery, ListedPagesAreStoredAndEachDiskGetsItsUdid)
         for (uint32_t code : {0xC0u, 0xC8u, 0x10u, 0x11u, 0xD0u})
             EXPECT_TRUE(stored(device, code).empty()) << std::hex << code;
 
-        // Unlisted pages were never asked for.
-        std::set<uint8_t> asked;
-        for (const rendo_sim::CommandRecord &c : u->disk->disk()->commands())
-            if (c.opcode() == 0x12 && c.cdb.size() > 2 && (c.cdb[1] & 1))
-                asked.insert(c.cdb[2]);
-        EXPECT_EQ((std::set<uint8_t>{0x00, 0x80, 0x83}), asked);
-
+        // That unlisted pages are never asked for is the SCSI tool's unit tests' case.
         // The generator each record ends at, and the refusals on the way.
         std::string generator;
         std::vector<std::string> refusals;

@@ -3,7 +3,7 @@
 // private tgtd or istgt, host A in this process and host B in a helper
 // process of its own, as two machines would. After every step a third initiator reads READ KEYS and READ
 // RESERVATION and the bytes are decoded here, not by the provider's parser.
-#include "pgr_test_support.h"
+#include "sim_support.h"
 #include "realtarget_fixture.h"
 #include "realtarget_scsi.h"
 
@@ -28,15 +28,6 @@ constexpr int kFlagRegister = 0x4000, kFlagPreempt = 0x2000, kFlagVerify = 0x100
 constexpr uint8_t kWriteExclusiveRegistrantsOnly = 5;   // the type the flows take
 const std::string kA = "c0a80001";
 const std::string kB = "c0a80002";
-
-// The flows write key text into the 8-byte key fields, zero padded.
-std::string keyText(uint64_t key)
-{
-    std::string text;
-    for (int shift = 56; shift >= 0 && (key >> shift & 0xFF) != 0; shift -= 8)
-        text += static_cast<char>(key >> shift);
-    return text;
-}
 
 // Host B (hostB()) in a process of its own (pgr_host_helper), kept alive for the
 // whole scenario: tgtd binds a registration to the iSCSI session rather
@@ -177,22 +168,10 @@ protected:
     void expectHeld(const Strings &keys, const std::string &holder, const char *step)
     {
         SCOPED_TRACE(step);
-        ReadKeys k = decodeReadKeys(persistentReserveIn(kReadKeys));
-        EXPECT_EQ(0u, k.additionalLength % 8);
-        EXPECT_EQ(k.additionalLength / 8, k.keys.size()) << "READ KEYS lists more than it returned";
-        Strings listed;
-        for (uint64_t key : k.keys)
-            listed.push_back(keyText(key));
-        EXPECT_EQ(keys, listed);
-        std::vector<uint8_t> reservation = persistentReserveIn(kReadReservation);
-        ReadReservation r = decodeReadReservation(reservation);
-        EXPECT_EQ(holder.empty() ? 0u : 16u, r.additionalLength) << "one reservation at most";
-        EXPECT_EQ(holder, r.reserved ? keyText(r.key) : "");
-        if (r.reserved) {
-            EXPECT_EQ(0, reservation[21] >> 4) << "logical-unit scope";
-            EXPECT_EQ(kWriteExclusiveRegistrantsOnly, r.type);
-        }
-        EXPECT_EQ(k.generation, r.generation);
+        pgr_test::DiskView v = pgr_test::look([this](uint8_t action) { return persistentReserveIn(action); });
+        EXPECT_EQ(keys, v.keys);
+        EXPECT_EQ(holder, v.holderKey);
+        EXPECT_EQ(holder.empty() ? -1 : kWriteExclusiveRegistrantsOnly, v.type);
     }
 
     std::shared_ptr<rendo_sim::Host> hostA_ = rendo_sim::Host::create("HOSTA");
