@@ -10,9 +10,10 @@
 
 namespace pbtest {
 
-// Out of line (wide.cpp): g++ 12 inlines ACE_String_Base's constructor from a
-// pointer and then warns about an impossible memcpy bound (-Wstringop-overflow).
-kelm_pdk_4_4::WString W(const wchar_t *s);
+inline kelm_pdk_4_4::WString W(const wchar_t *s) {
+    std::wstring tmp(s);
+    return kelm_pdk_4_4::WString(tmp.data(), tmp.size());
+}
 
 inline std::wstring str(const kelm_pdk_4_4::WString &s) { return std::wstring(s.c_str(), s.length()); }
 
