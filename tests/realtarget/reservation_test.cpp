@@ -2,7 +2,8 @@
 // hosts, each its own initiator name and ISID, share one logical unit of a
 // private tgtd or istgt, host A in this process and host B in a helper
 // process of its own, as two machines would. After every step a third initiator reads READ KEYS and READ
-// RESERVATION and the bytes are decoded here, not by the provider's parser.
+// RESERVATION and the bytes are decoded by the flow tests' own helper
+// (sim_support.h), not by the provider's parser.
 #include "sim_support.h"
 #include "realtarget_fixture.h"
 #include "realtarget_scsi.h"
