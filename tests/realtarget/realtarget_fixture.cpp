@@ -61,28 +61,6 @@ std::string findProgram(const std::string &name)
     return {};
 }
 
-// Runs a program, waiting at most timeoutMs; output gets stdout and stderr.
-// Returns the exit status, or -1 when it could not run or timed out.
-int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs = 5000)
-{
-    // coreutils' timeout bounds the run; it exits 124 when it strikes. Our
-    // arguments hold no quotes.
-    std::string command = "/usr/bin/timeout -s KILL " + std::to_string(timeoutMs / 1000.0);
-    for (const auto &a : argv)
-        command += " '" + a + "'";
-    FILE *pipe = argv.empty() ? nullptr : popen((command + " 2>&1").c_str(), "re");
-    if (!pipe)
-        return -1;
-    std::string out;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-        out.append(buf, n);
-    int status = pclose(pipe);
-    if (output)
-        *output = out;
-    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) != 124 ? WEXITSTATUS(status) : -1;
-}
-
 int g_unitCounter = 0;
 
 } // namespace
@@ -102,13 +80,31 @@ uint16_t freeLoopbackPort()
     return port;
 }
 
+int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs)
+{
+    // coreutils' timeout bounds the run; it exits 124 when it strikes. Our
+    // arguments hold no quotes.
+    std::string command = "/usr/bin/timeout -s KILL " + std::to_string(timeoutMs / 1000.0);
+    for (const auto &a : argv)
+        command += " '" + a + "'";
+    FILE *pipe = argv.empty() ? nullptr : popen((command + " 2>&1").c_str(), "re");
+    if (!pipe)
+        return -1;
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        out.append(buf, n);
+    int status = pclose(pipe);
+    if (output)
+        *output = out;
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) != 124 ? WEXITSTATUS(status) : -1;
+}
+
 // ---------------------------------------------------------------- DaemonBase
 
 DaemonBase::~DaemonBase()
 {
-    if (pid_ > 0)
-        kill(pid_, SIGKILL);
-    reap(2000);
+    stop();
     std::error_code ignored;
     if (!dir_.empty())
         std::filesystem::remove_all(dir_, ignored);
@@ -205,9 +201,16 @@ bool DaemonBase::makeBackingFile(const std::string &name, uint64_t size, std::st
     return true;
 }
 
-// ---------------------------------------------------------------- tgtd
+// Both daemons wait for their sessions to end before they leave (tgtd
+// ignores SIGTERM altogether), and ours live until the process exits.
+void DaemonBase::stop()
+{
+    if (pid_ > 0)
+        kill(pid_, SIGKILL);
+    reap(2000);
+}
 
-TgtdTarget::~TgtdTarget() { stop(); }
+// ---------------------------------------------------------------- tgtd
 
 bool TgtdTarget::start(std::string *error)
 {
@@ -224,19 +227,6 @@ bool TgtdTarget::start(std::string *error)
     };
     return launch(4, prepare, [this] { return tgtadm({"--op", "show", "--mode", "system"}, nullptr, nullptr); },
                   error);
-}
-
-void TgtdTarget::stop()
-{
-    if (pid_ <= 0)
-        return;
-    // tgtd ignores SIGTERM; it leaves when told to, once its targets are gone.
-    for (const auto &t : targets_)
-        tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "delete", "--force", "--tid", std::to_string(t.second)},
-               nullptr, nullptr);
-    targets_.clear();
-    tgtadm({"--op", "delete", "--mode", "system"}, nullptr, nullptr);
-    reap(3000);
 }
 
 bool TgtdTarget::tgtadm(const std::vector<std::string> &args, std::string *output, std::string *error)
@@ -338,8 +328,6 @@ bool TgtdTarget::addLogicalUnit(const std::string &iqn, uint32_t lun, const Logi
 
 // ---------------------------------------------------------------- istgt
 
-IstgtTarget::~IstgtTarget() { stop(); }
-
 bool IstgtTarget::start(const std::vector<Unit> &units, std::string *error)
 {
     std::string istgt = findProgram("istgt");
@@ -380,16 +368,6 @@ bool IstgtTarget::start(const std::vector<Unit> &units, std::string *error)
         return true;
     };
     return launch(3, prepare, [] { return true; }, error);
-}
-
-void IstgtTarget::stop()
-{
-    if (pid_ <= 0)
-        return;
-    // istgt waits for its sessions to end, and ours live until the process
-    // exits: give it a moment, then stop it hard.
-    kill(pid_, SIGTERM);
-    reap(300);
 }
 
 // ---------------------------------------------------------------- helpers

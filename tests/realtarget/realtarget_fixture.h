@@ -37,6 +37,10 @@ struct LogicalUnitSpec {
 // A loopback TCP port nobody listens on at the time of the call.
 uint16_t freeLoopbackPort();
 
+// Runs argv (no quotes in it) for at most timeoutMs; output gets stdout and
+// stderr. The exit status, or -1 when it could not run or timed out.
+int runProgram(const std::vector<std::string> &argv, std::string *output, int timeoutMs = 5000);
+
 // Owns a temporary directory and a daemon child process.
 class DaemonBase {
 public:
@@ -44,6 +48,8 @@ public:
     DaemonBase(const DaemonBase &) = delete;
     DaemonBase &operator=(const DaemonBase &) = delete;
     virtual ~DaemonBase();
+    // Kills the daemon and waits for it: the target is gone at once.
+    void stop();
 
     uint16_t port() const { return port_; }
     std::string portal() const { return "127.0.0.1:" + std::to_string(port_); }
@@ -69,9 +75,7 @@ protected:
 
 class TgtdTarget : public DaemonBase {
 public:
-    ~TgtdTarget() override;
     bool start(std::string *error);
-    void stop();
 
     // New target "iqn.2026-12.org.rendo.test:<name>" open to every
     // initiator; returns its IQN, or empty with *error.
@@ -96,10 +100,8 @@ public:
         std::string name;        // target name under the node base
         LogicalUnitSpec desc;    // LUN 0; istgt takes no scsi_id
     };
-    ~IstgtTarget() override;
     // Writes the configuration and starts istgt with every unit at LUN 0.
     bool start(const std::vector<Unit> &units, std::string *error);
-    void stop();
     std::string iqn(const std::string &name) const { return "iqn.2026-12.org.rendo.istgt:" + name; }
 };
 

@@ -61,28 +61,6 @@ inline ReadKeys decodeReadKeys(const std::vector<uint8_t> &d)
     return k;
 }
 
-// READ RESERVATION: holder's key and type when a reservation exists.
-struct ReadReservation {
-    uint32_t generation = 0;
-    uint32_t additionalLength = 0;
-    bool reserved = false;
-    uint64_t key = 0;
-    uint8_t type = 0;
-};
-
-inline ReadReservation decodeReadReservation(const std::vector<uint8_t> &d)
-{
-    ReadReservation r;
-    r.generation = be32(d, 0);
-    r.additionalLength = be32(d, 4);
-    if (r.additionalLength >= 16 && d.size() >= 24) {
-        r.reserved = true;
-        r.key = be64(d, 8);
-        r.type = d[21] & 0x0F;
-    }
-    return r;
-}
-
 } // namespace rendo_realtarget
 
 #endif // RENDO_REALTARGET_SCSI_H

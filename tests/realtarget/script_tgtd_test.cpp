@@ -4,31 +4,23 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-#include <sys/wait.h>
 
 using namespace rendo_realtarget;
 
 TEST(ScriptTgtd, TwoHostsContendForOneLogicalUnit)
 {
     TgtdTarget tgtd;
-    std::string error;
+    std::string error, out;
     ASSERT_TRUE(tgtd.start(&error)) << error;
     const std::string iqn = tgtd.addTarget("script", &error);
     ASSERT_FALSE(iqn.empty()) << error;
     ASSERT_TRUE(tgtd.addLogicalUnit(iqn, 1, LogicalUnitSpec{}, &error)) << error;
-
-    const std::string command = "TGTD_PORTAL=" + tgtd.portal() + " TGTD_IQN=" + iqn + " RENDO_SIM_STATE=" +
-                                ::testing::TempDir() + "simstate-script-tgtd " RENDO_KELM_HOST
-                                " run " RENDO_SOURCE_DIR "/examples/tgtd-two-hosts.kelm 2>&1";
-    FILE *pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    const int status = pclose(pipe);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+    ASSERT_EQ(0, runProgram({"/usr/bin/env", "TGTD_PORTAL=" + tgtd.portal(), "TGTD_IQN=" + iqn,
+                             "RENDO_SIM_STATE=" + ::testing::TempDir() + "simstate-script-tgtd", RENDO_KELM_HOST, "run",
+                             RENDO_SOURCE_DIR "/examples/tgtd-two-hosts.kelm"},
+                            &out, 30000))
+        << out;
 
     // In this order: A reserves the target's disk; B may not (1099); B, then
     // A again, read A's key and reservation; A releases.

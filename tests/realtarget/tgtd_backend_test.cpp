@@ -114,10 +114,7 @@ TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveReopeningAndADroppedConnecti
     std::vector<uint8_t> d;
     r = in(*reopened, persistentReserveInCdb(kReadKeys, 64), d, 64);
     ASSERT_EQ(kGood, r.status);
-    ReadKeys keys = decodeReadKeys(d);
-    EXPECT_GE(keys.generation, 1u);
-    EXPECT_EQ(8u, keys.additionalLength);
-    EXPECT_EQ(std::vector<uint64_t>{0xA1A1A1A1A1A1A1A1ull}, keys.keys);
+    EXPECT_EQ(std::vector<uint64_t>{0xA1A1A1A1A1A1A1A1ull}, decodeReadKeys(d).keys);
     // Still registered: registering again with key 0 is a conflict for this nexus.
     EXPECT_EQ(kReservationConflict, prOut(*reopened, kRegister, 0, 0, 0xA1A1A1A1A1A1A1A1ull).status);
 

@@ -63,24 +63,28 @@ TEST_F(DeportNodes, DeportRemovesOnlyWhatWasPreparedAndAskedFor) {
     }
 }
 
-// Reserved on import with the given key, released on deport with it (the
-// host's own key when none is given is the entry-point and real-target
-// tests' case); a failed release stops before removal.
+// Reserved on import with this host's key when none is given (the key
+// derived from its address, eight characters as eight bytes), released on
+// deport with it; a failed release stops before removal.
 TEST_F(DeportNodes, ReleaseUndoesTheImportReservation) {
+    host->addIpAddress("10.9.8.7");
     rendo_sim::Lun &lun = host->attach(lunA(), ScsiAddress{0, 0, 0, 0});
     CFiSmartPtr<CDevicePlugin> plugin = start(oneAttempt);
-    std::wstring udid = wide(kUdidA), key = L"c0a80009";
+    std::wstring udid = wide(kUdidA);
     wchar_t *name = nullptr;
-    ASSERT_EQ(0, plugin->importResource(&name, &udid[0], nullptr, &key[0], 0x1000 | 0x4000, nullptr, nullptr));
+    ASSERT_EQ(0, plugin->importResource(&name, &udid[0], nullptr, nullptr, 0x1000 | 0x4000, nullptr, nullptr));
     CFiStringTool::tstrfree(name);
-    ASSERT_TRUE(lun.disk()->reservation().reserved);
+    rendo_sim::ReservationState held = lun.disk()->reservation();
+    ASSERT_EQ(1u, held.registrations.size());
+    EXPECT_EQ(0x3061303930383037ull, held.registrations[0].key); // "0a090807"
+    ASSERT_TRUE(held.reserved);
     ASSERT_EQ(0, plugin->preDeportResource(&udid[0], 0x10, nullptr));
     // A step of the release failing: its status, and the disk stays.
     lun.disk()->failCommand(0x5F, 0x05, 0x24, 0x00, 1);
     EXPECT_EQ(CDevicePlugin::kStatusReleaseFailed,
-              plugin->deportResource(&udid[0], nullptr, nullptr, &key[0], 0x800 | 0x4000 | 0x10));
+              plugin->deportResource(&udid[0], nullptr, nullptr, nullptr, 0x800 | 0x4000 | 0x10));
     EXPECT_TRUE(lun.present());
-    EXPECT_EQ(0, plugin->deportResource(&udid[0], nullptr, nullptr, &key[0], 0x800 | 0x4000 | 0x10));
+    EXPECT_EQ(0, plugin->deportResource(&udid[0], nullptr, nullptr, nullptr, 0x800 | 0x4000 | 0x10));
     EXPECT_FALSE(lun.disk()->reservation().reserved);
     EXPECT_TRUE(lun.disk()->reservation().registrations.empty());
     EXPECT_FALSE(lun.present());

@@ -1,6 +1,8 @@
 // Private data, its factory, the node state text and snapshot target selection.
 #include "pdk/cfiprivatedata.h"
 
+#include "../pluginbase/wide.h"
+
 #include "kelm/kelm_testkit.h"
 #include "pdk/cfistringtool.h"
 #include "pdk/cfitracelog.h"
@@ -17,18 +19,7 @@ using namespace kelm_pdk_4_4;
 
 namespace {
 
-// A framework node and its object record.
-struct Node {
-    explicit Node(const std::wstring &n) : name(n) {
-        obj.name = const_cast<wchar_t *>(name.c_str());
-        obj.name_bytes = static_cast<uint32_t>((name.size() + 1) * sizeof(wchar_t));
-        domain.obj = &obj;
-        domain.name = obj.name;
-    }
-    std::wstring name;
-    kelm_objid obj{};
-    kel_domain domain{};
-};
+using pbtest::Node;
 
 // Entries of the ordinary and the alternate map.
 std::pair<size_t, size_t> mapSizes(CFiPrivateDataManagerPtr &m) {

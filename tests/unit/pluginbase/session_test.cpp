@@ -18,15 +18,13 @@ using pbtest::str;
 
 // ---- sessions ----
 
-// Sharing a session per context and creating missing node records empty are
-// checked through the select/make entry points; these are the rest.
-TEST(SessionManager, NullNameGivesEmptyAndTheManagerKeepsItsOwnReference) {
+// Sharing a session per context is checked through the select/make entry
+// points and the concurrency test; creating missing node records empty
+// through the entry points.
+TEST(SessionManager, NullNameGivesEmpty) {
     CFiSessionManager mgr;
     EXPECT_TRUE(mgr.getSession(nullptr).isNull());
     EXPECT_EQ(mgr.size(), 0u);
-    mgr.getSession("ctx-1");
-    EXPECT_EQ(mgr.size(), 1u);
-    EXPECT_EQ(mgr.getSession("ctx-1")->getCount(), 2);
 }
 
 TEST(Session, RecordingAgainStartsAfreshAndNamesAreKeyedByUtf8) {
@@ -60,13 +58,10 @@ TEST(ObjctlArgs, ReadsItemsUntilTheFirstFault) {
         {L"<OBJCTL_INPUT arg=a value=b type=c />", 0, nullptr, nullptr, nullptr},
         {L"<OBJCTL_ARG_LIST>x arg=a value=b type=c />", 0, nullptr, nullptr, nullptr},
         {L"", 0, nullptr, nullptr, nullptr},
-        {L"     ", 0, nullptr, nullptr, nullptr},
         // A missing or misnamed attribute stops without storing the item.
         {L"<OBJCTL_ARG_LIST> <I arg=a value=b /> </OBJCTL_ARG_LIST>", 0, nullptr, nullptr, nullptr},
         {L"<OBJCTL_ARG_LIST> <I value=b arg=a type=c /> </OBJCTL_ARG_LIST>", 0, nullptr, nullptr, nullptr},
-        {L"<OBJCTL_ARG_LIST> <I ARG=a value=b type=c /> </OBJCTL_ARG_LIST>", 0, nullptr, nullptr, nullptr},
         {L"<OBJCTL_ARG_LIST> <I arg=a value=b", 0, nullptr, nullptr, nullptr},
-        {L"<OBJCTL_ARG_LIST> <I", 0, nullptr, nullptr, nullptr},
         {L"<OBJCTL_ARG_LIST> <I arg=a value=b type=c /> <I arg=d valu=e type=f /> <I arg=g value=h type=i /> "
          L"</OBJCTL_ARG_LIST>",
          1, L"a", L"b", L"c"},

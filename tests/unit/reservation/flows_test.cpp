@@ -64,14 +64,6 @@ TEST_F(Flows, ReleaseVariants) {
 }
 
 // A drive that does not exist, and an empty path, are checked through
-// kelm-host reserve and release (tests/kelmhost/reservation-flows.cmake).
-TEST_F(Flows, TheDeviceRefusesTheReserve) {
-    rendo_sim::ScopedHost use(hostA);
-    // The device refuses the RESERVE, as it does to the loser of a race.
-    disk->answerStatus(0x5F, 0x18, 1);
-    EXPECT_EQ(1098, provider->diskReserve(lunA.devicePath(), kA, 0));
-    EXPECT_TRUE(traced("Failed to reserve disk [" + lunA.devicePath() + "] with error [3]."));
-    expectDisk({}, "");
-}
-
+// kelm-host reserve and release (tests/kelmhost/reservation-flows.cmake); a
+// refused RESERVE through the SAN-fault rows.
 } // namespace

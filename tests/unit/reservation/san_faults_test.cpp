@@ -90,10 +90,6 @@ TEST_F(SanFaults, EveryFaultEndsWithItsStatusAndItsCause) {
         {"BUSY on the RESERVE", false, [](rendo_sim::Disk &d) { d.sanFault(SanFault::Busy, 1, 1, 0x5F); }, Reserve,
          kRegister, 1098, "Failed to reserve disk [path] with error [3].", reserveCommand + busy, unregistered, 0, {},
          ""},
-        {"RESERVE carried out, its answer timed out", false,
-         [](rendo_sim::Disk &d) { d.sanFault(SanFault::TimeOutAfterExecuting, 1, 1, 0x5F); }, Reserve, kRegister,
-         1098, "Failed to reserve disk [path] with error [3].", reserveCommand + timedOut, unregistered, 10000, {},
-         ""},
         {"link lost for good before the RESERVE", false,
          [](rendo_sim::Disk &d) { d.sanFault(SanFault::TransportDrop, 3, -1); }, Reserve, kRegister, 1098,
          "Failed to reserve disk [path] with error [3].", reserveCommand + dropped, stillRegistered, 0, {kA}, ""},
@@ -152,7 +148,6 @@ TEST_F(SanFaults, AReleaseThatFindsAnotherHolderStillUnregistersThisHost) {
     EXPECT_EQ(1097, release(lunA, kA, kRelease));
     expectDisk({kB, kA}, kB);
     EXPECT_EQ(1097, release(lunA, kA, kRelease | kRegister));
-    EXPECT_TRUE(traced("Some other host has reservation on the device [" + p1 + "] with key [" + kB + "]"));
     expectDisk({kB}, kB);
     EXPECT_EQ(1097, release(lunA, kA, kRelease | kRegister));
     EXPECT_TRUE(traced("Host does not have registration on device [" + p1 + "] with key [" + kA + "]"));

@@ -8,6 +8,8 @@
 
 #include "platform/simhost.h"
 
+#include <functional>
+
 namespace pgr_test {
 
 struct DiskView {
@@ -30,8 +32,6 @@ inline std::vector<uint8_t> persistentReserveIn(rendo_sim::Disk &disk, uint8_t a
         result = disk.execute(request, "iqn.2026-12.org.rendo:observer", nullptr); // a unit attention, once
     EXPECT_EQ(0, result.status);
     data.resize(result.dataTransferred);
-    if (data.size() < 8) ADD_FAILURE() << "short PR IN answer";
-    data.resize(std::max<size_t>(data.size(), 8));
     return data;
 }
 
@@ -41,14 +41,19 @@ inline std::string fieldText(const uint8_t *field) {
     return text;
 }
 
-inline DiskView look(rendo_sim::Disk &disk) {
+// READ KEYS (action 0) and READ RESERVATION (action 1) as an initiator that
+// never registers reads them, on the simulated disk or on a real target.
+inline DiskView look(const std::function<std::vector<uint8_t>(uint8_t)> &readIn) {
     DiskView view;
-    std::vector<uint8_t> keys = persistentReserveIn(disk, 0x00);
+    std::vector<uint8_t> keys = readIn(0x00), reservation = readIn(0x01);
+    if (keys.size() < 8 || reservation.size() < 8) ADD_FAILURE() << "short PR IN answer";
+    keys.resize(std::max<size_t>(keys.size(), 8));
+    reservation.resize(std::max<size_t>(reservation.size(), 8));
+    EXPECT_TRUE(std::equal(keys.begin(), keys.begin() + 4, reservation.begin())) << "one generation";
     size_t length = (size_t{keys[4]} << 24) | (size_t{keys[5]} << 16) | (size_t{keys[6]} << 8) | keys[7];
     EXPECT_EQ(0u, length % 8);
-    EXPECT_LE(8 + length, keys.size());
+    EXPECT_LE(8 + length, keys.size()) << "READ KEYS lists more than it returned";
     for (size_t at = 8; at + 8 <= std::min(8 + length, keys.size()); at += 8) view.keys.push_back(fieldText(&keys[at]));
-    std::vector<uint8_t> reservation = persistentReserveIn(disk, 0x01);
     if (reservation[7] == 16 && reservation.size() >= 24) {
         view.holderKey = fieldText(&reservation[8]);
         view.type = reservation[8 + 13];  // scope 0 (logical unit) in the high nibble
@@ -56,6 +61,9 @@ inline DiskView look(rendo_sim::Disk &disk) {
         EXPECT_EQ(0, reservation[7]) << "one reservation at most";
     }
     return view;
+}
+inline DiskView look(rendo_sim::Disk &disk) {
+    return look([&](uint8_t action) { return persistentReserveIn(disk, action); });
 }
 
 // The PR OUT commands an initiator sent: "SA/type key/serviceActionKey".

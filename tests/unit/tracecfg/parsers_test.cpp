@@ -89,7 +89,6 @@ TEST(UdidParse, FieldsOfWellFormedTextsAndCodesOfMalformedOnes) {
         {"UDID##EMC##SYMMETRIX##", "code 1"},
         {"", "code 2"},
         {"udid##EMC##SYM##E##L", "code 2"},
-        {"UDID#", "code 2"},
         {"UDID##EMC#SYM", "code 3"},
         {"UDID##EMC##SYMMETRIX#", "code 4"},
     };

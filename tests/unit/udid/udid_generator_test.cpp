@@ -38,15 +38,6 @@ std::string udidOf(CUdidGenerator &g, CScsiDeviceData *d) {
     return UdidUpperCase(g.getUniqueDeviceIDPrefix(d) + g.getUniqueDeviceIDSuffix(d));
 }
 
-std::string thrownId(const std::function<void()> &f) {
-    try {
-        f();
-    } catch (const CUdidGeneratorException &e) {
-        return e.getMessageId();
-    }
-    return "nothing thrown";
-}
-
 // ---- valid devices of each family ----
 
 Device symmetrix() {
@@ -318,14 +309,12 @@ TEST(UdidGenerators, NetAppQueriesTheDiskForItsEnclosure) {
 
     Device short83("NETAPP", "LUN", lun.devicePath());
     short83.page(0x83, 32);
-    EXPECT_EQ(thrownId([&] { g.getUniqueDeviceIDSuffix(short83.get()); }),
-              "MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA:NETAPP:LUN");
+    EXPECT_EQ(outcome(g, short83.get()), "MSG_UDID_ERROR_INVALID_SCSI_DEVICE_DATA:NETAPP:LUN");
     // A disk that rejects the vendor command.
     Device rejected("NETAPP", "LUN", silent.devicePath());
     rejected.page(0x83, 33);
     EXPECT_EQ(g.getEnclosureId(rejected.get()), "");
-    EXPECT_EQ(thrownId([&] { g.getUniqueDeviceIDSuffix(rejected.get()); }),
-              "MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA:NETAPP:LUN");
+    EXPECT_EQ(outcome(g, rejected.get()), "MSG_UDID_ERROR_INVALID_SCSI_PAGE_DATA:NETAPP:LUN");
     lun.disk()->failCommand(0xC0);
     EXPECT_EQ(g.getEnclosureId(d.get()), "");
 }
