@@ -52,7 +52,8 @@ TEST_F(PnpManagerTest, RecordsCarryThePathAndNoInquiryYet) {
     rendo_sim::Lun &lun = host->addDisk(DiskSpec::make("ACME", "A", "1"));
     Records all{pnp.enumerateDevices()}, one{pnp.validateEnumerateDevices("\\\\.\\PHYSICALDRIVE77")};  // need not exist
     ASSERT_TRUE(all.v.size() == 1 && one.v.size() == 1);
-    for (const CScsiDeviceData *d : {all.v[0], one.v[0]}) EXPECT_EQ(d->m_vendorId + d->m_productId + d->m_firmwareLevel, "");
+    for (const CScsiDeviceData *d : {all.v[0], one.v[0]})
+        EXPECT_EQ(d->m_vendorId + d->m_productId + d->m_firmwareLevel, "");
     EXPECT_EQ(all.v[0]->m_deviceName + "|" + one.v[0]->m_deviceName, "\\\\.\\PHYSICALDRIVE0|\\\\.\\PHYSICALDRIVE77");
     EXPECT_TRUE(lun.disk()->commands().empty());
 }

@@ -106,7 +106,8 @@ TEST(Resolve, FieldsAsTheLookupsLeaveThem) {
 TEST(Compare, RecordsAndTexts) {
     const CFiHostInfo full("Alpha", "10.0.0.1", "alpha.example.com");
     EXPECT_TRUE(CFiNetwork::compare(CFiHostInfo("", "10.0.0.1", ""), full));
-    EXPECT_TRUE(CFiNetwork::compare(CFiHostInfo("ALPHA", "10.0.0.2", ""), full));  // a differing address does not stop it
+    // A differing address does not stop a match by name.
+    EXPECT_TRUE(CFiNetwork::compare(CFiHostInfo("ALPHA", "10.0.0.2", ""), full));
     EXPECT_TRUE(CFiNetwork::compare(CFiHostInfo("", "", "Alpha.Example.COM"), full));
     // Only fields set in the first record count; empty never matches empty.
     EXPECT_FALSE(CFiNetwork::compare(CFiHostInfo(), CFiHostInfo()));
