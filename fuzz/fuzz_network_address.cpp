@@ -4,6 +4,7 @@
 #include "fuzz_target.h"
 #include "pdk/cfinetwork.h"
 
+#include <cstdlib>
 #include <vector>
 
 using kelm_pdk_4_4::CFiHostInfo;
@@ -25,17 +26,11 @@ std::vector<std::string> splitAll(const std::string &s, char sep) {
 // Four dot-separated runs of digits; with range set, each 0..255.
 bool reference(const std::string &s, bool range) {
     std::vector<std::string> t = splitAll(s, '.');
-    if (t.size() != 4) return false;
-    for (const std::string &tok : t) {
-        if (tok.empty()) return false;
-        for (char c : tok)
-            if (c < '0' || c > '9') return false;
-        if (!range) continue;
-        size_t first = tok.find_first_not_of('0');
-        std::string digits = first == std::string::npos ? "0" : tok.substr(first);
-        if (digits.size() > 3 || std::stoi(digits) > 255) return false;
-    }
-    return true;
+    for (const std::string &tok : t)
+        if (tok.empty() || tok.find_first_not_of("0123456789") != std::string::npos ||
+            (range && std::strtoul(tok.c_str(), nullptr, 10) > 255))
+            return false;
+    return t.size() == 4;
 }
 
 } // namespace

@@ -5,35 +5,16 @@
 #include "pdk/cfinetwork.h"
 #include "pgr/pgrtool.h"
 
+#include <cctype>
 #include <cstdio>
 
-namespace {
-
-bool isLowerHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
-
-std::string lower(std::string s) {
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 // The numeric key with each code written without leading zeros.
-std::string canonicalCodes(const std::string &s) {
+static std::string canonicalCodes(const std::string &s) {
     std::string out;
-    size_t start = 0;
-    while (start <= s.size()) {
-        size_t comma = s.find(',', start);
-        if (comma == std::string::npos) comma = s.size();
-        std::string tok = s.substr(start, comma - start);
-        size_t first = tok.find_first_not_of('0');
-        if (!out.empty()) out += ',';
-        out += first == std::string::npos ? "0" : tok.substr(first);
-        start = comma + 1;
-    }
+    for (size_t i = 0, lead = 1; i < s.size(); lead = s[i] == ',' || (lead && s[i] == '0'), ++i)
+        if (!(lead && s[i] == '0' && i + 1 < s.size() && s[i + 1] != ',')) out += s[i];
     return out;
 }
-
-} // namespace
 
 FUZZ_TEXT_TARGET(text) {
     static CPGRTool *tool = [] {
@@ -44,13 +25,14 @@ FUZZ_TEXT_TARGET(text) {
     std::string address, key, back, ip = "untouched";
     if (CPGRTool::keyToAddress(text, address)) {
         require(text.size() == 8 && kelm_pdk_4_4::CFiNetwork::validateIPAddress(address.c_str()));
-        require(CPGRTool::addressToKey(address, key) && key == lower(text));
+        std::string lower = text;
+        for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        require(CPGRTool::addressToKey(address, key) && key == lower);
     } else {
         require(tool->getHostForKey(text, ip) == CPGRTool::kUnknownHost && ip == "untouched");
     }
     if (CPGRTool::addressToKey(text, key)) {
-        require(key.size() == 8);
-        for (char c : key) require(isLowerHex(c));
+        require(key.size() == 8 && key.find_first_not_of("0123456789abcdef") == std::string::npos);
         require(CPGRTool::keyToAddress(key, back) && kelm_pdk_4_4::CFiNetwork::validateIPAddress(text.c_str()));
         require(CPGRTool::addressToKey(back, key));
     }

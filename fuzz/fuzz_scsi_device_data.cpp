@@ -10,15 +10,14 @@
 // The answers are used twice: handed straight to the tool's parsing (any
 // length, as a replaced GetModePageInfo could return them), and served by a
 // simulated disk, so that the whole pass-through path of UpdateDevice runs.
+#include "fuzz_target.h"
 #include "scsitool/device_scsi_data.h"
 #include "scsitool/scsitool_win32.h"
 
 #include "platform/simhost.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
@@ -54,21 +53,19 @@ void readViews(const CScsiPageView &v, uint8_t seed) {
     for (uint64_t off : offsets) {
         volatile uint32_t sink = v.byte(off) + v.be16(off) + v.be32(off);
         (void)sink;
-        if (v.text(off, seed).size() > seed) std::abort();
         std::string h = v.hex(off, 16);
-        if (h.size() > 32 || h.size() % 2 != 0) std::abort();
-        if (v.has(off, 1) != (off < v.length())) std::abort();
+        require(v.text(off, seed).size() <= seed && h.size() <= 32 && h.size() % 2 == 0);
+        require(v.has(off, 1) == (off < v.length()));
     }
 }
 
 void checkRecord(const CScsiDeviceData &device, uint8_t seed) {
-    if (device.m_vendorId.size() > 8 || device.m_productId.size() > 16 || device.m_firmwareLevel.size() > 4)
-        std::abort();
-    if (device.m_supportedModePageList.size() > 255) std::abort();
+    require(device.m_vendorId.size() <= 8 && device.m_productId.size() <= 16 && device.m_firmwareLevel.size() <= 4);
+    require(device.m_supportedModePageList.size() <= 255);
     for (uint32_t code : device.storedModePages()) {
-        CScsiPageView v = device.modePage(code);
-        if (!v.present()) std::abort();
-        readViews(v, seed);
+        // Every stored page holds at least the data offset and never more than was asked for.
+        require(device.modePage(code).present() && device.modePage(code).length() <= SCSI_INQUIRY_TRANSFER_LENGTH);
+        readViews(device.modePage(code), seed);
     }
 }
 
@@ -96,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 if (device.isModePageSupported(page)) tool.UpdateModePageString(handle, page, &device);
         }
     } catch (int status) {
-        if (status != SCSI_TOOL_FAILURE) std::abort();
+        require(status == SCSI_TOOL_FAILURE);
     }
     readViews(device.modePage(0x42), seed);
     checkRecord(device, seed);
@@ -116,12 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     CScsiDeviceData simulated(path, path, L"FUZZ", 0, 0, 0, 0xFFFFFFFFu, L"", L"", L"", 0);
     CScsiTool real;
     int status = real.UpdateDevice(&simulated);
-    if (status != 0 && status != SCSI_TOOL_FAILURE) std::abort();
+    require(status == 0 || status == SCSI_TOOL_FAILURE);
     checkRecord(simulated, seed);
-    // Every stored page holds at least the data offset and never more than was asked for.
-    for (uint32_t code : simulated.storedModePages()) {
-        uint32_t length = simulated.modePage(code).length();
-        if (length > SCSI_INQUIRY_TRANSFER_LENGTH) std::abort();
-    }
     return 0;
 }

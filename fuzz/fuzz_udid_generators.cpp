@@ -12,24 +12,21 @@
 // other exception escapes and fails the run); the factory must always end
 // with a UDID. Stored pages are copied into exactly-sized buffers, so ASan
 // catches a read one byte past what is stored.
+#include "fuzz_target.h"
 #include "udid/device_udid_factory.h"
 #include "udid/device_udid_generator.h"
 
 #include "scsitool/scsi_bytes.h"
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
-struct Family {
-    const char *vendor;
-    const char *product;
-};
-
-const Family kFamilies[] = {
+const struct {
+    const char *vendor, *product;
+} kFamilies[] = {
     {"HP", "MSA2012fc"},   {"COMPAQ", "HSV110"},  {"IBM", "2107900"},    {"IBM", "2105800"},    {"IBM", "3542"},
     {"IBM", "1724-100"},   {"IBM", "1814 FAStT"}, {"DGC", "RAID 5"},     {"ACME", "VDISK"},     {"EMC", "SYMMETRIX"},
     {"HITACHI", "OPEN-V"}, {"HITACHI", "9970V"},  {"LSI", "INF-01-00"}, {"NETAPP", "LUN"},     {"ABC", "X 100"},
@@ -64,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     size_t pos = 2;
     uint8_t pick = data[0];
     if (pick < 0xF0) {
-        const Family &f = kFamilies[pick % kFamilyCount];
+        const auto &f = kFamilies[pick % kFamilyCount];
         device.m_vendorId = f.vendor;
         device.m_productId = f.product;
     } else {
@@ -89,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             std::unique_ptr<uint8_t[]> answer(new uint8_t[length ? length : 1]);
             std::copy(bytes, bytes + length, answer.get());
             std::string text = CNetAppUdidGenerator::findEnclosureRecord(answer.get(), uint32_t(length));
-            if (text.size() > 23) std::abort();
+            require(text.size() <= 23);
             continue;
         }
         device.setModePage(code, bytes, uint32_t(length));
@@ -99,13 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (!g->claimDevice(&device)) continue;
         try {
             std::string udid = g->getUniqueDeviceIDPrefix(&device) + g->getUniqueDeviceIDSuffix(&device);
-            if (udid.compare(0, 6, "UDID##") != 0) std::abort();
+            require(udid.compare(0, 6, "UDID##") == 0);
         } catch (const CUdidGeneratorException &e) {
-            if (e.getMessageId().compare(0, 15, "MSG_UDID_ERROR_") != 0) std::abort();
+            require(e.getMessageId().compare(0, 15, "MSG_UDID_ERROR_") == 0);
         }
     }
     std::string generator;
     std::string udid = factory->getUniqueDeviceID(&device, generator);
-    if (udid.compare(0, 6, "UDID##") != 0 || generator.empty()) std::abort();
+    require(udid.compare(0, 6, "UDID##") == 0 && !generator.empty());
     return 0;
 }

@@ -2,10 +2,9 @@
 // says about its own length or its designators' lengths, every designator
 // returned lies inside the stored bytes, follows the one before it, and
 // printing reads nothing more.
+#include "fuzz_target.h"
 #include "scsitool/scsi_designators.h"
 
-#include <cstdint>
-#include <cstdlib>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -16,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ScsiDesignatorList list = WalkDeviceIdPage(page, uint32_t(size));
     size_t next = 4;
     for (const ScsiDesignator &d : list.designators) {
-        if (d.offset != next || d.offset + 4 + d.id.size() > size) std::abort();
+        require(d.offset == next && d.offset + 4 + d.id.size() <= size);
         next = d.offset + 4 + d.id.size();
     }
     FormatDeviceIdPage(page, uint32_t(size), 2, true);

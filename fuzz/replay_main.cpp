@@ -21,15 +21,14 @@ static void runFile(const fs::path &p, int &count) {
 
 int main(int argc, char **argv) {
     int count = 0;
+    std::error_code ec;
     for (int i = 1; i < argc; ++i) {
-        fs::path p(argv[i]);
-        std::error_code ec;
-        if (fs::is_directory(p, ec)) {
-            for (const auto &e : fs::recursive_directory_iterator(p, ec))
-                if (e.is_regular_file()) runFile(e.path(), count);
-        } else if (fs::exists(p, ec)) {
-            runFile(p, count);
+        if (!fs::is_directory(argv[i], ec)) {
+            if (fs::exists(argv[i], ec)) runFile(argv[i], count);
+            continue;
         }
+        for (const auto &e : fs::recursive_directory_iterator(argv[i], ec))
+            if (e.is_regular_file()) runFile(e.path(), count);
     }
     LLVMFuzzerTestOneInput(nullptr, 0); // the empty input always runs
     std::printf("replayed %d inputs\n", count + 1);

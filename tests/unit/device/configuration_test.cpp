@@ -1,5 +1,6 @@
-// The provider's tuning settings. That init reads them, and registers the
-// message catalogs, is the entry-point tests' case.
+// The provider's tuning settings. That init reads them, registers the
+// message catalogs, and what the defaults are (no file), is the entry-point
+// tests' case.
 #include "device_configuration.h"
 
 #include "pdk/cfitracelog.h"
@@ -35,7 +36,6 @@ protected:
 
 TEST_F(DeviceConfiguration, OnlyTheDwordKeysOfTheTuningSectionChangeWithoutRangeCheck) {
     const std::pair<const char *, std::vector<uint32_t>> cases[] = {
-        {nullptr, defaults},  // no file
         // String values and keys of other sections are ignored, as is a broken file.
         {"[TUNING_PARAMS]\n\"IMPORT_RETRY_DELAY_IN_SEC\"=\"7\"\n"
          "[DEBUG_TRACE_INFO]\n\"IMPORT_RETRY_ATTEMPTS\"=dword:00000009\n", defaults},
@@ -44,10 +44,10 @@ TEST_F(DeviceConfiguration, OnlyTheDwordKeysOfTheTuningSectionChangeWithoutRange
          "\"IMPORT_INITIAL_DELAY_IN_SEC\"=dword:ffffffff\n", {10, 0, 3, 1, 0xffffffffu}},
     };
     for (const auto &c : cases) {
-        if (c.first) writeConfig(c.first);
+        writeConfig(c.first);
         CDeviceConfiguration imported;
         EXPECT_EQ(0, imported.importTuningSettings(CFiTraceLogPtr(), WString(L"rendo")));
-        EXPECT_EQ(c.second, values(imported)) << (c.first ? c.first : "no file");
+        EXPECT_EQ(c.second, values(imported)) << c.first;
     }
 }
 

@@ -39,7 +39,7 @@ TEST_F(DeviceMap, PrimaryDeviceByClaimLevel) {
     const struct {
         uint32_t first, second;
         int primary;
-    } cases[] = {{2, 1, 0}, {1, 2, 1}, {1, 1, 1}, {3, 3, 1}};
+    } cases[] = {{2, 1, 0}, {1, 2, 1}, {1, 1, 1}};
     for (const auto &c : cases) {
         newHost();
         auto disk = lunA();
@@ -119,8 +119,7 @@ TEST_F(DeviceMap, ValidationRetriesAndSleepsOnTheVirtualClock) {
         std::vector<uint32_t> sleeps;
         bool reads;
     } cases[] = {
-        {"", 1, kUdidA, true, {}, true},
-        {"", 1, "UDID##OTHER##DISK##1", false, {0}, true},
+        {"", 1, "UDID##OTHER##DISK##1", false, {0}, true},  // the defaults: one read, one sleep of 0
         {"\"SCSI_INQ_RETRY_ATTEMPTS\"=dword:00000003\n\"SCSI_INQ_RETRY_DELAY_IN_SEC\"=dword:00000002\n", 1,
          "UDID##OTHER##DISK##1", false, {2000, 2000, 2000}, true},
         {"\"SCSI_INQ_RETRY_ATTEMPTS\"=dword:00000003\n\"SCSI_INQ_RETRY_DELAY_IN_SEC\"=dword:00000002\n", 1, kUdidA,

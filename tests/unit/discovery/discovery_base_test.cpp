@@ -63,25 +63,25 @@ TEST_F(DiscoveryBase, RescanWithoutBusRescanReadsEveryDiskUnderTheLock) {
     EXPECT_TRUE(linesWith(lines, "CDmpPowerPathDiscovery::rescan").empty());
 }
 
-TEST_F(DiscoveryBase, BusRescanFindsAMaskedDiskAfterItsRescansAndOnTheVirtualClock) {
+// A disk found after some bus rescans is kelm-host import's case
+// (tests/CMakeLists.txt, appear-after-rescans); here the array unmasks one
+// on the virtual clock.
+TEST_F(DiscoveryBase, BusRescanFindsADiskUnmaskedOnTheVirtualClock) {
     host->setVirtualClock(true);
     host->addDisk(DiskSpec::make("ACME", "A", "0001", "S1"));
-    host->addDisk(DiskSpec::make("HITACHI", "OPEN-V", "6008", "S3")).appearAfterRescans(3);
     host->addDisk(DiskSpec::make("NETAPP", "LUN", "7340", "S4")).appearAt(host->nowMs() + 20000);
-    for (int i = 0; i < 2; ++i) {
-        Records r{pnp.rescan(true, false, false)};
-        EXPECT_EQ(r.vendors(), std::vector<std::string>{"ACME"}) << "rescan " << i + 1;
-    }
-    Records third{pnp.rescan(true, false, true)};
-    EXPECT_EQ(third.vendors(), (std::vector<std::string>{"ACME", "HITACHI"}));
-    EXPECT_EQ(pnp.deadCalls, 3);
+    Records first{pnp.rescan(true, false, true)};
+    EXPECT_EQ(first.vendors(), std::vector<std::string>{"ACME"});
+    EXPECT_EQ(pnp.deadCalls, 1);
     EXPECT_TRUE(pnp.deadFlag);
 
-    Sleep(20000);  // the array unmasks the LUN; the next rescan finds it
-    Records fourth{pnp.rescan(true, false, false)};
-    EXPECT_EQ(fourth.vendors(), (std::vector<std::string>{"ACME", "HITACHI", "NETAPP"}));
+    Sleep(20000);
+    Records second{pnp.rescan(true, false, false)};
+    EXPECT_EQ(second.vendors(), (std::vector<std::string>{"ACME", "NETAPP"}));
     EXPECT_EQ(host->sleeps(), std::vector<uint32_t>{20000});
-    EXPECT_EQ(countOf(trace.take(), "Entering Function CDmpPowerPathDiscovery::rescan"), 4u);
+    EXPECT_EQ(pnp.deadCalls, 2);
+    EXPECT_FALSE(pnp.deadFlag);
+    EXPECT_EQ(countOf(trace.take(), "Entering Function CDmpPowerPathDiscovery::rescan"), 2u);
 }
 
 TEST_F(DiscoveryBase, FailingAndVanishingDisksStayWithWhatWasRead) {

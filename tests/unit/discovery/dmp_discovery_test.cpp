@@ -12,19 +12,12 @@ using namespace discovery_test;
 class RecordingModule : public CDmpDiscoveryBase {
 public:
     RecordingModule(std::vector<std::string> *events, const std::string &name) : m_events(events), m_name(name) {}
-    void registerTraceLog(const kelm_pdk_4_4::CFiTraceLogPtr &log) override {
-        m_events->push_back(m_name + (log.isNull() ? " log-null" : " log"));
-    }
-    int enumerateDmpDevices(DeviceMap &) override {
-        m_events->push_back(m_name + " enumerate");
-        return 5;  // ignored by the manager
-    }
-    int rescan() override {
-        m_events->push_back(m_name + " rescan");
-        return 6;
-    }
+    void registerTraceLog(const kelm_pdk_4_4::CFiTraceLogPtr &log) override { note(log.isNull() ? "log-null" : "log"); }
+    int enumerateDmpDevices(DeviceMap &) override { return note("enumerate"), 5; }  // statuses the manager ignores
+    int rescan() override { return note("rescan"), 6; }
 
 private:
+    void note(const char *what) { m_events->push_back(m_name + " " + what); }
     std::vector<std::string> *m_events;
     std::string m_name;
 };

@@ -29,30 +29,17 @@ TEST(ValidateIPAddress, NullAndHugeTextsAreRefused) {
     EXPECT_FALSE(CFiNetwork::validateIPAddress(std::string(100000, '1').c_str()));
 }
 
-// Names in any case; numeric and reverse lookups are the resolve table's
-// and the reservation keys' cases.
-TEST(Lookup, NamesIgnoreCase) {
-    std::string a;
-    ASSERT_EQ(0, CFiNetwork::getHostbyName("LOCALHOST", a));
-    EXPECT_EQ(kLoopback, a);
-    // The fully qualified name, lower-cased.
-    ASSERT_EQ(0, CFiNetwork::getFQDN("LocalHost", a));
-    EXPECT_EQ("localhost", a);
-}
-
 TEST(Lookup, FailuresLeaveOrCopyAsDocumented) {
     // Rejected without a query: digits and dots that are no address, an
     // empty label, a name far beyond any limit, null.
-    std::string a = "untouched";
-    for (const char *name : {"999.1.1.1", "1.2.3.4.5", "no..such.host"})
-        EXPECT_EQ(3, CFiNetwork::getHostbyName(name, a));
-    EXPECT_EQ(3, CFiNetwork::getHostbyName(std::string(100000, 'a').c_str(), a));
-    EXPECT_EQ(3, CFiNetwork::getHostbyName(nullptr, a));
+    std::string a = "untouched", name = "untouched";
+    const std::string huge(100000, 'a');
+    for (const char *bad : {"999.1.1.1", "1.2.3.4.5", "no..such.host", huge.c_str(), (const char *)nullptr})
+        EXPECT_EQ(3, CFiNetwork::getHostbyName(bad, a));
+    for (const char *bad : {kNoReverseEntry, (const char *)nullptr}) EXPECT_EQ(3, CFiNetwork::getHostbyAddr(bad, name));
+    for (const char *bad : {"", kNoReverseEntry, "255.255.255.255", "no..such.host", (const char *)nullptr})
+        EXPECT_EQ(3, CFiNetwork::getFQDN(bad, a));
     EXPECT_EQ("untouched", a);
-
-    std::string name = "untouched";
-    EXPECT_EQ(3, CFiNetwork::getHostbyAddr(kNoReverseEntry, name));
-    EXPECT_EQ(3, CFiNetwork::getHostbyAddr(nullptr, name));
     EXPECT_EQ("untouched", name);
     // What the address parser rejects is copied (it cannot tell the
     // all-ones address from its error value).
@@ -60,13 +47,7 @@ TEST(Lookup, FailuresLeaveOrCopyAsDocumented) {
         EXPECT_EQ(3, CFiNetwork::getHostbyAddr(bad, name));
         EXPECT_EQ(bad, name);
     }
-    a = "untouched";
-    for (const char *bad : {"", kNoReverseEntry, "255.255.255.255", "no..such.host"})
-        EXPECT_EQ(3, CFiNetwork::getFQDN(bad, a));
-    EXPECT_EQ(3, CFiNetwork::getFQDN(nullptr, a));
-    EXPECT_EQ("untouched", a);
 }
-
 
 std::shared_ptr<rendo_sim::Host> describedHost(const char *text) {
     std::string error;
@@ -105,24 +86,15 @@ TEST(Lookup, TheSimulatedHostsOwnIdentity) {
     EXPECT_EQ(HOST_NOT_FOUND, h_errno);
 }
 
-// The computer name from the platform, upper-cased; fqdn lower-cased.
-TEST(Lookup, TheDefaultHostHasAFixedIdentity) {
-    unsetenv("KELM_COMPUTER_NAME");
-    rendo_sim::ScopedHost use(describedHost(rendo_sim::defaultHostDescription()));
-    CFiHostInfo self = CFiNetwork::resolve();
-    EXPECT_EQ("RENDOSIM", self.hostName());
-    EXPECT_EQ("192.0.2.10", self.ipAddress());
-    EXPECT_EQ("rendosim", self.fqdn());
-}
-
 void expectRecord(const CFiHostInfo &h, const std::string &name, const std::string &ip, const std::string &fqdn) {
     EXPECT_EQ(name, h.hostName());
     EXPECT_EQ(ip, h.ipAddress());
     EXPECT_EQ(fqdn, h.fqdn());
 }
 
+// Names in any case; the fully qualified name comes lower-cased.
 TEST(Resolve, FieldsAsTheLookupsLeaveThem) {
-    expectRecord(CFiNetwork::resolve("localhost"), "localhost", kLoopback, "localhost");
+    expectRecord(CFiNetwork::resolve("LocalHost"), "LocalHost", kLoopback, "localhost");
     expectRecord(CFiNetwork::resolve(kLoopback.c_str()), "localhost", kLoopback, "localhost");
     expectRecord(CFiNetwork::resolve("no..such.host"), "no..such.host", "", "");
     expectRecord(CFiNetwork::resolve(kNoReverseEntry), "", kNoReverseEntry, "");
@@ -134,8 +106,8 @@ TEST(Resolve, FieldsAsTheLookupsLeaveThem) {
 TEST(Compare, RecordsAndTexts) {
     const CFiHostInfo full("Alpha", "10.0.0.1", "alpha.example.com");
     EXPECT_TRUE(CFiNetwork::compare(CFiHostInfo("", "10.0.0.1", ""), full));
-    EXPECT_TRUE(
-        CFiNetwork::compare(CFiHostInfo("ALPHA", "10.0.0.2", ""), full));  // a differing address does not stop it
+    // A differing address does not stop a match by name.
+    EXPECT_TRUE(CFiNetwork::compare(CFiHostInfo("ALPHA", "10.0.0.2", ""), full));
     EXPECT_TRUE(CFiNetwork::compare(CFiHostInfo("", "", "Alpha.Example.COM"), full));
     // Only fields set in the first record count; empty never matches empty.
     EXPECT_FALSE(CFiNetwork::compare(CFiHostInfo(), CFiHostInfo()));

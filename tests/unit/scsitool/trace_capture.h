@@ -9,7 +9,7 @@
 #include "pdk/cfitracelog.h"
 #include "test_env.h"
 
-#include <cstdlib>
+#include <cstdlib>  // unsetenv
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
