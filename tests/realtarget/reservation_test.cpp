@@ -41,10 +41,8 @@ public:
     bool start(const std::string &url, std::string *error)
     {
         int toChild[2], fromChild[2];
-        if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0 || (pid_ = fork()) < 0) {
-            *error = "pipe or fork failed";
-            return false;
-        }
+        if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0 || (pid_ = fork()) < 0)
+            return *error = "pipe or fork failed", false;
         if (pid_ == 0) {
             dup2(toChild[0], 0);
             dup2(fromChild[1], 1);
@@ -59,41 +57,35 @@ public:
         std::string first;
         while (readLine(first) && first.rfind("T ", 0) == 0)
             ;
-        if (first.rfind("P ", 0) != 0)
-            *error = "helper did not start: " + first;
         path_ = first.substr(std::min<size_t>(2, first.size()));
+        *error = "helper did not start: " + first;
         return first.rfind("P ", 0) == 0;
     }
 
     // One flow call; its trace lines are kept in lines. -1 when the helper failed.
     int call(const std::string &verb, const std::string &key, int flags)
     {
-        std::string command = verb + " " + key + " " + std::to_string(flags) + "\n";
+        std::string command = verb + " " + key + " " + std::to_string(flags) + "\n", line;
         if (in_ < 0 || write(in_, command.data(), command.size()) != static_cast<ssize_t>(command.size()))
             return -1;
-        std::string line;
-        while (readLine(line)) {
+        while (readLine(line) && line.rfind("S ", 0) != 0)
             if (line.rfind("T ", 0) == 0)
                 lines.push_back(line.substr(2));
-            else if (line.rfind("S ", 0) == 0)
-                return std::atoi(line.c_str() + 2);
-        }
-        return -1;
+        return line.rfind("S ", 0) == 0 ? std::atoi(line.c_str() + 2) : -1;
     }
 
-    // Ends the helper (it leaves at "quit" or end of input); its exit
-    // status: 0 unless it failed or a sanitizer found a fault in it.
+    // Closes its input, so the helper quits; its exit status: 0 unless it
+    // failed or a sanitizer found a fault in it.
     int stop()
     {
         int status = -1;
         if (in_ >= 0)
-            close(in_);   // end of input: the helper quits
-        in_ = -1;
+            close(in_);
         if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_)
             status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        pid_ = -1;
         if (out_)
             std::fclose(out_);
+        in_ = pid_ = -1;
         out_ = nullptr;
         return status;
     }
@@ -106,6 +98,7 @@ private:
     bool readLine(std::string &line)
     {
         char buffer[8192];
+        line.clear();
         if (!out_ || !std::fgets(buffer, sizeof buffer, out_))
             return false;
         line.assign(buffer, std::strcspn(buffer, "\n"));
@@ -261,10 +254,8 @@ protected:
     void SetUp() override
     {
         RealTargetFlows::SetUp();
-        IstgtTarget::Unit unit;
-        unit.name = "pgr";
         std::string error;
-        ASSERT_TRUE(istgt_.start({unit}, &error)) << error;
+        ASSERT_TRUE(istgt_.start("pgr", &error)) << error;
         attach(istgt_.url(istgt_.iqn("pgr"), 0));
     }
     IstgtTarget istgt_;
