@@ -1,5 +1,7 @@
 #include "realtarget_fixture.h"
 
+#include "scsitool/scsi_bytes.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -345,10 +347,8 @@ rendo_sim::ScsiResult prOut(rendo_sim::DiskBackend &disk, uint8_t action, uint8_
                             uint64_t serviceActionKey)
 {
     std::vector<uint8_t> params(24, 0);
-    for (int i = 0; i < 8; ++i) {
-        params[static_cast<size_t>(i)] = static_cast<uint8_t>(key >> (56 - 8 * i));
-        params[static_cast<size_t>(8 + i)] = static_cast<uint8_t>(serviceActionKey >> (56 - 8 * i));
-    }
+    StoreBe64(&params[0], key);
+    StoreBe64(&params[8], serviceActionKey);
     return runCdb(disk, {0x5F, action, type, 0, 0, 0, 0, 0, 24, 0}, rendo_sim::DataDirection::Out, params);
 }
 

@@ -114,7 +114,7 @@ TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveReopeningAndADroppedConnecti
     std::vector<uint8_t> d;
     r = in(*reopened, persistentReserveInCdb(kReadKeys, 64), d, 64);
     ASSERT_EQ(kGood, r.status);
-    EXPECT_EQ(std::vector<uint64_t>{0xA1A1A1A1A1A1A1A1ull}, decodeReadKeys(d).keys);
+    EXPECT_EQ(std::vector<uint64_t>{0xA1A1A1A1A1A1A1A1ull}, readKeys(d));
     // Still registered: registering again with key 0 is a conflict for this nexus.
     EXPECT_EQ(kReservationConflict, prOut(*reopened, kRegister, 0, 0, 0xA1A1A1A1A1A1A1A1ull).status);
 
@@ -130,7 +130,7 @@ TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveReopeningAndADroppedConnecti
     r = in(*reopened, persistentReserveInCdb(kReadKeys, 64), d, 64);
     ASSERT_FALSE(r.transportError) << r.transportMessage;
     ASSERT_EQ(kGood, r.status);
-    EXPECT_EQ(std::vector<uint64_t>{0xA1A1A1A1A1A1A1A1ull}, decodeReadKeys(d).keys);
+    EXPECT_EQ(std::vector<uint64_t>{0xA1A1A1A1A1A1A1A1ull}, readKeys(d));
 }
 
 // Past 2^32 blocks READ CAPACITY(10) saturates and the backend asks again
