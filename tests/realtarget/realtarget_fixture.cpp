@@ -46,18 +46,27 @@ int g_unitCounter = 0;
 
 } // namespace
 
-uint16_t freeLoopbackPort()
+int loopbackListener(uint16_t *port)
 {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
     sockaddr_in a = loopback(0);
     socklen_t len = sizeof a;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && listen(fd, 4) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0) {
+        *port = ntohs(a.sin_port);
+        return fd;
+    }
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+uint16_t freeLoopbackPort()
+{
     uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    close(fd);
+    int fd = loopbackListener(&port);
+    if (fd >= 0)
+        close(fd);
     return port;
 }
 

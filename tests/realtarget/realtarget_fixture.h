@@ -37,6 +37,9 @@ struct LogicalUnitSpec {
 
 // A loopback TCP port nobody listens on at the time of the call.
 uint16_t freeLoopbackPort();
+// A socket listening on a free loopback port (*port) that nobody answers; -1
+// on failure.
+int loopbackListener(uint16_t *port);
 
 // Runs argv (no quotes in it) for at most timeoutMs; output gets stdout and
 // stderr. The exit status, or -1 when it could not run or timed out.

@@ -7,11 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -295,20 +292,13 @@ TEST(IscsiBackendOpen, UnreachablePortalsFailQuicklyWithAReason)
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
 
     // A listener that never answers the login: the login time-out bounds it.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd = loopbackListener(&port);
     ASSERT_GE(fd, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a));
-    socklen_t len = sizeof a;
-    ASSERT_EQ(0, getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len));
-    ASSERT_EQ(0, listen(fd, 4));
     auto saved = rendo_sim::iscsiLoginTimeout();
     rendo_sim::setIscsiLoginTimeout(std::chrono::milliseconds(300));
     started = std::chrono::steady_clock::now();
     error.clear();
-    EXPECT_FALSE(openIscsiBackend("iscsi://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/iqn.x.y/1", hostA(),
+    EXPECT_FALSE(openIscsiBackend("iscsi://127.0.0.1:" + std::to_string(port) + "/iqn.x.y/1", hostA(),
                                   &error));
     auto took = std::chrono::steady_clock::now() - started;
     rendo_sim::setIscsiLoginTimeout(saved);
