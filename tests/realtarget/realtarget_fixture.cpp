@@ -105,13 +105,6 @@ std::string DaemonBase::url(const std::string &iqn, uint32_t lun) const
     return "iscsi://" + portal() + "/" + iqn + "/" + std::to_string(lun);
 }
 
-std::string DaemonBase::log() const
-{
-    std::stringstream s;
-    s << std::ifstream(dir_ + "/daemon.log").rdbuf();
-    return dir_.empty() ? std::string() : s.str();
-}
-
 bool DaemonBase::running()
 {
     if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == pid_)
@@ -135,6 +128,10 @@ bool DaemonBase::launch(const std::function<bool(std::vector<std::string> &, std
         std::vector<std::string> argv;
         if (!prepare(argv, error))
             return false;
+        if (access(argv[0].c_str(), X_OK) != 0) {
+            *error = argv[0] + " not found: install the Debian packages \"tgt\" and \"istgt\" (scripts/setup.sh does)";
+            return false;
+        }
         std::vector<char *> args;
         for (auto &a : argv)
             args.push_back(a.data());
@@ -160,7 +157,9 @@ bool DaemonBase::launch(const std::function<bool(std::vector<std::string> &, std
         for (int waited = 0; waited < 500 && running(); ++waited, usleep(10000))
             if (portAccepts(port_) && ready())
                 return true;
-        *error = "the target daemon did not come up on " + portal() + "; its output:\n" + log();
+        std::stringstream log;
+        log << std::ifstream(logPath).rdbuf();
+        *error = "the target daemon did not come up on " + portal() + "; its output:\n" + log.str();
         stop();
     }
     return false;
@@ -193,10 +192,6 @@ void DaemonBase::stop()
 
 bool TgtdTarget::start(std::string *error)
 {
-    if (access(kTgtd.c_str(), X_OK) != 0 || access(kTgtadm.c_str(), X_OK) != 0) {
-        *error = "tgtd/tgtadm not found: install the Debian package \"tgt\" (scripts/setup.sh does)";
-        return false;
-    }
     auto prepare = [&](std::vector<std::string> &argv, std::string *) {
         // tgtd accepts control ports up to 32767; 0 and low ones are for real use.
         control_ = 1000 + static_cast<int>((static_cast<unsigned>(getpid()) * 7919u + port_) % 31000u);
@@ -296,10 +291,6 @@ bool TgtdTarget::addLogicalUnit(const std::string &iqn, uint32_t lun, const Logi
 
 bool IstgtTarget::start(const std::string &name, std::string *error)
 {
-    if (access(kIstgt.c_str(), X_OK) != 0) {
-        *error = "istgt not found: install the Debian package \"istgt\" (scripts/setup.sh does)";
-        return false;
-    }
     auto prepare = [&](std::vector<std::string> &argv, std::string *error) {
         const LogicalUnitSpec desc;
         std::string path;

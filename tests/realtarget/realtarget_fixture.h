@@ -55,11 +55,8 @@ public:
     // Kills the daemon and waits for it: the target is gone at once.
     void stop();
 
-    uint16_t port() const { return port_; }
     std::string portal() const { return "127.0.0.1:" + std::to_string(port_); }
     std::string url(const std::string &iqn, uint32_t lun) const;
-    // The daemon's own output so far (for failure messages).
-    std::string log() const;
 
 protected:
     bool running();
