@@ -207,9 +207,8 @@ TEST_F(TgtdReservation, EveryStepTgtdImplements)
     expectHeld({kA}, kA, "B refused without preemption");
 
     // tgtd does not implement PREEMPT AND ABORT (SPC-3 makes it mandatory
-    // with persistent reservations): it answers CHECK CONDITION, ILLEGAL
-    // REQUEST, and nothing changes.
-    // So B's preemption fails: 1098, and the registration B made at the
+    // with persistent reservations) and refuses it (error [3]: status not GOOD),
+    // so B's preemption fails: 1098, and the registration B made at the
     // start of the call goes again: B is no registrant under A's
     // registrants-only reservation.
     EXPECT_EQ(1098, reserve('B', kB, kFlagRegister | kFlagPreempt));
