@@ -173,8 +173,8 @@ protected:
         delete m_init; // the provider no longer forwards to it
         m_init = nullptr;
     }
-    // The trace file lines of today.
-    std::vector<std::string> traceLines() const {
+    // The messages of today's trace file lines that contain part.
+    std::vector<std::string> traced(const std::string &part) const {
         char date[16] = {};
         std::time_t now = std::time(nullptr);
         std::tm local{};
@@ -182,13 +182,7 @@ protected:
         std::strftime(date, sizeof date, "%m%d%y", &local);
         std::vector<std::string> out;
         std::istringstream in(rendo_test::readFile(m_root + "Logs/rendo.log." + date));
-        for (std::string line; std::getline(in, line);) out.push_back(line);
-        return out;
-    }
-    // The messages of today's trace lines that contain part.
-    std::vector<std::string> traced(const std::string &part) const {
-        std::vector<std::string> out;
-        for (const std::string &line : traceLines()) {
+        for (std::string line; std::getline(in, line);) {
             size_t at = line.find("> ");
             if (at != std::string::npos && line.find(part, at) != std::string::npos) out.push_back(line.substr(at + 2));
         }

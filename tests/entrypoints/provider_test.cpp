@@ -48,7 +48,6 @@ const std::string kUdid1 = kUdid + "1", kUdid2 = kUdid + "2", kUdid4 = kUdid + "
 
 std::string drive(int n) { return "\\\\.\\PHYSICALDRIVE" + std::to_string(n); }
 
-std::wstring wide(const std::string &s) { return std::wstring(s.begin(), s.end()); }
 
 // One element of a node list as the framework reads it: its four leading
 // fields, node name, object name, provider name and object flags.
@@ -84,11 +83,6 @@ protected:
         kelm_free_nodelist(list);
         return out;
     }
-    int claim(const std::string &name, kelm_objid ***claimed, int *level) {
-        std::wstring w = wide(name);
-        kelm_objid object{&w[0], static_cast<uint32_t>((w.size() + 1) * sizeof(wchar_t)), 1};
-        return lib().ep().claim(&object, claimed, level);
-    }
     static ProviderLibrary &lib() { return ProviderLibrary::rendo(); }
 };
 
@@ -111,7 +105,9 @@ TEST_F(Provider, ClaimLevelsAndTheirTraceLines) {
     for (const auto &c : cases) {
         kelm_objid **claimed = reinterpret_cast<kelm_objid **>(this);
         int level = 7;
-        EXPECT_EQ(c.level, claim(c.name, &claimed, &level)) << c.name;
+        std::wstring name(c.name.begin(), c.name.end());
+        kelm_objid object{&name[0], static_cast<uint32_t>((name.size() + 1) * sizeof(wchar_t)), 1};
+        EXPECT_EQ(c.level, lib().ep().claim(&object, &claimed, &level)) << c.name;
         EXPECT_EQ(nullptr, claimed);
         EXPECT_EQ(0, level);
         char expected[512];

@@ -1,21 +1,20 @@
 #include "realtarget_fixture.h"
 
+#include "scsitool/scsi_bytes.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace rendo_realtarget {
@@ -40,43 +39,34 @@ bool portAccepts(uint16_t port)
     return ok;
 }
 
-// Polls until ready() holds; false when the time is up first.
-bool waitFor(int timeoutMs, const std::function<bool()> &ready, int stepMs = 10)
-{
-    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(stepMs)))
-        if (ready())
-            return true;
-    return false;
-}
-
-// Full path of a program in the usual system directories; empty if absent.
-std::string findProgram(const std::string &name)
-{
-    for (const char *d : {"/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin", "/usr/local/bin"}) {
-        std::string p = std::string(d) + "/" + name;
-        if (access(p.c_str(), X_OK) == 0)
-            return p;
-    }
-    return {};
-}
+// Where Debian's packages "tgt" and "istgt" install the daemons.
+const std::string kTgtd = "/usr/sbin/tgtd", kTgtadm = "/usr/sbin/tgtadm", kIstgt = "/usr/sbin/istgt";
 
 int g_unitCounter = 0;
 
 } // namespace
 
-uint16_t freeLoopbackPort()
+int loopbackListener(uint16_t *port)
 {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
     sockaddr_in a = loopback(0);
     socklen_t len = sizeof a;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && listen(fd, 4) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0) {
+        *port = ntohs(a.sin_port);
+        return fd;
+    }
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+uint16_t freeLoopbackPort()
+{
     uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    close(fd);
+    int fd = loopbackListener(&port);
+    if (fd >= 0)
+        close(fd);
     return port;
 }
 
@@ -115,13 +105,6 @@ std::string DaemonBase::url(const std::string &iqn, uint32_t lun) const
     return "iscsi://" + portal() + "/" + iqn + "/" + std::to_string(lun);
 }
 
-std::string DaemonBase::log() const
-{
-    std::stringstream s;
-    s << std::ifstream(dir_ + "/daemon.log").rdbuf();
-    return dir_.empty() ? std::string() : s.str();
-}
-
 bool DaemonBase::running()
 {
     if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == pid_)
@@ -129,7 +112,7 @@ bool DaemonBase::running()
     return pid_ > 0;
 }
 
-bool DaemonBase::launch(int attempts, const std::function<bool(std::vector<std::string> &, std::string *)> &prepare,
+bool DaemonBase::launch(const std::function<bool(std::vector<std::string> &, std::string *)> &prepare,
                         const std::function<bool()> &ready, std::string *error)
 {
     char tmpl[] = "/tmp/rendo-realtarget-XXXXXX";
@@ -140,11 +123,15 @@ bool DaemonBase::launch(int attempts, const std::function<bool(std::vector<std::
     dir_ = tmpl;
     const std::string logPath = dir_ + "/daemon.log";
     // A port taken by someone else in the meantime makes the daemon exit: retry.
-    for (int attempt = 0; attempt < attempts; ++attempt) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
         port_ = freeLoopbackPort();
         std::vector<std::string> argv;
         if (!prepare(argv, error))
             return false;
+        if (access(argv[0].c_str(), X_OK) != 0) {
+            *error = argv[0] + " not found: install the Debian packages \"tgt\" and \"istgt\" (scripts/setup.sh does)";
+            return false;
+        }
         std::vector<char *> args;
         for (auto &a : argv)
             args.push_back(a.data());
@@ -167,71 +154,57 @@ bool DaemonBase::launch(int attempts, const std::function<bool(std::vector<std::
             execv(args[0], args.data());
             _exit(127);
         }
-        if (waitFor(5000, [&] { return !running() || (portAccepts(port_) && ready()); }) && running())
-            return true;
-        *error = "the target daemon did not come up on " + portal() + "; its output:\n" + log();
-        if (pid_ > 0)
-            kill(pid_, SIGKILL);
-        reap(2000);
+        for (int waited = 0; waited < 500 && running(); ++waited, usleep(10000))
+            if (portAccepts(port_) && ready())
+                return true;
+        std::stringstream log;
+        log << std::ifstream(logPath).rdbuf();
+        *error = "the target daemon did not come up on " + portal() + "; its output:\n" + log.str();
+        stop();
     }
     return false;
-}
-
-void DaemonBase::reap(int timeoutMs)
-{
-    if (pid_ <= 0 || waitFor(timeoutMs, [this] { return !running(); }, 5))
-        return;
-    kill(pid_, SIGKILL);
-    while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
 }
 
 bool DaemonBase::makeBackingFile(const std::string &name, uint64_t size, std::string *path, std::string *error)
 {
     *path = dir_ + "/" + name;
-    int fd = open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
-        *error = "cannot create backing file " + *path + ": " + std::strerror(errno);
-        if (fd >= 0)
-            close(fd);
-        return false;
-    }
-    close(fd);
-    return true;
+    std::error_code ec;
+    std::ofstream(*path).close();
+    std::filesystem::resize_file(*path, size, ec);   // sparse
+    if (ec)
+        *error = "cannot create backing file " + *path + ": " + ec.message();
+    return !ec;
 }
 
 // Both daemons wait for their sessions to end before they leave (tgtd
-// ignores SIGTERM altogether), and ours live until the process exits.
+// ignores SIGTERM altogether): kill.
 void DaemonBase::stop()
 {
-    if (pid_ > 0)
+    if (pid_ > 0) {
         kill(pid_, SIGKILL);
-    reap(2000);
+        while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    pid_ = -1;
 }
 
 // ---------------------------------------------------------------- tgtd
 
 bool TgtdTarget::start(std::string *error)
 {
-    std::string tgtd = findProgram("tgtd");
-    if (tgtd.empty() || findProgram("tgtadm").empty()) {
-        *error = "tgtd/tgtadm not found: install the Debian package \"tgt\" (scripts/setup.sh does)";
-        return false;
-    }
     auto prepare = [&](std::vector<std::string> &argv, std::string *) {
         // tgtd accepts control ports up to 32767; 0 and low ones are for real use.
         control_ = 1000 + static_cast<int>((static_cast<unsigned>(getpid()) * 7919u + port_) % 31000u);
-        argv = {tgtd, "-f", "--iscsi", "portal=" + portal(), "-C", std::to_string(control_)};
+        argv = {kTgtd, "-f", "--iscsi", "portal=" + portal(), "-C", std::to_string(control_)};
         return true;
     };
-    return launch(4, prepare, [this] { return tgtadm({"--op", "show", "--mode", "system"}, nullptr, nullptr); },
+    return launch(prepare, [this] { return tgtadm({"--op", "show", "--mode", "system"}, nullptr, nullptr); },
                   error);
 }
 
 bool TgtdTarget::tgtadm(const std::vector<std::string> &args, std::string *output, std::string *error)
 {
-    std::vector<std::string> argv = {findProgram("tgtadm"), "-C", std::to_string(control_)};
+    std::vector<std::string> argv = {kTgtadm, "-C", std::to_string(control_)};
     argv.insert(argv.end(), args.begin(), args.end());
     std::string out;
     int rc = runProgram(argv, &out);
@@ -246,14 +219,6 @@ bool TgtdTarget::tgtadm(const std::vector<std::string> &args, std::string *outpu
     return rc == 0;
 }
 
-int TgtdTarget::tidOf(const std::string &iqn) const
-{
-    for (const auto &t : targets_)
-        if (t.first == iqn)
-            return t.second;
-    return 0;
-}
-
 std::string TgtdTarget::addTarget(const std::string &name, std::string *error)
 {
     std::string tid = std::to_string(targets_.size() + 1);
@@ -261,7 +226,7 @@ std::string TgtdTarget::addTarget(const std::string &name, std::string *error)
     if (!tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "new", "--tid", tid, "--targetname", iqn}, nullptr,
                 error))
         return {};
-    targets_.emplace_back(iqn, static_cast<int>(targets_.size() + 1));
+    targets_[iqn] = std::stoi(tid);
     if (!tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "bind", "--tid", tid, "--initiator-address", "ALL"},
                 nullptr, error))
         return {};
@@ -270,7 +235,7 @@ std::string TgtdTarget::addTarget(const std::string &name, std::string *error)
 
 int TgtdTarget::dropConnections(const std::string &iqn, std::string *error)
 {
-    int tid = tidOf(iqn);
+    int tid = targets_.count(iqn) ? targets_.at(iqn) : 0;
     std::string out;
     if (tid == 0 || !tgtadm({"--lld", "iscsi", "--mode", "target", "--op", "show"}, &out, error))
         return -1;
@@ -301,11 +266,7 @@ int TgtdTarget::dropConnections(const std::string &iqn, std::string *error)
 bool TgtdTarget::addLogicalUnit(const std::string &iqn, uint32_t lun, const LogicalUnitSpec &desc,
                                 std::string *error)
 {
-    int tid = tidOf(iqn);
-    if (tid == 0) {
-        *error = "no target " + iqn;
-        return false;
-    }
+    const int tid = targets_.at(iqn);
     // Without scsi_id and scsi_sn tgtd derives identifiers that repeat
     // across targets; always give every unit its own.
     int n = ++g_unitCounter;
@@ -328,46 +289,31 @@ bool TgtdTarget::addLogicalUnit(const std::string &iqn, uint32_t lun, const Logi
 
 // ---------------------------------------------------------------- istgt
 
-bool IstgtTarget::start(const std::vector<Unit> &units, std::string *error)
+bool IstgtTarget::start(const std::string &name, std::string *error)
 {
-    std::string istgt = findProgram("istgt");
-    if (istgt.empty()) {
-        *error = "istgt not found: install the Debian package \"istgt\" (scripts/setup.sh does)";
-        return false;
-    }
     auto prepare = [&](std::vector<std::string> &argv, std::string *error) {
-        std::ostringstream conf;
-        conf << "[Global]\n"
-             << "  NodeBase \"iqn.2026-12.org.rendo.istgt\"\n"
-             << "  PidFile " << dir_ << "/istgt.pid\n"
-             << "  AuthFile " << dir_ << "/auth.conf\n"
-             << "  MediaDirectory " << dir_ << "\n"
-             << "  LogFacility \"local7\"\n"
-             << "  Timeout 30\n  NopInInterval 20\n  DiscoveryAuthMethod None\n"
-             << "  MaxSessions 16\n  MaxConnections 4\n"
-             << "  FirstBurstLength 262144\n  MaxBurstLength 1048576\n  MaxRecvDataSegmentLength 262144\n"
-             << "[UnitControl]\n  AuthMethod None\n"
-             << "[PortalGroup1]\n  Portal DA1 " << portal() << "\n"
-             << "[InitiatorGroup1]\n  InitiatorName \"ALL\"\n  Netmask 127.0.0.1/32\n";
-        int index = 0;
-        for (const auto &u : units) {
-            std::string path;
-            if (!makeBackingFile(u.name + ".img", u.desc.sizeBytes, &path, error))
-                return false;
-            std::string serial = u.desc.serial.empty() ? "ISN" + std::to_string(++g_unitCounter) : u.desc.serial;
-            conf << "[LogicalUnit" << ++index << "]\n"
-                 << "  TargetName " << u.name << "\n"
-                 << "  Mapping PortalGroup1 InitiatorGroup1\n  AuthMethod None\n  UseDigest Auto\n  UnitType Disk\n"
-                 << "  UnitInquiry \"" << u.desc.vendor << "\" \"" << u.desc.product << "\" \"" << u.desc.revision
-                 << "\" \"" << serial << "\"\n"
-                 << "  LUN0 Storage " << path << " " << (u.desc.sizeBytes >> 20) << "MB\n";
-        }
+        const LogicalUnitSpec desc;
+        std::string path;
+        if (!makeBackingFile(name + ".img", desc.sizeBytes, &path, error))
+            return false;
         std::ofstream(dir_ + "/auth.conf").close();
-        std::ofstream(dir_ + "/istgt.conf") << conf.str();
-        argv = {istgt, "-c", dir_ + "/istgt.conf", "-p", dir_ + "/istgt.pid", "-D"};
+        std::ofstream(dir_ + "/istgt.conf")
+            << "[Global]\n  NodeBase \"iqn.2026-12.org.rendo.istgt\"\n"
+            << "  PidFile " << dir_ << "/istgt.pid\n  AuthFile " << dir_ << "/auth.conf\n"
+            << "  MediaDirectory " << dir_ << "\n  LogFacility \"local7\"\n"
+            << "  Timeout 30\n  NopInInterval 20\n  DiscoveryAuthMethod None\n  MaxSessions 16\n  MaxConnections 4\n"
+            << "  FirstBurstLength 262144\n  MaxBurstLength 1048576\n  MaxRecvDataSegmentLength 262144\n"
+            << "[UnitControl]\n  AuthMethod None\n"
+            << "[PortalGroup1]\n  Portal DA1 " << portal() << "\n"
+            << "[InitiatorGroup1]\n  InitiatorName \"ALL\"\n  Netmask 127.0.0.1/32\n"
+            << "[LogicalUnit1]\n  TargetName " << name << "\n"
+            << "  Mapping PortalGroup1 InitiatorGroup1\n  AuthMethod None\n  UseDigest Auto\n  UnitType Disk\n"
+            << "  UnitInquiry \"" << desc.vendor << "\" \"" << desc.product << "\" \"" << desc.revision << "\" \"ISN"
+            << getpid() << "\"\n  LUN0 Storage " << path << " " << (desc.sizeBytes >> 20) << "MB\n";
+        argv = {kIstgt, "-c", dir_ + "/istgt.conf", "-p", dir_ + "/istgt.pid", "-D"};
         return true;
     };
-    return launch(3, prepare, [] { return true; }, error);
+    return launch(prepare, [] { return true; }, error);
 }
 
 // ---------------------------------------------------------------- helpers
@@ -401,10 +347,8 @@ rendo_sim::ScsiResult prOut(rendo_sim::DiskBackend &disk, uint8_t action, uint8_
                             uint64_t serviceActionKey)
 {
     std::vector<uint8_t> params(24, 0);
-    for (int i = 0; i < 8; ++i) {
-        params[static_cast<size_t>(i)] = static_cast<uint8_t>(key >> (56 - 8 * i));
-        params[static_cast<size_t>(8 + i)] = static_cast<uint8_t>(serviceActionKey >> (56 - 8 * i));
-    }
+    StoreBe64(&params[0], key);
+    StoreBe64(&params[8], serviceActionKey);
     return runCdb(disk, {0x5F, action, type, 0, 0, 0, 0, 0, 24, 0}, rendo_sim::DataDirection::Out, params);
 }
 

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -36,6 +37,9 @@ struct LogicalUnitSpec {
 
 // A loopback TCP port nobody listens on at the time of the call.
 uint16_t freeLoopbackPort();
+// A socket listening on a free loopback port (*port) that nobody answers; -1
+// on failure.
+int loopbackListener(uint16_t *port);
 
 // Runs argv (no quotes in it) for at most timeoutMs; output gets stdout and
 // stderr. The exit status, or -1 when it could not run or timed out.
@@ -51,21 +55,16 @@ public:
     // Kills the daemon and waits for it: the target is gone at once.
     void stop();
 
-    uint16_t port() const { return port_; }
     std::string portal() const { return "127.0.0.1:" + std::to_string(port_); }
     std::string url(const std::string &iqn, uint32_t lun) const;
-    // The daemon's own output so far (for failure messages).
-    std::string log() const;
 
 protected:
     bool running();
-    // Makes the directory, then up to attempts times: a free port, prepare()
+    // Makes the directory, then up to 3 times: a free port, prepare()
     // (configuration and the command line), start, and wait until the portal
     // accepts connections and ready() holds.
-    bool launch(int attempts, const std::function<bool(std::vector<std::string> &, std::string *)> &prepare,
+    bool launch(const std::function<bool(std::vector<std::string> &, std::string *)> &prepare,
                 const std::function<bool()> &ready, std::string *error);
-    // Waits for the child to end; kills it after timeoutMs.
-    void reap(int timeoutMs);
     bool makeBackingFile(const std::string &name, uint64_t size, std::string *path, std::string *error);
 
     pid_t pid_ = -1;
@@ -89,19 +88,15 @@ public:
     bool tgtadm(const std::vector<std::string> &args, std::string *output, std::string *error);
 
 private:
-    int tidOf(const std::string &iqn) const;   // 0: not ours
     int control_ = 0;
-    std::vector<std::pair<std::string, int>> targets_;   // IQN, tid
+    std::map<std::string, int> targets_;   // IQN to tid
 };
 
 class IstgtTarget : public DaemonBase {
 public:
-    struct Unit {
-        std::string name;        // target name under the node base
-        LogicalUnitSpec desc;    // LUN 0; istgt takes no scsi_id
-    };
-    // Writes the configuration and starts istgt with every unit at LUN 0.
-    bool start(const std::vector<Unit> &units, std::string *error);
+    // Writes the configuration and starts istgt with one default unit, LUN 0
+    // of target name (under the node base).
+    bool start(const std::string &name, std::string *error);
     std::string iqn(const std::string &name) const { return "iqn.2026-12.org.rendo.istgt:" + name; }
 };
 

@@ -49,7 +49,6 @@ public:
 
     int delayedInit() override {
         ++control().delayedInitCalls;
-        std::this_thread::sleep_for(std::chrono::milliseconds(control().delayedInitSleepMs.load()));
         switch (control().delayedInitMode.load()) {
         case kDelayedInitReturn: return control().delayedInitResult.load();
         case kDelayedInitThrow:

