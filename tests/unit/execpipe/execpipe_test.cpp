@@ -9,14 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cerrno>
-#include <cstdio>
-#include <dirent.h>
-#include <unistd.h>
 #include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace kelm_pdk_4_4;
@@ -27,54 +28,34 @@ namespace {
 
 constexpr unsigned long kGenerous = 120;   // a read time-out no healthy child comes near
 
-// Members of a process group that are still alive (zombies left to init
-// do not count: they run nothing).
-int liveMembers(pid_t group) {
-    int n = 0;
-    DIR *proc = ::opendir("/proc");
-    if (proc == nullptr) return -1;
-    while (dirent *e = ::readdir(proc)) {
-        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-        std::string stat = rendo_test::readFile(std::string("/proc/") + e->d_name + "/stat");
-        size_t close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        char state = 0;
-        long ppid = 0, pgrp = 0;
-        if (std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &ppid, &pgrp) == 3 && pgrp == group &&
-            state != 'Z')
-            ++n;
-    }
-    ::closedir(proc);
-    return n;
-}
-
 // True when the child has been reaped and nothing of its process group is
-// left running. Killed members die a moment after the signal: allow them
-// a few seconds.
+// left running (zombies left to init run nothing). Killed members die a
+// moment after the signal: allow them a few seconds.
 bool gone(uint32_t pid) {
-    if (pid == 0 || pid == static_cast<uint32_t>(-1)) return false;
     int status = 0;
-    if (!(::waitpid(static_cast<pid_t>(pid), &status, WNOHANG) < 0 && errno == ECHILD)) return false;
-    for (int i = 0; i < 500; ++i) {
-        if (liveMembers(static_cast<pid_t>(pid)) == 0) return true;
-        ::usleep(10000);
+    if (pid == 0 || pid == static_cast<uint32_t>(-1) || ::waitpid(static_cast<pid_t>(pid), &status, WNOHANG) >= 0 ||
+        errno != ECHILD)
+        return false;
+    for (int i = 0; i < 500; ++i, ::usleep(10000)) {
+        bool live = false;
+        for (const auto &e : std::filesystem::directory_iterator("/proc")) {
+            if (!std::isdigit(static_cast<unsigned char>(e.path().filename().string()[0]))) continue;
+            std::string stat = rendo_test::readFile(e.path() / "stat");
+            size_t close = stat.rfind(')');
+            char state = 0;
+            long ppid = 0, pgrp = 0;
+            live |= close != std::string::npos &&
+                    std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &ppid, &pgrp) == 3 && pgrp == pid &&
+                    state != 'Z';
+        }
+        if (!live) return true;
     }
     return false;
 }
 
-bool running(uint32_t pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0; }
-
 class ExecPipe : public ::testing::Test {
 protected:
-    void SetUp() override {
-        host = rendo_sim::Host::create("EXECHOST");
-        use.reset(new rendo_sim::ScopedHost(host));
-        dir = rendo_test::makeInstallRoot("execpipe-scripts");
-    }
-    void TearDown() override {
-        use.reset();
-        rendo_test::removeTree(dir);
-    }
+    ~ExecPipe() override { rendo_test::removeTree(dir); }
     // A shell script in the test's folder; returns its path.
     std::string script(const std::string &name, const std::string &body) {
         std::string path = dir + name;
@@ -87,9 +68,9 @@ protected:
         return all.empty() ? 0 : all.back().pid;
     }
 
-    std::shared_ptr<rendo_sim::Host> host;
-    std::unique_ptr<rendo_sim::ScopedHost> use;
-    std::string dir;
+    std::shared_ptr<rendo_sim::Host> host = rendo_sim::Host::create("EXECHOST");
+    rendo_sim::ScopedHost use{host};
+    std::string dir = rendo_test::makeInstallRoot("execpipe-scripts");
 };
 
 std::string message(const EFiExecPipe &e) { return CFiStringTool::toNarrow(e.message()); }
@@ -102,8 +83,7 @@ TEST_F(ExecPipe, OutputLinesAndExitStatus) {
         std::string body;
         std::vector<std::string> lines;
         int result;
-        const char *lastMessage;  // of the last error, when the result is not 0
-        const char *directory;
+        const char *lastMessage, *directory;  // lastMessage: of the last error, when the result is not 0
     };
     std::string longLine(20000, 'x');
     std::vector<std::string> bigOutput;
@@ -123,31 +103,21 @@ TEST_F(ExecPipe, OutputLinesAndExitStatus) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> lines{"stale"};
-        uint32_t pid;
-        {
-            CFiExecPipeWindows run(0);
-            int result =
-                run.ExecMain(script(std::string("s_") + c.name, c.body), lines, "", kGenerous, c.directory, "", "");
-            pid = lastPid();
-            EXPECT_EQ(result, c.result);
-            EXPECT_EQ(lines, c.lines);
-            if (c.result != 0) {
-                EXPECT_EQ(run.getLastError().code(), c.result);
-                EXPECT_EQ(message(run.getLastError()), c.lastMessage);
-            }
-            EXPECT_TRUE(gone(pid));   // Close reaped it
+        CFiExecPipeWindows run(0);
+        EXPECT_EQ(run.ExecMain(script(std::string("s_") + c.name, c.body), lines, "", kGenerous, c.directory, "", ""),
+                  c.result);
+        EXPECT_EQ(lines, c.lines);
+        if (c.result != 0) {
+            EXPECT_EQ(run.getLastError().code(), c.result);
+            EXPECT_EQ(message(run.getLastError()), c.lastMessage);
         }
+        EXPECT_TRUE(gone(lastPid()));  // Close reaped it
     }
 }
 
 TEST_F(ExecPipe, StartFailures) {
     TraceCapture capture;
-    struct Case {
-        std::string command;
-        std::string directory;
-        int systemError;
-        const char *text;
-    } cases[] = {
+    struct Case { std::string command, directory; int systemError; const char *text; } cases[] = {
         {dir + "no-such-program -x", "", 2, "The system cannot find the file specified."},
         {"no-such-program-on-path", "", 2, "The system cannot find the file specified."},
         {"echo hi", dir + "missing-dir", 267, "The directory name is invalid."},
@@ -186,7 +156,7 @@ TEST_F(ExecPipe, ReadTimeOutLeavesTheChildToClose) {
         EXPECT_EQ(lines, std::vector<std::string>{"first"});
         EXPECT_EQ(run.getLastError().code(), KEL_EXEC_PIPE_READ_TIMEOUT);
         EXPECT_EQ(severityOf(capture.take(), "Process has timmedout (5 sec)"), scsitool_test::kLevel1);
-        EXPECT_TRUE(running(pid));
+        EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), 0);  // still running
         host->clearWaits();
     }   // the destructor closes: CTRL_C stops the sleeper after the first wait
     EXPECT_TRUE(gone(pid));
@@ -197,12 +167,7 @@ TEST_F(ExecPipe, ReadTimeOutLeavesTheChildToClose) {
 // the exit status say which step stopped the child.
 TEST_F(ExecPipe, StopEscalatesFromCtrlCToTermination) {
     host->setVirtualClock(true);
-    struct Case {
-        const char *name;
-        const char *traps;
-        std::vector<uint32_t> waits;
-        const char *status;
-    } cases[] = {
+    struct Case { const char *name, *traps; std::vector<uint32_t> waits; const char *status; } cases[] = {
         {"obeys", "", {10000, 30000}, "Command exited with status 130"},
         {"ignores-int", "trap '' INT", {10000, 30000, 30000}, "Command exited with status 143"},
         {"ignores-both", "trap '' INT TERM", {10000, 30000, 30000}, "Command exited with status 1067"},
@@ -243,25 +208,16 @@ TEST_F(ExecPipe, AbortStopsReadingAndCloseStillReaps) {
 
 class ExecAsUser : public ExecPipe {
 protected:
-    void SetUp() override {
-        ExecPipe::SetUp();
+    ExecAsUser() {
         host->addAccount("backup", "s3cret");
         host->addAccount("batcher", "pw", {"SeBatchLogonRight", "SeServiceLogonRight"});
     }
-    void TearDown() override {
-        CFiExecPipeWindows::setImpersonationGuardWait(10000);
-        ExecPipe::TearDown();
-    }
+    ~ExecAsUser() override { CFiExecPipeWindows::setImpersonationGuardWait(10000); }
 };
 
 TEST_F(ExecAsUser, RunsUnderTheAccountAndPutsItsRightsBack) {
-    struct Case {
-        const char *user;
-        const char *password;
-        int result;
-        int lastError;
-        const char *account;   // recorded for the child; null: none started
-    } cases[] = {
+    // account: recorded for the child; null: none started.
+    struct Case { const char *user, *password; int result, lastError; const char *account; } cases[] = {
         {"backup", "s3cret", 0, 0, "backup"},          // right added for the run, then removed
         {"BATCHER", "pw", 0, 0, "batcher"},            // already has it: left alone
         {"", "", 0, 0, ""},                            // the calling user
