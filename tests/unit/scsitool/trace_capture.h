@@ -9,20 +9,19 @@
 #include "pdk/cfitracelog.h"
 #include "test_env.h"
 
+#include <algorithm>
 #include <cstdlib>  // unsetenv
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 namespace scsitool_test {
 
 enum { kLevel1 = 3, kLevel2 = 2, kLevel3 = 1, kLevel6 = 4 };
 
-struct TraceLine {
-    std::string message;  // as given to trace()
-    int severity;
-};
+struct TraceLine { std::string message; int severity; };  // the message as given to trace()
 
 class TraceCapture : public kelm_pdk_4_4::CFiErrorHandlerBase {
 public:
@@ -57,9 +56,7 @@ public:
     // Takes the lines seen so far.
     std::vector<TraceLine> take() {
         std::lock_guard<std::mutex> g(m_lock);
-        std::vector<TraceLine> out;
-        out.swap(m_lines);
-        return out;
+        return std::exchange(m_lines, {});
     }
 
 private:
@@ -79,9 +76,7 @@ inline int severityOf(const std::vector<TraceLine> &lines, const std::string &te
 
 // How many lines equal text.
 inline size_t countOf(const std::vector<TraceLine> &lines, const std::string &text) {
-    size_t n = 0;
-    for (const TraceLine &l : lines) n += l.message == text;
-    return n;
+    return std::count_if(lines.begin(), lines.end(), [&](const TraceLine &l) { return l.message == text; });
 }
 
 // The messages containing part, in order.
