@@ -204,12 +204,8 @@ TEST_F(ScsiToolSim, SendCdbToDeviceChecksItsArgumentsAndCapsTheLength) {
     HANDLE h = handle.getHandle();
     uint8_t cdb[17] = {0x12, 0, 0, 0, 0xFF, 0};
     uint8_t data[256], sense[SCSI_SENSE_BUFFER_LENGTH];
-    struct Bad {
-        const uint8_t *cdb;
-        uint8_t cdbLength;
-        uint8_t *data;
-        uint32_t length;
-    } bad[] = {{nullptr, 6, data, 96}, {cdb, 17, data, 96}, {cdb, 6, nullptr, 96}, {cdb, 6, data, 0}};
+    struct Bad { const uint8_t *cdb; uint8_t cdbLength; uint8_t *data; uint32_t length; } bad[] = {
+        {nullptr, 6, data, 96}, {cdb, 17, data, 96}, {cdb, 6, nullptr, 96}, {cdb, 6, data, 0}};
     for (const Bad &b : bad) {
         uint32_t length = b.length;
         SetLastError(0);
@@ -240,11 +236,10 @@ TEST_F(ScsiToolSim, SendCdbToDeviceChecksItsArgumentsAndCapsTheLength) {
     // A failed data-out request leaves the caller's parameters alone.
     lun.failIoctl(IOCTL_SCSI_PASS_THROUGH, ERROR_GEN_FAILURE);
     const uint8_t proutCdb[10] = {0x5F, 0x00, 0x00, 0, 0, 0, 0, 0, 24, 0};
-    uint8_t params[24];
-    std::memset(params, 0xAB, sizeof params);
-    length = sizeof params;
-    EXPECT_THROW(tool.SendCdbToDevice(h, proutCdb, 10, params, length, SCSI_DATA_OUT, sense), int);
-    EXPECT_EQ(Bytes(params, params + sizeof params), Bytes(sizeof params, 0xAB));
+    Bytes params(24, 0xAB);
+    length = 24;
+    EXPECT_THROW(tool.SendCdbToDevice(h, proutCdb, 10, params.data(), length, SCSI_DATA_OUT, sense), int);
+    EXPECT_EQ(params, Bytes(24, 0xAB));
     lun.clearFaults();
 
     // A closed handle, and a disk pulled out while open.
