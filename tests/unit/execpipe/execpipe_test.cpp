@@ -142,27 +142,6 @@ TEST_F(ExecPipe, StartFailures) {
     }
 }
 
-// A silent child times the read out; it runs on until Close, which stops it.
-TEST_F(ExecPipe, ReadTimeOutLeavesTheChildToClose) {
-    host->setVirtualClock(true);
-    TraceCapture capture;
-    std::vector<std::string> lines;
-    uint32_t pid;
-    {
-        CFiExecPipeWindows run(0);
-        run.setTraceLog(capture.log());
-        EXPECT_EQ(run.ExecMain(script("silent", "echo first; exec sleep 300"), lines, "", 5, "", "", ""), 5);
-        pid = lastPid();
-        EXPECT_EQ(lines, std::vector<std::string>{"first"});
-        EXPECT_EQ(run.getLastError().code(), KEL_EXEC_PIPE_READ_TIMEOUT);
-        EXPECT_EQ(severityOf(capture.take(), "Process has timmedout (5 sec)"), scsitool_test::kLevel1);
-        EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), 0);  // still running
-        host->clearWaits();
-    }   // the destructor closes: CTRL_C stops the sleeper after the first wait
-    EXPECT_TRUE(gone(pid));
-    EXPECT_EQ(host->waits(), (std::vector<uint32_t>{10000, 30000}));
-}
-
 // The escalation of WaitPid, on the virtual clock: the recorded waits and
 // the exit status say which step stopped the child.
 TEST_F(ExecPipe, StopEscalatesFromCtrlCToTermination) {
@@ -214,17 +193,23 @@ protected:
     ~ExecAsUser() override { CFiExecPipeWindows::setImpersonationGuardWait(10000); }
 };
 
-// One runner holds the guard (and the added right) until its Close; another
-// that needs the guard gives up after the bound.
-TEST_F(ExecAsUser, GuardTimeOut) {
+// A silent child times the read out; it runs on, holding the account's
+// batch logon right and the impersonation guard, until Close stops it.
+// Another runner that needs the guard meanwhile gives up after the bound.
+TEST_F(ExecAsUser, ReadTimeOutLeavesTheChildAndTheGuardToClose) {
     TraceCapture capture;
     host->addAccount("other", "o");
     CFiExecPipeWindows::setImpersonationGuardWait(200);
     host->setVirtualClock(true);
     auto holder = std::make_unique<CFiExecPipeWindows>(0);
+    holder->setTraceLog(capture.log());
     std::vector<std::string> lines;
-    // The holder's read times out, leaving its child (and the guard) to Close.
-    ASSERT_EQ(holder->ExecMain(script("stay", "exec sleep 300"), lines, "", 1, "", "backup", "s3cret"), 5);
+    EXPECT_EQ(holder->ExecMain(script("silent", "echo first; exec sleep 300"), lines, "", 5, "", "backup", "s3cret"), 5);
+    const uint32_t pid = lastPid();
+    EXPECT_EQ(lines, std::vector<std::string>{"first"});
+    EXPECT_EQ(holder->getLastError().code(), KEL_EXEC_PIPE_READ_TIMEOUT);
+    EXPECT_EQ(severityOf(capture.take(), "Process has timmedout (5 sec)"), scsitool_test::kLevel1);
+    EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), 0);  // still running
     EXPECT_EQ(host->accountRights("backup"), std::vector<std::string>{"SeBatchLogonRight"});
 
     CFiExecPipeWindows waiter(1);
@@ -234,9 +219,10 @@ TEST_F(ExecAsUser, GuardTimeOut) {
     EXPECT_EQ(waiter.getLastError().command(), "other");
     EXPECT_EQ(severityOf(capture.take(), "CEFiExecPipe could not impersonate"), scsitool_test::kLevel1);
 
-    uint32_t pid = lastPid();
-    holder.reset();   // Close: right removed, guard released, child stopped
+    host->clearWaits();
+    holder.reset();  // Close: CTRL_C stops the sleeper after the first wait; right removed, guard released
     EXPECT_TRUE(gone(pid));
+    EXPECT_EQ(host->waits(), (std::vector<uint32_t>{10000, 30000}));
     EXPECT_TRUE(host->accountRights("backup").empty());
     CFiExecPipeWindows again(1);
     EXPECT_EQ(again.Exec("echo x", lines, "", kGenerous, "", "other", "o"), 0);
