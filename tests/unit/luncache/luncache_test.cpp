@@ -99,8 +99,7 @@ TEST_F(LunCache, ReadingRecords) {
     EXPECT_EQ(values, std::vector<std::string>{"kept"});
     EXPECT_EQ(cache.getKeyValue(static_cast<const char *>(nullptr), values), 3);
 
-    std::string empty = record("R", "2", "");
-    EXPECT_EQ(cache.getKeyValue(empty.c_str(), values), 26);
+    EXPECT_EQ(cache.getKeyValue(record("R", "2", "").c_str(), values), 26);
     std::string folder = lunKey(udid("R", "3"));
     ::mkdir(folder.c_str(), 0755);   // opens, but cannot be read
     EXPECT_EQ(cache.getKeyValue(folder.c_str(), values), 26);

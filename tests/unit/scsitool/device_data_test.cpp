@@ -11,11 +11,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-CScsiDeviceData makeDevice() {
-    return CScsiDeviceData(L"\\\\.\\PHYSICALDRIVE3", L"\\\\.\\PHYSICALDRIVE3", L"HOSTA", 0, 0, 0, 0xFFFFFFFFu, L"",
-                           L"", L"", 0);
-}
-
 // Standard inquiry data of n bytes: a disk, with the given text fields.
 Bytes inquiry(size_t n, const char *vendor8, const char *product16, const char *revision4) {
     Bytes b(std::max<size_t>(n, 36), 0);
@@ -43,7 +38,7 @@ TEST(ScsiPageView, EveryReadStaysInsideTheStoredLength) {
 
 TEST(ScsiToolParsing, InquiryTextFields) {
     CScsiTool tool;
-    CScsiDeviceData d = makeDevice();
+    CScsiDeviceData d(L"\\\\.\\PHYSICALDRIVE3", L"\\\\.\\PHYSICALDRIVE3", L"HOSTA", 0, 0, 0, 0xFFFFFFFFu, L"", L"", L"", 0);
     EXPECT_THROW(tool.UpdateVendorId(&d), int);  // no standard inquiry stored
     auto update = [&](const Bytes &data) {
         d.setModePage(SCSI_STD_INQUIRY_KEY, data.data(), static_cast<uint32_t>(data.size()));
