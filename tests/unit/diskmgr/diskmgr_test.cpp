@@ -29,18 +29,12 @@ discovery_test::PrivateLockDirectory kPrivateLockDirectory;
 // rescanDevices writes to the process's trace log: initialised here and
 // forwarded to the same capture as the objects' own log.
 struct ProcessLog {
-    kelm_pdk_4_4::CFiErrorManagerPtr errors{new kelm_pdk_4_4::CFiErrorManager};
-    TraceCapture &capture;
-    explicit ProcessLog(TraceCapture &c) : capture(c) {
-        errors->registerHandler(&capture);
+    explicit ProcessLog(TraceCapture &capture) {
         kelm_pdk_4_4::CFiTraceLogPtr log = CFiSingleton<CFiTraceLog>::instance(false);
         log->initialize(kelm_pdk_4_4::CFiStringTool::toWide("rendo"), {}, {}, 1, false);
-        log->registerErrorManager(errors);
+        log->registerErrorManager(capture.errors());
     }
-    ~ProcessLog() {
-        errors->unregisterHandler(&capture);
-        CFiSingleton<CFiTraceLog>::instance(true);
-    }
+    ~ProcessLog() { CFiSingleton<CFiTraceLog>::instance(true); }
 };
 
 // The messages traced since the last call (containing part).
@@ -51,8 +45,6 @@ std::vector<std::string> lines(TraceCapture &capture, const std::string &part = 
 bool contains(const std::vector<std::string> &lines, const std::string &line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
-
-std::wstring wide(const std::string &s) { return std::wstring(s.begin(), s.end()); }
 
 class DiskManager : public ::testing::Test {
 protected:
@@ -69,7 +61,7 @@ protected:
 
     // Identifies the disk named `device` into set and element; the set is left to the caller.
     int identify(const std::string &device) {
-        std::wstring w = wide(device);
+        const std::wstring w(device.begin(), device.end());
         set = reinterpret_cast<HDEVINFO>(0x1234);  // never read
         element = {};
         return manager.getDiskIdentification(w.c_str(), &set, &element);

@@ -174,7 +174,6 @@ TEST_F(ExecPipe, StopEscalatesFromCtrlCToTermination) {
 TEST_F(ExecPipe, AbortStopsReadingAndCloseStillReaps) {
     CFiExecPipeWindows run(0);
     run.Abort();
-    EXPECT_EQ(run.IsAbortRequested(), 1);
     std::vector<std::string> lines;
     run.ExecMain(script("chatty", "echo one; echo two"), lines, "", kGenerous, "", "", "");
     EXPECT_TRUE(lines.empty());

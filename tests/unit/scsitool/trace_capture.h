@@ -53,6 +53,8 @@ public:
     int handleMessage(const kelm_pdk_4_4::CFiMessagePtr &) override { return 0; }
 
     const kelm_pdk_4_4::CFiTraceLogPtr &log() const { return m_log; }
+    // Another log registered with this manager traces into the same capture.
+    const kelm_pdk_4_4::CFiErrorManagerPtr &errors() const { return m_errors; }
     // Takes the lines seen so far.
     std::vector<TraceLine> take() {
         std::lock_guard<std::mutex> g(m_lock);
