@@ -85,13 +85,12 @@ TEST_F(ExecPipe, OutputLinesAndExitStatus) {
         int result;
         const char *lastMessage, *directory;  // lastMessage: of the last error, when the result is not 0
     };
-    std::string longLine(20000, 'x');
     std::vector<std::string> bigOutput;
     for (int i = 0; i < 3000; ++i) bigOutput.push_back("line " + std::to_string(i) + std::string(90, '.'));
     const Case cases[] = {
         // Line ends of "\r\n": kelm-host's exec test.
-        {"long", "head -c 20000 /dev/zero | tr '\\0' x", {longLine.substr(0, 8191), longLine.substr(0, 8191),
-                                                              longLine.substr(0, 20000 - 2 * 8191)}, 0, "", ""},
+        {"long", "head -c 20000 /dev/zero | tr '\\0' x", {std::string(8191, 'x'), std::string(8191, 'x'),
+                                                              std::string(20000 - 2 * 8191, 'x')}, 0, "", ""},
         {"silent", "exit 0", {}, 0, "", ""},
         // More than the pipe holds: the child blocks until the reader drains it.
         {"big", "i=0; while [ $i -lt 3000 ]; do echo \"line $i..........................................................................................\"; i=$((i+1)); done",

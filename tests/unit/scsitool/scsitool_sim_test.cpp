@@ -179,9 +179,8 @@ TEST_F(ScsiToolSim, FailedPassThroughFallsBackToTheAdapterInquiryDataForStandard
     EXPECT_EQ(d->storedModePages(), Codes{0x00});
     // The returned count stands as the length: the data (36 bytes, as the
     // port driver keeps them), then 24 zeros.
-    Bytes expected = lun.disk()->standardInquiry();
-    expected.resize(36);
-    expected.resize(expected.size() + SCSI_ADAPTER_INQUIRY_OFFSET, 0);
+    Bytes expected(36 + SCSI_ADAPTER_INQUIRY_OFFSET, 0);
+    std::copy_n(lun.disk()->standardInquiry().begin(), 36, expected.begin());
     CScsiPageView v = d->stdInquiry();
     EXPECT_EQ(Bytes(v.data(), v.data() + v.length()), expected);
 

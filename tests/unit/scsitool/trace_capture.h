@@ -71,9 +71,8 @@ private:
 
 // The severity of the first line equal to text, or -1 when there is none.
 inline int severityOf(const std::vector<TraceLine> &lines, const std::string &text) {
-    for (const TraceLine &l : lines)
-        if (l.message == text) return l.severity;
-    return -1;
+    auto it = std::find_if(lines.begin(), lines.end(), [&](const TraceLine &l) { return l.message == text; });
+    return it == lines.end() ? -1 : it->severity;
 }
 
 // How many lines equal text.
