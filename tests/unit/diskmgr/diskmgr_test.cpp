@@ -268,7 +268,6 @@ TEST_F(DiskManager, RemovalStatuses) {
 TEST_F(DiskManager, RemovalWithoutAUsableSetOrElement) {
     Lun &lun = disk("ARRAY", "S1", {0, 0, 1, 2});
     HDEVINFO other = SetupDiGetClassDevsExW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr);
-    SP_DEVINFO_DATA element{};
     element.cbSize = sizeof element;
     // An invalid set: 11 at the first step, and nothing destroyed.
     EXPECT_EQ(manager.removeDiskFromSystem(INVALID_HANDLE_VALUE, &element), 11);

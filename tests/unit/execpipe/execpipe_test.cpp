@@ -32,8 +32,7 @@ constexpr unsigned long kGenerous = 120;   // a read time-out no healthy child c
 // left running (zombies left to init run nothing). Killed members die a
 // moment after the signal: allow them a few seconds.
 bool gone(uint32_t pid) {
-    int status = 0;
-    if (pid == 0 || pid == static_cast<uint32_t>(-1) || ::waitpid(static_cast<pid_t>(pid), &status, WNOHANG) >= 0 ||
+    if (pid == 0 || pid == static_cast<uint32_t>(-1) || ::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG) >= 0 ||
         errno != ECHILD)
         return false;
     for (int i = 0; i < 500; ++i, ::usleep(10000)) {

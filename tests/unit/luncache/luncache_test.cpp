@@ -144,10 +144,8 @@ TEST_F(LunCache, StoringRecords) {
     // Replacing a record leaves no sibling behind.
     EXPECT_EQ(cache.setKeyValue(key.c_str(), {"18"}, "S"), 0);
     EXPECT_EQ(rendo_test::readFile(key), "18");
-    std::string dir = key.substr(0, key.rfind('/'));
-    int files = 0;
-    for (const auto &e : std::filesystem::directory_iterator(dir)) files += e.is_regular_file() ? 1 : 0;
-    EXPECT_EQ(files, 3);
+    auto files = std::filesystem::directory_iterator(key.substr(0, key.rfind('/')));
+    EXPECT_EQ(std::count_if(begin(files), end(files), [](const auto &e) { return e.is_regular_file(); }), 3);
 }
 
 TEST_F(LunCache, NumberRange) {
@@ -216,9 +214,7 @@ TEST_F(LunCache, RemovingALunNumberOfAnEnclosure) {
     EXPECT_EQ(cache.rmLunCacheRecord("L", 255), 3);
     EXPECT_EQ(cache.rmLunCacheRecord("NEVER-SEEN", 3), 0);   // no folder: nothing to remove
     // A file where the enclosure's folder should be cannot be scanned.
-    std::string root = lunKey(udid("L", "0A"));
-    root = root.substr(0, root.rfind("/L/") + 1);
-    rendo_test::writeFile(root + "BLOCKED", "x");
+    rendo_test::writeFile(a.substr(0, a.rfind("/L/") + 1) + "BLOCKED", "x");
     EXPECT_EQ(cache.rmLunCacheRecord("BLOCKED", 3), 1);
 }
 
