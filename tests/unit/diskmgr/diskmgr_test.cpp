@@ -19,10 +19,7 @@ namespace {
 using namespace scsitool_test;
 using kelm_pdk_4_4::CFiSingleton;
 using kelm_pdk_4_4::CFiTraceLog;
-using kelm_pdk_4_4::CFiUdidException;
-using rendo_sim::DiskSpec;
 using rendo_sim::Lun;
-using rendo_sim::ScsiAddress;
 
 discovery_test::PrivateLockDirectory kPrivateLockDirectory;
 
@@ -54,8 +51,8 @@ protected:
     }
 
     // A disk of the default UDID rule: its UDID carries vendor and product.
-    Lun &disk(const std::string &product, const std::string &serial, ScsiAddress at) {
-        return host->addDisk(DiskSpec::make("ACME", product, "0001", serial).t10("ACME" + serial), at);
+    Lun &disk(const std::string &product, const std::string &serial, rendo_sim::ScsiAddress at) {
+        return host->addDisk(rendo_sim::DiskSpec::make("ACME", product, "0001", serial).t10("ACME" + serial), at);
     }
     std::string udidOf(const std::string &path) { return factory.getCachedUniqueDeviceID(path.c_str(), false); }
 
@@ -113,8 +110,9 @@ TEST_F(DiskManager, IdentifiesByPathOrUdidAndRemovesExactlyThatDisk) {
     ASSERT_EQ(removals.size(), 1u);  // its parameters and success line: the removal statuses' first case
     EXPECT_EQ(removals[0].scope, static_cast<uint32_t>(DI_REMOVEDEVICE_GLOBAL));
     EXPECT_EQ(removals[0].hwProfile, 0u);
-    EXPECT_TRUE(contains(lines(trace), "removeDiskFromSystem::CM_Get_Device_ID_Ex - Device InstanceID to be removed is " +
-                                           removals[0].instanceId));
+    EXPECT_TRUE(contains(
+        lines(trace),
+        "removeDiskFromSystem::CM_Get_Device_ID_Ex - Device InstanceID to be removed is " + removals[0].instanceId));
 
     // A later discovery, bus rescan included, no longer sees it.
     DeviceMap after = factory.enumerateDeviceMap(true, false, false);
@@ -219,7 +217,7 @@ TEST_F(DiskManager, UdidsThatNameNoDiskOrAreMalformed) {
     try {
         identify("\\\\.\\PHYSICALDRIVE9");
         ADD_FAILURE() << "no exception";
-    } catch (const CFiUdidException &e) {
+    } catch (const kelm_pdk_4_4::CFiUdidException &e) {
         EXPECT_EQ(e.code(), 2u);
     }
     EXPECT_EQ(SetupDiGetClassDevsExW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr),
@@ -230,7 +228,8 @@ TEST_F(DiskManager, UdidsThatNameNoDiskOrAreMalformed) {
 }
 
 TEST_F(DiskManager, RemovalStatuses) {
-    struct Case { const char *what, *function; uint32_t code; bool reboot; int status; bool removed; const char *line; } cases[] = {
+    struct Case { const char *what, *function; uint32_t code; bool reboot; int status; bool removed; const char *line; };
+    const Case cases[] = {
         {"removed", nullptr, 0, false, 0, true, "removeDiskFromSystem - dif_remove on device was successfull"},
         {"reboot", nullptr, 0, true, 33, true,
          "removeDiskFromSystem - System requires reboot after uninstalling the specified device"},

@@ -184,24 +184,21 @@ TEST_F(ExecPipe, AbortStopsReadingAndCloseStillReaps) {
 // kelm-host's exec tests and the runners on several threads
 // (platform_process_test.cpp).
 
-class ExecAsUser : public ExecPipe {
-protected:
-    ExecAsUser() { host->addAccount("backup", "s3cret"); }
-    ~ExecAsUser() override { CFiExecPipeWindows::setImpersonationGuardWait(10000); }
-};
-
 // A silent child times the read out; it runs on, holding the account's
 // batch logon right and the impersonation guard, until Close stops it.
 // Another runner that needs the guard meanwhile gives up after the bound.
-TEST_F(ExecAsUser, ReadTimeOutLeavesTheChildAndTheGuardToClose) {
+TEST_F(ExecPipe, ReadTimeOutLeavesTheChildAndTheGuardToClose) {
     TraceCapture capture;
+    host->addAccount("backup", "s3cret");
     host->addAccount("other", "o");
+    struct Restore { ~Restore() { CFiExecPipeWindows::setImpersonationGuardWait(10000); } } restore;
     CFiExecPipeWindows::setImpersonationGuardWait(200);
     host->setVirtualClock(true);
     auto holder = std::make_unique<CFiExecPipeWindows>(0);
     holder->setTraceLog(capture.log());
     std::vector<std::string> lines;
-    EXPECT_EQ(holder->ExecMain(script("silent", "echo first; exec sleep 300"), lines, "", 5, "", "backup", "s3cret"), 5);
+    EXPECT_EQ(holder->ExecMain(script("silent", "echo first; exec sleep 300"), lines, "", 5, "", "backup", "s3cret"),
+              5);
     const uint32_t pid = lastPid();
     EXPECT_EQ(lines, std::vector<std::string>{"first"});
     EXPECT_EQ(holder->getLastError().code(), KEL_EXEC_PIPE_READ_TIMEOUT);

@@ -19,7 +19,6 @@
 #include <vector>
 
 using namespace kelm_pdk_4_4;
-using scsitool_test::TraceCapture;
 using scsitool_test::severityOf;
 
 namespace {
@@ -60,7 +59,7 @@ protected:
         return v.empty() ? "none" : v.front();
     }
 
-    TraceCapture capture;   // first: it makes the install root
+    scsitool_test::TraceCapture capture;  // first: it makes the install root
     CFiPblmOps cache;
 };
 

@@ -38,7 +38,8 @@ TEST(ScsiPageView, EveryReadStaysInsideTheStoredLength) {
 
 TEST(ScsiToolParsing, InquiryTextFields) {
     CScsiTool tool;
-    CScsiDeviceData d(L"\\\\.\\PHYSICALDRIVE3", L"\\\\.\\PHYSICALDRIVE3", L"HOSTA", 0, 0, 0, 0xFFFFFFFFu, L"", L"", L"", 0);
+    CScsiDeviceData d(L"\\\\.\\PHYSICALDRIVE3", L"\\\\.\\PHYSICALDRIVE3", L"HOSTA", 0, 0, 0, 0xFFFFFFFFu, L"", L"", L"",
+                      0);
     EXPECT_THROW(tool.UpdateVendorId(&d), int);  // no standard inquiry stored
     auto update = [&](const Bytes &data) {
         d.setModePage(SCSI_STD_INQUIRY_KEY, data.data(), static_cast<uint32_t>(data.size()));
