@@ -86,9 +86,10 @@ TEST_F(LunCache, RecordValuesThatMarkTheMap) {
         {"5", "0"}, {"0", "1"}, {"255", "0"}, {"-1", "0"}, {"abc", "1"}, {"99999999999999999999", "0"}, {" 0\n", "1"},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.value);
         record("E1", "0", c.value);
         CFiPblmOps fresh;  // reads the map afresh
-        EXPECT_EQ(first("E1", &fresh), c.firstFree) << c.value;
+        EXPECT_EQ(first("E1", &fresh), c.firstFree);
     }
 }
 
