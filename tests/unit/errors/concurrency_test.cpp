@@ -29,23 +29,17 @@ void countingCallback(kel_pgn_init *, const wchar_t *native, const wchar_t *defa
 
 class ErrorsConcurrency : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root = rendo_test::makeInstallRoot("errors-mt");
-        ASSERT_FALSE(root.empty());
-        catalogs = CFiMessageCatalogManagerPtr(new CFiMessageCatalogManager);
-        errors = CFiErrorManagerPtr(new CFiErrorManager);
-        g_callbacks = 0;
-    }
+    void SetUp() override { ASSERT_FALSE(root.empty()); }
     void TearDown() override { rendo_test::removeTree(root); }
-
-    std::string root;
-    CFiMessageCatalogManagerPtr catalogs;
-    CFiErrorManagerPtr errors;
+    std::string root = rendo_test::makeInstallRoot("errors-mt");
+    CFiMessageCatalogManagerPtr catalogs{new CFiMessageCatalogManager};
+    CFiErrorManagerPtr errors{new CFiErrorManager};
 };
 
 } // namespace
 
 TEST_F(ErrorsConcurrency, ThreadsPushFetchLocalizeAndDelete) {
+    g_callbacks = 0;
     char de[] = "de";
     char *native = de;
     kel_pgn_init init{};
