@@ -27,16 +27,6 @@ TEST(XmlText, EscapingOrderNeverDoubleEscapes) {
     EXPECT_EQ(CFiStringTool::convertFromXmlSpecialCharacters("&amp;lt;&#39;&quot;&gt;&lt;&amp;"), "&lt;'\"><&");
 }
 
-TEST(ConfigParamInfo, ConstructorsFixDataType) {
-    // A literal default must not fall into the boolean constructor.
-    CFiConfigParamInfo s("s", "abc", 0, "", false, false);
-    EXPECT_EQ(s.dataType, CFiConfigParamInfo::STRING);
-    EXPECT_EQ(s.defaultValue, "abc");
-    CFiConfigParamInfo w("w", L"\u00e9t\u00e9", 0, "", true, false);
-    EXPECT_EQ(w.dataType, CFiConfigParamInfo::STRING); // the wide form is always a plain string
-    EXPECT_EQ(w.defaultValue, "\xc3\xa9t\xc3\xa9");
-}
-
 TEST(ConfigParamInfoList, WritesTheDialectExactly) {
     CFiConfigParamInfoList list;
     CFiConfigParamInfo choice("mode", std::string("fast"), CFiConfigParamInfo::SELECT, "MSG_MODE", true, false);
@@ -73,35 +63,24 @@ TEST(ConfigParamInfoList, WritesTheDialectExactly) {
     EXPECT_EQ(narrow(list.getXML()), expected);
 }
 
-TEST(ConfigParamInfoList, RangeIsOmittedOnlyWhenBothAreMinusOne) {
-    EXPECT_EQ(CFiConfigParamInfo("a", 1, 0, -1, -1, "", false, false).toXML().find("dataRange"), std::string::npos);
-    EXPECT_NE(CFiConfigParamInfo("a", 1, 0, -1, 0, "", true, false).toXML().find("<rangeMin>-1</rangeMin>"),
-              std::string::npos);
-    // Range fields mean nothing for other types and are never written.
-    CFiConfigParamInfo text("t", std::string("x"), 0, "", false, false);
-    text.rangeMin = 5;
-    EXPECT_EQ(text.toXML().find("dataRange"), std::string::npos);
-    CFiConfigParamInfo odd;
-    odd.usageType = 17;
-    odd.dataType = -2;
-    EXPECT_NE(odd.toXML().find("<usageType>UNKNOWN</usageType>"), std::string::npos);
-    EXPECT_NE(odd.toXML().find("<dataType>unknown</dataType>"), std::string::npos);
-}
-
 TEST(ConfigParamInfoList, RoundTripAndDefaults) {
     CFiConfigParamInfoList list;
-    CFiConfigParamInfo sel("z\"q'", std::string("1 & 2"), CFiConfigParamInfo::AUTO, "M<1>", true, true);
+    // A literal default must not fall into the boolean constructor.
+    CFiConfigParamInfo sel("z\"q'", "1 & 2", CFiConfigParamInfo::AUTO, "M<1>", true, true);
     sel.selectionItems = {"b", "a", "b"};
     list.addParamInfo(sel);
     list.addParamInfo(CFiConfigParamInfo("n", -5, 0, -100, 100, "M2", true, false));
     list.addParamInfo(CFiConfigParamInfo("f", false, 2, "M3", false, false));
+    list.addParamInfo(CFiConfigParamInfo("w", L"\u00e9t\u00e9", 0, "", true, false));
+    EXPECT_EQ(list.getParamInfo("w")->dataType, CFiConfigParamInfo::STRING); // the wide form is never a list
     CFiConfigParamInfoList back(list.getXML());
     EXPECT_EQ(back.items(), list.items());
     EXPECT_EQ(back.getXML(), list.getXML());
 
     CFiConfigParamDataList defaults = list.getDefaultDataList();
-    EXPECT_EQ(defaults.getKeys(), (std::vector<std::string>{"f", "n", "z\"q'"}));
-    EXPECT_EQ(defaults.getValue("z\"q'") + "|" + defaults.getValue("n"), "1 & 2|-5");
+    EXPECT_EQ(defaults.getKeys(), (std::vector<std::string>{"f", "n", "w", "z\"q'"}));
+    EXPECT_EQ(defaults.getValue("z\"q'") + "|" + defaults.getValue("n") + "|" + defaults.getValue("w"),
+              "1 & 2|-5|\xc3\xa9t\xc3\xa9");
     EXPECT_TRUE(CFiConfigParamInfoList().getDefaultDataList().getXML().empty());
 }
 
