@@ -23,8 +23,8 @@ class TraceLogConcurrency : public TraceLogTest {};
 TEST_F(TraceLogConcurrency, LinesStayWholeWhileLevelAndDateChange) {
     writeConfig(3, false, true);
     CFiTraceLogPtr log = startedLog();
-    const time_t before = localTime(2024, 3, 9, 23, 59, 59);
-    const time_t after = localTime(2024, 3, 10, 0, 0, 1);
+    const time_t before = localTime("2024-03-09 23:59:59");
+    const time_t after = localTime("2024-03-10 00:00:01");
     log->setNowForTesting(before);
 
     const int kThreads = 4;

@@ -65,10 +65,10 @@ TEST_F(TraceLogTest, RuntimeUpdateRereadsTheLevelAtEveryCall) {
 TEST_F(TraceLogTest, FirstLineAfterMidnightStartsTheNextFile) {
     writeConfig(3);
     CFiTraceLogPtr log(new CFiTraceLog);
-    log->setNowForTesting(localTime(2024, 3, 9, 23, 59, 59));
+    log->setNowForTesting(localTime("2024-03-09 23:59:59"));
     log->initialize(WString(L"rendo"), WString(), WString(), 1, false);
     log->trace(1, "before");
-    log->setNowForTesting(localTime(2024, 3, 10, 0, 0, 1));
+    log->setNowForTesting(localTime("2024-03-10 00:00:01"));
     EXPECT_EQ(CFiStringTool::toNarrow(log->tracePath()), root + "Logs/rendo.log.030924");
     log->trace(1, "after");
     EXPECT_EQ(CFiStringTool::toNarrow(log->tracePath()), root + "Logs/rendo.log.031024");
@@ -101,10 +101,9 @@ TEST_F(TraceLogTest, FreshInstallWritesDefaultsAndTracesFromTheNextStart) {
     first->trace(1, "lost");
     EXPECT_TRUE(handler.taken().empty());
     std::string text = rendo_test::readFile(configPath());
-    for (const std::string &line : {"\"TRACEDIR\"=\"" + root + "Logs/\"", std::string("\"TRACEFILE\"=\"rendo.log\""),
-                                    std::string("\"TRACELEVEL\"=dword:00000001"),
-                                    std::string("\"TRACESTDOUT\"=dword:00000000"),
-                                    std::string("\"TRACERUNTIMEUPDATE\"=dword:00000000")})
+    for (const std::string &line : std::vector<std::string>{
+             "\"TRACEDIR\"=\"" + root + "Logs/\"", "\"TRACEFILE\"=\"rendo.log\"", "\"TRACELEVEL\"=dword:00000001",
+             "\"TRACESTDOUT\"=dword:00000000", "\"TRACERUNTIMEUPDATE\"=dword:00000000"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     startedLog()->trace(1, "kept");
     EXPECT_EQ(todaysLines().size(), 1u);
