@@ -64,12 +64,10 @@ TEST_F(BaseDefaults, GetStatusWritesOnlyCountStatuses) {
     EXPECT_EQ(p->getStatus(nullptr, nullptr, 4, nullptr, 0, nullptr), 0);
 }
 
-TEST_F(BaseDefaults, DefaultParameterDescriptionsGoToTheChosenList) {
-    CFiConfigParamInfo a1("a1", 3, CFiConfigParamInfo::SELECT, 0, 9, "MSG_A1", false, false);
-    p->addDefaultConfigInfoParam(a1, 1, true);
-    EXPECT_NE(p->globalConfigInfoList(1, true).getParamInfo("a1"), nullptr);
-    EXPECT_TRUE(p->globalConfigInfoList(1, false).empty() && p->globalConfigInfoList(0, true).empty());
-    // An index out of range selects list 1 rather than reading past the pair.
+// Which list a description goes to is the config tests' (getparam on an
+// alternate node); an index out of range selects list 1 rather than reading
+// past the pair.
+TEST_F(BaseDefaults, DescriptionListIndexOutOfRangeSelectsListOne) {
     EXPECT_EQ(&p->globalConfigInfoList(7, true), &p->globalConfigInfoList(1, true));
     EXPECT_EQ(&p->globalConfigInfoList(-1, false), &p->globalConfigInfoList(1, false));
 }
