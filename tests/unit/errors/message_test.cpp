@@ -8,7 +8,6 @@
 #include <unicode/unistr.h>
 
 #include <climits>
-#include <cstring>
 #include <memory>
 #include <vector>
 

@@ -179,8 +179,6 @@ TEST(PrivateData, FieldsHostListAndListSlots) {
     EXPECT_EQ(pd.getHostList(), hosts);
     pd.setHostList(nullptr); // no list: the last one stays
     EXPECT_EQ(pd.getHostList(), hosts);
-    pd.setSplitType(nullptr);
-    EXPECT_EQ(pd.getSplitType(), "");
 }
 
 TEST(PrivateData, DefaultParamsUseTheSubstringRule) {
@@ -271,23 +269,13 @@ TEST_F(TargetSelection, LineBreaksSeparateAndOnlyTheMatchingTargetsAreKept) {
     EXPECT_EQ(pd->getConfiguredTarget(), "");
 }
 
-TEST_F(TargetSelection, MissingData) {
+// Another key only, or the key with a value list but no single value:
+// kelm-host's (tests/kelmhost/target_selection_values.cmake).
+TEST_F(TargetSelection, NoSecondList) {
     Node n(kNode);
     CFiPrivateDataPtr bare(new CFiPrivateData(&n.obj, false));
     bare->setTraceLog(log);
     bare->configDataList(0).setValue(CFiPrivateData::kSnapshotResourceSpec, "E1##L1;T"); // the wrong list
     EXPECT_EQ(bare->selectTargetFromConfigData(), 6);
     EXPECT_TRUE(traced("Error: No snapshot configuration data has been specified for [UDID##EMC##SYMMETRIX##e1##l1]"));
-
-    bare->configDataList(1).setValue("other", "x");
-    EXPECT_EQ(bare->selectTargetFromConfigData(), 6);
-    EXPECT_TRUE(traced("Configuration data parameter \"snapshot_resource_spec\" unspecified for object "
-                       "[UDID##EMC##SYMMETRIX##e1##l1]."));
-
-    // A value given only as a list has an empty single value.
-    CFiConfigParamData listOnly(CFiPrivateData::kSnapshotResourceSpec, "");
-    listOnly.addValue("E1##L1;T");
-    bare->configDataList(1).addParamData(listOnly);
-    EXPECT_EQ(bare->selectTargetFromConfigData(), 6);
-    EXPECT_TRUE(traced("Configuration \"\" has no resources specified for source [UDID##EMC##SYMMETRIX##e1##l1]."));
 }

@@ -42,6 +42,7 @@ TEST(SmartPtr, AssigningFromAPointerHeldOnlyByTheOldObjectIsSafe) {
     EXPECT_EQ(Tracked(a).getCount(), 0);
     EXPECT_EQ(a.releaseRef(), 0);
 }
+
 // ---- singleton holders ----
 
 struct SingletonThing : public virtual CFiRefCount {
@@ -72,8 +73,7 @@ TEST(Singleton, SameObjectUntilReleasedAndReleaseDeletesOutsideTheHoldersLock) {
     held.reset();
     EXPECT_EQ(SingletonThing::destroyed, 1);
 
-    auto p = CFiSingleton<ReentrantThing>::instance();
-    p.reset();
+    CFiSingleton<ReentrantThing>::instance();
     // Would deadlock if the object were deleted while the holder's
     // non-recursive mutex is held and the destructor used the holder.
     struct SelfUser : public virtual CFiRefCount {

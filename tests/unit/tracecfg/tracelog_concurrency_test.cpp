@@ -11,11 +11,7 @@
 using namespace kelm_pdk_4_4;
 using namespace tracecfg_test;
 
-namespace {
-
-class TraceLogConcurrency : public TraceLogTest {};
-
-} // namespace
+using TraceLogConcurrency = TraceLogTest;
 
 // Threads trace while another rewrites the level (re-read at every call) and
 // the clock jumps back and forth over midnight: every line lands whole in
