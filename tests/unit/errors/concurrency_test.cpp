@@ -29,23 +29,17 @@ void countingCallback(kel_pgn_init *, const wchar_t *native, const wchar_t *defa
 
 class ErrorsConcurrency : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root = rendo_test::makeInstallRoot("errors-mt");
-        ASSERT_FALSE(root.empty());
-        catalogs = CFiMessageCatalogManagerPtr(new CFiMessageCatalogManager);
-        errors = CFiErrorManagerPtr(new CFiErrorManager);
-        g_callbacks = 0;
-    }
+    void SetUp() override { ASSERT_FALSE(root.empty()); }
     void TearDown() override { rendo_test::removeTree(root); }
-
-    std::string root;
-    CFiMessageCatalogManagerPtr catalogs;
-    CFiErrorManagerPtr errors;
+    std::string root = rendo_test::makeInstallRoot("errors-mt");
+    CFiMessageCatalogManagerPtr catalogs{new CFiMessageCatalogManager};
+    CFiErrorManagerPtr errors{new CFiErrorManager};
 };
 
 } // namespace
 
 TEST_F(ErrorsConcurrency, ThreadsPushFetchLocalizeAndDelete) {
+    g_callbacks = 0;
     char de[] = "de";
     char *native = de;
     kel_pgn_init init{};
@@ -97,12 +91,10 @@ TEST_F(ErrorsConcurrency, ThreadsPushFetchLocalizeAndDelete) {
 }
 
 TEST_F(ErrorsConcurrency, HandlersComeAndGoWhileThreadsPush) {
-    struct Counting : CFiErrorHandlerBase {
-        std::atomic<int> calls{0};
-        int handleText(const std::string &, kel_eseverity) override {
-            ++calls;
-            return 0;
-        }
+    // A call into a deleted handler reads its freed vtable pointer: the
+    // sanitizer runs see it.
+    struct Idle : CFiErrorHandlerBase {
+        int handleText(const std::string &, kel_eseverity) override { return 0; }
         int handleMessage(const CFiMessagePtr &) override { return 0; }
     };
     std::atomic<bool> stop{false};
@@ -114,7 +106,7 @@ TEST_F(ErrorsConcurrency, HandlersComeAndGoWhileThreadsPush) {
     for (int i = 0; i < 200; ++i) {
         // Deleting the handler right after removal must be safe: no pusher
         // may still be inside it.
-        auto *h = new Counting;
+        auto *h = new Idle;
         errors->registerHandler(h);
         std::this_thread::yield();
         errors->unregisterHandler(h);

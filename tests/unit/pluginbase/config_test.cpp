@@ -206,8 +206,6 @@ TEST_F(ConfigTest, ImportOptionsReachOnlyNodesWithPrivateData) {
     EXPECT_EQ(plugin_->setImportOptions(nodes, 4, nullptr, 1, nullptr), 0);
     EXPECT_TRUE(pd->getTransportable());
     EXPECT_TRUE(manager_->getFactory()->get(&without.domain).isNull());
-    EXPECT_EQ(plugin_->setImportOptions(nodes, 1, nullptr, 0, nullptr), 0);
-    EXPECT_FALSE(pd->getTransportable());
     EXPECT_EQ(plugin_->setImportOptions(nullptr, 3, nullptr, 0, nullptr), 0);
 }
 

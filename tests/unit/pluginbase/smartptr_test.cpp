@@ -1,4 +1,7 @@
-// Reference counts, smart pointers and the singleton holders.
+// Reference counts, smart pointers and the singleton holders. Plain copies,
+// assignments and the delete that follows the last release are the threaded
+// copy test's (PluginBaseConcurrency); leaks and double deletes anywhere are
+// the sanitizer runs'.
 #include "pdk/cfibase.h"
 
 #include <gtest/gtest.h>
@@ -15,34 +18,7 @@ struct Tracked : public virtual CFiRefCount {
 };
 int Tracked::live = 0;
 
-struct DerivedTracked : public Tracked {};
-
 using TrackedPtr = CFiSmartPtr<Tracked, CFiNullAllocator>;
-
-TEST(SmartPtr, CopiesAssignmentMoveAndBaseConversionKeepCountsRight) {
-    ASSERT_EQ(Tracked::live, 0);
-    TrackedPtr a(new Tracked);
-    TrackedPtr b(new Tracked);
-    b = a; // b's old object goes
-    EXPECT_EQ(Tracked::live, 1);
-    b = b; // self-assignment changes nothing
-    EXPECT_EQ(a->getCount(), 2);
-    TrackedPtr m(std::move(b)), n;
-    n = std::move(m);
-    EXPECT_TRUE(b.isNull() && m.isNull());
-    EXPECT_EQ(a->getCount(), 2);
-    n.reset();
-    a.reset();
-    EXPECT_EQ(Tracked::live, 0);
-
-    // Deleted through the base's virtual destructor.
-    CFiSmartPtr<DerivedTracked, CFiNullAllocator> d(new DerivedTracked);
-    TrackedPtr base(d);
-    EXPECT_EQ(base->getCount(), 2);
-    d.reset();
-    base.reset();
-    EXPECT_EQ(Tracked::live, 0);
-}
 
 TEST(SmartPtr, AssigningFromAPointerHeldOnlyByTheOldObjectIsSafe) {
     // The new value lives inside the object being dropped: the reference must
@@ -54,16 +30,16 @@ TEST(SmartPtr, AssigningFromAPointerHeldOnlyByTheOldObjectIsSafe) {
     h->inner = TrackedPtr(new Tracked);
     TrackedPtr p = h->inner;
     h.reset();
-    EXPECT_EQ(p->getCount(), 1);
-    p.reset();
+    p = p; // self-assignment changes nothing
+    TrackedPtr moved(std::move(p));
+    EXPECT_TRUE(p.isNull());
+    EXPECT_EQ(moved->getCount(), 1);
+    moved.reset();
     EXPECT_EQ(Tracked::live, 0);
-}
-
-TEST(RefCount, CopyingAnObjectStartsAFreshCount) {
+    // A copied object starts a count of its own.
     Tracked a;
     a.addRef();
-    Tracked b(a);
-    EXPECT_EQ(b.getCount(), 0);
+    EXPECT_EQ(Tracked(a).getCount(), 0);
     EXPECT_EQ(a.releaseRef(), 0);
 }
 
@@ -97,8 +73,7 @@ TEST(Singleton, SameObjectUntilReleasedAndReleaseDeletesOutsideTheHoldersLock) {
     held.reset();
     EXPECT_EQ(SingletonThing::destroyed, 1);
 
-    auto p = CFiSingleton<ReentrantThing>::instance();
-    p.reset();
+    CFiSingleton<ReentrantThing>::instance();
     // Would deadlock if the object were deleted while the holder's
     // non-recursive mutex is held and the destructor used the holder.
     struct SelfUser : public virtual CFiRefCount {

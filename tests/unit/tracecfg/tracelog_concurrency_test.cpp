@@ -11,11 +11,7 @@
 using namespace kelm_pdk_4_4;
 using namespace tracecfg_test;
 
-namespace {
-
-class TraceLogConcurrency : public TraceLogTest {};
-
-} // namespace
+using TraceLogConcurrency = TraceLogTest;
 
 // Threads trace while another rewrites the level (re-read at every call) and
 // the clock jumps back and forth over midnight: every line lands whole in
@@ -23,8 +19,8 @@ class TraceLogConcurrency : public TraceLogTest {};
 TEST_F(TraceLogConcurrency, LinesStayWholeWhileLevelAndDateChange) {
     writeConfig(3, false, true);
     CFiTraceLogPtr log = startedLog();
-    const time_t before = localTime(2024, 3, 9, 23, 59, 59);
-    const time_t after = localTime(2024, 3, 10, 0, 0, 1);
+    const time_t before = localTime("2024-03-09 23:59:59");
+    const time_t after = localTime("2024-03-10 00:00:01");
     log->setNowForTesting(before);
 
     const int kThreads = 4;

@@ -50,14 +50,10 @@ inline std::vector<std::string> fileLines(const std::string &path) {
     return lines;
 }
 
-inline time_t localTime(int year, int month, int day, int hour, int minute, int second) {
+// A local time, "YYYY-MM-DD hh:mm:ss".
+inline time_t localTime(const char *when) {
     struct tm tmv {};
-    tmv.tm_year = year - 1900;
-    tmv.tm_mon = month - 1;
-    tmv.tm_mday = day;
-    tmv.tm_hour = hour;
-    tmv.tm_min = minute;
-    tmv.tm_sec = second;
+    strptime(when, "%Y-%m-%d %H:%M:%S", &tmv);
     tmv.tm_isdst = -1;
     return std::mktime(&tmv);
 }
@@ -85,13 +81,11 @@ protected:
     // A full DEBUG_TRACE_INFO section; dir defaults to the install's Logs/.
     void writeConfig(unsigned level, bool standardOutput = false, bool runtimeUpdate = false,
                      const std::string &dir = std::string()) {
-        char text[1024];
-        std::snprintf(text, sizeof text,
-                      "[DEBUG_TRACE_INFO]\n\"TRACEDIR\"=\"%s\"\n\"TRACEFILE\"=\"rendo.log\"\n"
-                      "\"TRACELEVEL\"=dword:%08x\n\"TRACESTDOUT\"=dword:%08x\n\"TRACERUNTIMEUPDATE\"=dword:%08x\n",
-                      dir.empty() ? (root + "Logs/").c_str() : dir.c_str(), level, standardOutput ? 1u : 0u,
-                      runtimeUpdate ? 1u : 0u);
-        writeText(text);
+        char values[128];
+        std::snprintf(values, sizeof values, "\"TRACELEVEL\"=dword:%08x\n\"TRACESTDOUT\"=dword:%08x\n"
+                      "\"TRACERUNTIMEUPDATE\"=dword:%08x\n", level, standardOutput, runtimeUpdate);
+        writeText("[DEBUG_TRACE_INFO]\n\"TRACEDIR\"=\"" + (dir.empty() ? root + "Logs/" : dir) +
+                  "\"\n\"TRACEFILE\"=\"rendo.log\"\n" + values);
     }
     // A log started as the plug-in starts it; with the recording handler when initialised.
     kelm_pdk_4_4::CFiTraceLogPtr startedLog(bool expectInitialized = true) {
