@@ -11,26 +11,12 @@ namespace {
 using namespace kelm_pdk_4_4;
 using rendo_sim::DiskSpec;
 using rendo_sim::ScsiAddress;
-using scsitool_test::TraceLine;
 
 using rendo_test::kUdidA;
 using rendo_test::lunA;
 
-class DeviceMap : public rendo_test::PluginOnSimHost {
-protected:
+struct DeviceMap : rendo_test::PluginOnSimHost {
     DeviceMap() : PluginOnSimHost("MAPHOST") {}
-
-    // Messages of the lines taken since the last call that begin with one of prefixes.
-    std::vector<std::string> lines(const std::vector<std::string> &prefixes) {
-        std::vector<std::string> out;
-        for (const TraceLine &l : capture.take())
-            for (const std::string &p : prefixes)
-                if (l.message.compare(0, p.size(), p) == 0) {
-                    out.push_back(l.message);
-                    break;
-                }
-        return out;
-    }
 };
 
 // Two paths of one LUN: the higher claim level is primary, the later path on
