@@ -79,24 +79,21 @@ struct Forwarded {
 };
 
 // Records every call of the error callback.
-class CallbackRecorder {
-public:
+struct CallbackRecorder {
     static void callback(kel_pgn_init *init, const wchar_t *nativeText, const wchar_t *defaultText, int severity) {
-        std::lock_guard<std::mutex> g(s_lock);
-        s_forwarded.push_back({init, narrow(nativeText), narrow(defaultText), severity});
+        std::lock_guard<std::mutex> g(lock);
+        forwarded.push_back({init, narrow(nativeText), narrow(defaultText), severity});
     }
     static std::vector<Forwarded> all() {
-        std::lock_guard<std::mutex> g(s_lock);
-        return s_forwarded;
+        std::lock_guard<std::mutex> g(lock);
+        return forwarded;
     }
     static void clear() {
-        std::lock_guard<std::mutex> g(s_lock);
-        s_forwarded.clear();
+        std::lock_guard<std::mutex> g(lock);
+        forwarded.clear();
     }
-
-private:
-    static inline std::mutex s_lock;
-    static inline std::vector<Forwarded> s_forwarded;
+    static inline std::mutex lock;
+    static inline std::vector<Forwarded> forwarded;
 };
 
 // The default texts of the messages (not trace lines) the callback received.
@@ -149,9 +146,8 @@ protected:
 
     // Writes the trace settings so that the next start traces at level.
     void traceAtLevel(int level) {
-        std::error_code ec;
-        std::filesystem::create_directories(m_root + "ConfigFiles", ec);
-        std::filesystem::create_directories(m_root + "Logs", ec);
+        std::filesystem::create_directories(m_root + "ConfigFiles");
+        std::filesystem::create_directories(m_root + "Logs");
         char text[512];
         std::snprintf(text, sizeof text,
                       "[DEBUG_TRACE_INFO]\n\"TRACEDIR\"=\"%sLogs/\"\n\"TRACEFILE\"=\"rendo.log\"\n\"TRACELEVEL\"=dword:%08x\n"
