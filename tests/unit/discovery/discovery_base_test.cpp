@@ -2,10 +2,6 @@
 #include "discovery/pnp_manager.h"
 #include "discovery_test_util.h"
 
-#include "platform/simhost.h"
-
-#include <gtest/gtest.h>
-
 #include <stdexcept>
 
 namespace {
@@ -36,15 +32,9 @@ public:
     }
 };
 
-class DiscoveryBase : public ::testing::Test {
-protected:
+struct DiscoveryBase : PnpOnSimHost<HookedPnp> {
     // Either way of setting the log reaches the SCSI tool (asserted below).
     void SetUp() override { pnp.setTraceLog(trace.log()); }
-
-    std::shared_ptr<rendo_sim::Host> host = rendo_sim::Host::create("DISCHOST");
-    rendo_sim::ScopedHost use{host};
-    TraceCapture trace;
-    HookedPnp pnp;
 };
 
 TEST_F(DiscoveryBase, RescanWithoutBusRescanReadsEveryDiskUnderTheLock) {
