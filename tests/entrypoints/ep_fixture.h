@@ -32,15 +32,9 @@ struct EntryPoints {
 // and never unloaded (its unload hook cleans up ICU for the whole process).
 class ProviderLibrary {
 public:
-    static ProviderLibrary &rendo() {
-        static ProviderLibrary *lib = new ProviderLibrary(RENDO_LIBRARY);
-        return *lib;
-    }
+    static ProviderLibrary &rendo() { static auto *lib = new ProviderLibrary(RENDO_LIBRARY); return *lib; }
     // librendo_testpgn.so, the scripted plug-in.
-    static ProviderLibrary &testpgn() {
-        static ProviderLibrary *lib = new ProviderLibrary(RENDO_TESTPGN_LIBRARY);
-        return *lib;
-    }
+    static ProviderLibrary &testpgn() { static auto *lib = new ProviderLibrary(RENDO_TESTPGN_LIBRARY); return *lib; }
     const EntryPoints &ep() const { return m_ep; }
     // The test library's script and observations; null for librendo.
     RendoTestPgnControl *control() const { return m_control; }
@@ -105,19 +99,15 @@ inline std::vector<std::string> forwardedMessages() {
 }
 
 // An init record whose native language stays valid as long as the record.
-class InitRecord {
-public:
-    explicit InitRecord(const char *nativeLanguage = nullptr) : m_language(nativeLanguage ? nativeLanguage : "") {
-        m_record.callback = &CallbackRecorder::callback;
-        m_languagePtr = m_language.data();
-        if (nativeLanguage != nullptr) m_record.native_language = &m_languagePtr;
+struct InitRecord {
+    explicit InitRecord(const char *nativeLanguage = nullptr) : language(nativeLanguage ? nativeLanguage : "") {
+        record.callback = &CallbackRecorder::callback;
+        if (nativeLanguage != nullptr) record.native_language = &(languagePtr = language.data());
     }
-    kel_pgn_init *get() { return &m_record; }
-
-private:
-    kel_pgn_init m_record{};
-    std::string m_language;
-    char *m_languagePtr = nullptr;
+    kel_pgn_init *get() { return &record; }
+    kel_pgn_init record{};
+    std::string language;
+    char *languagePtr = nullptr;
 };
 
 // No framework buffer left live, freed twice or freed with another size since before.
