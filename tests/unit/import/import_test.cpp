@@ -67,10 +67,7 @@ TEST_F(Import, LateLunIsFoundOnTheAttemptItAppears) {
     for (const auto &c : cases) {
         SetUp();
         rendo_sim::Lun &lun = host->attach(lunA(), ScsiAddress{0, 0, 0, 0});
-        if (c.rescans < 0)
-            lun.appearOnTreeRescan();
-        else
-            lun.appearAfterRescans(static_cast<unsigned>(c.rescans));
+        c.rescans < 0 ? lun.appearOnTreeRescan() : lun.appearAfterRescans(static_cast<unsigned>(c.rescans));
         CFiSmartPtr<CDevicePlugin> plugin = start(c.tuning);
         EXPECT_EQ(lun.devicePath(), import(plugin, kUdidA, 0));
         EXPECT_EQ(c.sleeps, host->sleeps()) << c.rescans;
