@@ -18,6 +18,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace ep_test {
@@ -112,10 +113,9 @@ struct InitRecord {
 
 // No framework buffer left live, freed twice or freed with another size since before.
 inline void expectNothingLeft(const kelm_buf_stats &before) {
-    kelm_buf_stats after = kelm_get_buf_stats();
-    EXPECT_EQ(before.live, after.live);
-    EXPECT_EQ(before.bad_frees, after.bad_frees);
-    EXPECT_EQ(before.size_mismatch, after.size_mismatch);
+    const kelm_buf_stats a = kelm_get_buf_stats();
+    EXPECT_EQ(std::make_tuple(before.live, before.bad_frees, before.size_mismatch),
+              std::make_tuple(a.live, a.bad_frees, a.size_mismatch));
 }
 
 // A fresh install root per test; the provider is stopped at the end of a test

@@ -13,8 +13,7 @@ namespace {
 using namespace ep_test;
 
 // The scripted test plug-in, started.
-class Frame : public EntryPointTest {
-protected:
+struct Frame : EntryPointTest {
     void SetUp() override {
         EntryPointTest::SetUp();
         ASSERT_EQ(0, start(lib));

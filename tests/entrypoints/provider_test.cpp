@@ -36,8 +36,7 @@ using Node = std::string;
 Node local(const std::string &name, const std::string &udid) { return "1,2,1,0 " + name + " " + udid + " rendo 3"; }
 Node global(const std::string &udid) { return "2,2,1,0 " + udid + " " + udid + " rendo 3"; }
 
-class Provider : public EntryPointTest {
-protected:
+struct Provider : EntryPointTest {
     void TearDown() override {
         EntryPointTest::TearDown();
         unsetenv("RENDO_SIM_HOST");

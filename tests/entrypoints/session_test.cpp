@@ -34,8 +34,7 @@ void releaseObjids(kelm_objid **ids, int count) {
     kelm_free_buf(ids, static_cast<uint32_t>(count * sizeof(kelm_objid *)));
 }
 
-class SessionFallback : public EntryPointTest {
-protected:
+struct SessionFallback : EntryPointTest {
     void SetUp() override {
         EntryPointTest::SetUp();
         ASSERT_EQ(0, start(lib));

@@ -29,8 +29,7 @@ void noteSession(const CFiSessionPtr &session) {
 constexpr int32_t kScriptedClaimLine = 200;
 
 // A multipath discovery module that fails as a listing command might.
-class CScriptedDiscovery : public CDmpDiscoveryBase {
-public:
+struct CScriptedDiscovery : CDmpDiscoveryBase {
     int enumerateDmpDevices(DeviceMap &) override {
         ++control().discoveries;
         std::this_thread::sleep_for(std::chrono::milliseconds(control().discoverySleepMs.load()));
@@ -40,8 +39,7 @@ public:
     int rescan() override { return 0; }
 };
 
-class CTestPlugin : public CDevicePlugin {
-public:
+struct CTestPlugin : CDevicePlugin {
     CTestPlugin() { dmpManager().registerDiscoveryModule(new CScriptedDiscovery); }
     ~CTestPlugin() override { ++control().destroyed; }
 

@@ -123,8 +123,7 @@ TEST_F(DeviceMap, ValidationRetriesAndSleepsOnTheVirtualClock) {
 }
 
 // Reduces every name to an empty disk name.
-class EmptyingClaim : public CDmpDeviceClaimBase {
-public:
+struct EmptyingClaim : CDmpDeviceClaimBase {
     std::vector<std::string> getDeviceClaimStrings() override { return {}; }
     uint32_t claim(const std::string &) override { return 0; }
     bool isPartition(const std::string &) override { return true; }

@@ -10,8 +10,7 @@ using namespace discovery_test;
 using rendo_sim::DiskSpec;
 
 // Records the hooks the base calls; can be made to throw while enumerating.
-class HookedPnp : public CPnpManager {
-public:
+struct HookedPnp : CPnpManager {
     std::vector<std::string> removed;
     int deadCalls = 0;
     bool deadFlag = false;

@@ -71,10 +71,9 @@ TEST_F(Import, LateLunIsFoundOnTheAttemptItAppears) {
         CFiSmartPtr<CDevicePlugin> plugin = start(c.tuning);
         EXPECT_EQ(lun.devicePath(), import(plugin, kUdidA, 0));
         EXPECT_EQ(c.sleeps, host->sleeps()) << c.rescans;
-        EXPECT_EQ(std::vector<std::string>{"importDevice: device found successful returning device [" +
-                                           lun.devicePath() + "] total time waited [" + std::to_string(c.waited) +
-                                           "] sec."},
-                  lines({"importDevice: device found successful returning device [" + lun.devicePath() + "] total"}));
+        const std::string found = "importDevice: device found successful returning device [" + lun.devicePath() + "]";
+        EXPECT_EQ(std::vector<std::string>{found + " total time waited [" + std::to_string(c.waited) + "] sec."},
+                  lines({found + " total"}));
     }
 }
 

@@ -26,8 +26,7 @@ size_t totalCommands(Host &host) {
     return n;
 }
 
-class UdidFactory : public ::testing::Test {
-protected:
+struct UdidFactory : ::testing::Test {
     void SetUp() override { factory.registerTraceLog(trace.log()); }
 
     TraceCapture trace;
