@@ -21,9 +21,7 @@ constexpr int kFailure = 6;
 
 struct DeviceGuard : ::testing::Test {
     template <class Body>
-    int run(Body body, bool *caught = nullptr) {
-        return guardedCall(errors, kLine, body, kFailure, caught);
-    }
+    int run(Body body, bool *caught = nullptr) { return guardedCall(errors, kLine, body, kFailure, caught); }
 
     // The message the guard pushed on this thread: "id sev file:line | arg | arg...".
     std::string pushed() {
