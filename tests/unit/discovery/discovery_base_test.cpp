@@ -17,10 +17,7 @@ struct HookedPnp : CPnpManager {
     bool throwOnEnumerate = false;
 
     void removeDevice(const std::string &name) override { removed.push_back(name); }
-    void removeDeadDevices(std::vector<CScsiDeviceData *> &, bool flag) override {
-        ++deadCalls;
-        deadFlag = flag;
-    }
+    void removeDeadDevices(std::vector<CScsiDeviceData *> &, bool flag) override { ++deadCalls, deadFlag = flag; }
     std::vector<CScsiDeviceData *> enumerateDevices() override {
         if (throwOnEnumerate) throw std::runtime_error("enumeration");
         return CPnpManager::enumerateDevices();

@@ -3,6 +3,7 @@
 // a process killed while holding "kelm-sem-9000" blocks no one is the
 // platform tests' case (ImportSemaphoreConcurrency).
 #include "../device/plugin_fixture.h"
+#include "../discovery/discovery_test_util.h"
 
 #include <chrono>
 #include <sys/wait.h>
@@ -18,9 +19,7 @@ struct ImportSemaphore : rendo_test::PluginOnSimHost {
 };
 
 TEST_F(ImportSemaphore, SecondProcessWaitsForTheFirst) {
-    // A lock directory of its own: no other test's import shares the semaphore.
-    const std::string lockDir = std::string(std::getenv("KELM_INSTALL_ROOT")) + "locks";
-    setenv("RENDO_SIM_LOCK_DIR", lockDir.c_str(), 1);
+    discovery_test::PrivateLockDirectory locks; // no other test's import shares the semaphore
     host->setVirtualClock(false);
     host->addDisk(rendo_sim::DiskSpec::make("ACME", "OTHER", "1", "O1"));
     CFiSmartPtr<CDevicePlugin> plugin = start("\"IMPORT_INITIAL_DELAY_IN_SEC\"=dword:00000000\n" + rendo_test::attempts(1) +
@@ -43,7 +42,6 @@ TEST_F(ImportSemaphore, SecondProcessWaitsForTheFirst) {
     waitpid(child, &status, 0);
     EXPECT_GE(waited, 0.5);
     EXPECT_LE(waited, 6.0);
-    unsetenv("RENDO_SIM_LOCK_DIR");
 }
 
 } // namespace
