@@ -19,6 +19,8 @@ struct Frame : EntryPointTest {
         ASSERT_EQ(0, start(lib));
     }
     ProviderLibrary &lib = ProviderLibrary::testpgn();
+    RendoTestPgnControl &c = *lib.control();
+    const EntryPoints &ep = lib.ep();
 };
 
 // Calls an entry point with every argument zero or null; its status, or -1
@@ -36,8 +38,6 @@ int callWithNulls(R (*fn)(A...)) {
 // A missing argument is answered at the entry point; with all of them the
 // plug-in answers. Config looks at its arguments only after delayed init.
 TEST_F(Frame, MissingArgumentsNeverReachThePlugin) {
-    RendoTestPgnControl &c = *lib.control();
-    const ep_test::EntryPoints &ep = lib.ep();
     kelm_objid object{}, **objs = nullptr;
     kel_domain node{};
     kel_confspec confspec{};
@@ -86,7 +86,6 @@ TEST_F(Frame, MissingArgumentsNeverReachThePlugin) {
 }
 
 TEST_F(Frame, SingleNodeConvention) {
-    RendoTestPgnControl &c = *lib.control();
     kel_quiescenode lone{}, other{};
     kel_quiescenode *array[] = {&other};
     char ctx[] = "q";
@@ -125,8 +124,6 @@ const std::set<std::string> kDelayedInitEntryPoints = {
 // 1 before looking at its arguments (all null here); one that does not need it
 // reaches its operation, which copes with null arguments.
 TEST_F(Frame, EachEntryPointRunsDelayedInitExactlyWhenItNeedsTheDisks) {
-    RendoTestPgnControl &c = *lib.control();
-    const ep_test::EntryPoints &ep = lib.ep();
     int checked = 0;
 #define EP_TEST_DI_(ret, name, params)                                                                         \
     if (std::string(#name) != "init" && std::string(#name) != "fini") {                                      \

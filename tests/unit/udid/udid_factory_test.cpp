@@ -28,14 +28,13 @@ size_t totalCommands(Host &host) {
 
 struct UdidFactory : ::testing::Test {
     void SetUp() override { factory.registerTraceLog(trace.log()); }
-
+    std::shared_ptr<Host> host = Host::create("HOSTA");
+    rendo_sim::ScopedHost use{host};
     TraceCapture trace;
     CUDIDFactory factory;
 };
 
 TEST_F(UdidFactory, SimulationMapAnswersOnlyTheNamesItHolds) {
-    auto host = Host::create("HOSTA");
-    rendo_sim::ScopedHost use(host);
     Lun &a = host->addDisk(DiskSpec::make("EMC", "SYMMETRIX", "5874").inquiryAt(124, {0, 1, 0x87, 0x90, 5}).inquiryTextAt(38, "1A2").inquiryAt(135, {0}));
     Lun &b = host->addDisk(DiskSpec::make("EMC", "SYMMETRIX", "5874").inquiryAt(124, {0, 1, 0x87, 0x90, 5}).inquiryTextAt(38, "1A3").inquiryAt(135, {0}));
     Lun &c = host->addDisk(DiskSpec::make("EMC", "SYMMETRIX", "5874").inquiryAt(124, {0, 1, 0x87, 0x90, 5}).inquiryTextAt(38, "1A4").inquiryAt(135, {0}));
@@ -58,8 +57,6 @@ TEST_F(UdidFactory, SimulationMapAnswersOnlyTheNamesItHolds) {
 }
 
 TEST_F(UdidFactory, ValidationAndTheCachedLookup) {
-    auto host = Host::create("HOSTA");
-    rendo_sim::ScopedHost use(host);
     Lun &a = host->addDisk(DiskSpec::make("ACME", "ARRAY", "1.0", "A1").naa("6001405a1b2c3d4e5f60718293a4b501"));
     Lun &b = host->addDisk(DiskSpec::make("ACME", "ARRAY", "1.0", "A2").naa("6001405a1b2c3d4e5f60718293a4b502"));
     const std::string udid = "UDID##ACME##ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B50", udidA = udid + "1";
