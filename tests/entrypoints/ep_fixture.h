@@ -18,6 +18,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace ep_test {
@@ -32,15 +33,9 @@ struct EntryPoints {
 // and never unloaded (its unload hook cleans up ICU for the whole process).
 class ProviderLibrary {
 public:
-    static ProviderLibrary &rendo() {
-        static ProviderLibrary *lib = new ProviderLibrary(RENDO_LIBRARY);
-        return *lib;
-    }
+    static ProviderLibrary &rendo() { static auto *lib = new ProviderLibrary(RENDO_LIBRARY); return *lib; }
     // librendo_testpgn.so, the scripted plug-in.
-    static ProviderLibrary &testpgn() {
-        static ProviderLibrary *lib = new ProviderLibrary(RENDO_TESTPGN_LIBRARY);
-        return *lib;
-    }
+    static ProviderLibrary &testpgn() { static auto *lib = new ProviderLibrary(RENDO_TESTPGN_LIBRARY); return *lib; }
     const EntryPoints &ep() const { return m_ep; }
     // The test library's script and observations; null for librendo.
     RendoTestPgnControl *control() const { return m_control; }
@@ -79,24 +74,21 @@ struct Forwarded {
 };
 
 // Records every call of the error callback.
-class CallbackRecorder {
-public:
+struct CallbackRecorder {
     static void callback(kel_pgn_init *init, const wchar_t *nativeText, const wchar_t *defaultText, int severity) {
-        std::lock_guard<std::mutex> g(s_lock);
-        s_forwarded.push_back({init, narrow(nativeText), narrow(defaultText), severity});
+        std::lock_guard<std::mutex> g(lock);
+        forwarded.push_back({init, narrow(nativeText), narrow(defaultText), severity});
     }
     static std::vector<Forwarded> all() {
-        std::lock_guard<std::mutex> g(s_lock);
-        return s_forwarded;
+        std::lock_guard<std::mutex> g(lock);
+        return forwarded;
     }
     static void clear() {
-        std::lock_guard<std::mutex> g(s_lock);
-        s_forwarded.clear();
+        std::lock_guard<std::mutex> g(lock);
+        forwarded.clear();
     }
-
-private:
-    static inline std::mutex s_lock;
-    static inline std::vector<Forwarded> s_forwarded;
+    static inline std::mutex lock;
+    static inline std::vector<Forwarded> forwarded;
 };
 
 // The default texts of the messages (not trace lines) the callback received.
@@ -108,27 +100,22 @@ inline std::vector<std::string> forwardedMessages() {
 }
 
 // An init record whose native language stays valid as long as the record.
-class InitRecord {
-public:
-    explicit InitRecord(const char *nativeLanguage = nullptr) : m_language(nativeLanguage ? nativeLanguage : "") {
-        m_record.callback = &CallbackRecorder::callback;
-        m_languagePtr = m_language.data();
-        if (nativeLanguage != nullptr) m_record.native_language = &m_languagePtr;
+struct InitRecord {
+    explicit InitRecord(const char *nativeLanguage = nullptr) : language(nativeLanguage ? nativeLanguage : "") {
+        record.callback = &CallbackRecorder::callback;
+        if (nativeLanguage != nullptr) record.native_language = &(languagePtr = language.data());
     }
-    kel_pgn_init *get() { return &m_record; }
-
-private:
-    kel_pgn_init m_record{};
-    std::string m_language;
-    char *m_languagePtr = nullptr;
+    kel_pgn_init *get() { return &record; }
+    kel_pgn_init record{};
+    std::string language;
+    char *languagePtr = nullptr;
 };
 
 // No framework buffer left live, freed twice or freed with another size since before.
 inline void expectNothingLeft(const kelm_buf_stats &before) {
-    kelm_buf_stats after = kelm_get_buf_stats();
-    EXPECT_EQ(before.live, after.live);
-    EXPECT_EQ(before.bad_frees, after.bad_frees);
-    EXPECT_EQ(before.size_mismatch, after.size_mismatch);
+    const kelm_buf_stats a = kelm_get_buf_stats();
+    EXPECT_EQ(std::make_tuple(before.live, before.bad_frees, before.size_mismatch),
+              std::make_tuple(a.live, a.bad_frees, a.size_mismatch));
 }
 
 // A fresh install root per test; the provider is stopped at the end of a test
@@ -149,9 +136,8 @@ protected:
 
     // Writes the trace settings so that the next start traces at level.
     void traceAtLevel(int level) {
-        std::error_code ec;
-        std::filesystem::create_directories(m_root + "ConfigFiles", ec);
-        std::filesystem::create_directories(m_root + "Logs", ec);
+        std::filesystem::create_directories(m_root + "ConfigFiles");
+        std::filesystem::create_directories(m_root + "Logs");
         char text[512];
         std::snprintf(text, sizeof text,
                       "[DEBUG_TRACE_INFO]\n\"TRACEDIR\"=\"%sLogs/\"\n\"TRACEFILE\"=\"rendo.log\"\n\"TRACELEVEL\"=dword:%08x\n"

@@ -14,8 +14,7 @@ TEST_F(Messages, GuardedFailureIsTheLastErrorInBothLanguages) {
     ProviderLibrary &lib = ProviderLibrary::testpgn();
     ASSERT_EQ(0, start(lib, "de"));
     lib.control()->claimThrows = true; // the int 42
-    kelm_objid object{};
-    kelm_objid **claimed = nullptr;
+    kelm_objid object{}, **claimed = nullptr;
     int level = 0;
     EXPECT_EQ(KEL_CLAIM_NONE, lib.ep().claim(&object, &claimed, &level));
 
@@ -31,8 +30,7 @@ TEST_F(Messages, GuardedFailureIsTheLastErrorInBothLanguages) {
               serialised);
 
     int code = 0;
-    wchar_t *german = nullptr;
-    wchar_t *english = nullptr;
+    wchar_t *german = nullptr, *english = nullptr;
     ASSERT_EQ(0, lib.ep().get_locale_message(&code, last, "de", &german));
     ASSERT_EQ(0, lib.ep().get_locale_message(&code, last, "root", &english));
     EXPECT_EQ("rendo: Unexpected error code 42 (source providers\\device\\device_plugin, line 200).", narrow(english));

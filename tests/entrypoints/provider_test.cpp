@@ -11,37 +11,18 @@ namespace {
 
 using namespace ep_test;
 
+// A host-description entry of an ACME array disk with serial MP000<serial>.
+std::string disk(const std::string &name, const std::string &serial, const std::string &rest) {
+    return "disk " + name + "\n  vendor ACME\n  product \"STORAGE ARRAY\"\n  serial MP000" + serial + "\n" + rest;
+}
+const std::string kNaa = "  naa 6001405a1b2c3d4e5f60718293a4b50";
 // Two paths of one LUN at levels 2 and 1 (PHYSICALDRIVE0, 1), two at equal
 // levels (2, 3), a disk gone between listing and inquiry (4) and one that
 // multipath software does not claim (5).
-const char kHost[] = R"(disk lun
-  vendor ACME
-  product "STORAGE ARRAY"
-  serial MP0001
-  naa 6001405a1b2c3d4e5f60718293a4b501
-  address 0 0 0 0 claim-level 2
-  path 1 0 0 0 claim-level 1
-disk tie
-  vendor ACME
-  product "STORAGE ARRAY"
-  serial MP0002
-  naa 6001405a1b2c3d4e5f60718293a4b502
-  address 0 0 1 0
-  path 1 0 1 0
-disk gone
-  vendor ACME
-  product "STORAGE ARRAY"
-  serial MP0003
-  address 0 0 2 0
-  vanish-after-listing
-disk unclaimed
-  vendor ACME
-  product "STORAGE ARRAY"
-  serial MP0004
-  naa 6001405a1b2c3d4e5f60718293a4b504
-  address 0 0 3 0
-  claim-level 0
-)";
+const std::string kHost = disk("lun", "1", kNaa + "1\n  address 0 0 0 0 claim-level 2\n  path 1 0 0 0 claim-level 1\n") +
+                          disk("tie", "2", kNaa + "2\n  address 0 0 1 0\n  path 1 0 1 0\n") +
+                          disk("gone", "3", "  address 0 0 2 0\n  vanish-after-listing\n") +
+                          disk("unclaimed", "4", kNaa + "4\n  address 0 0 3 0\n  claim-level 0\n");
 
 const std::string kUdid = "UDID##ACME##STORAGE_ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B50";
 const std::string kUdid1 = kUdid + "1", kUdid2 = kUdid + "2", kUdid4 = kUdid + "4";
@@ -55,8 +36,7 @@ using Node = std::string;
 Node local(const std::string &name, const std::string &udid) { return "1,2,1,0 " + name + " " + udid + " rendo 3"; }
 Node global(const std::string &udid) { return "2,2,1,0 " + udid + " " + udid + " rendo 3"; }
 
-class Provider : public EntryPointTest {
-protected:
+struct Provider : EntryPointTest {
     void TearDown() override {
         EntryPointTest::TearDown();
         unsetenv("RENDO_SIM_HOST");
@@ -67,13 +47,12 @@ protected:
         rendo_test::writeFile(path, description);
         setenv("RENDO_SIM_HOST", path.c_str(), 1);
     }
-    // rendo_fi_pgn_enumerate_nodes; the list is read, checked against the
-    // count and freed as the framework frees it.
-    std::vector<Node> nodes(int selection, int *status = nullptr) {
+    // rendo_fi_pgn_enumerate_nodes, expecting status; the list is read,
+    // checked against the count and freed as the framework frees it.
+    std::vector<Node> nodes(int selection, int status = 0, ProviderLibrary &from = lib()) {
         kel_node_list *list = reinterpret_cast<kel_node_list *>(this); // whatever the framework left there
         int count = -1;
-        int rc = lib().ep().enumerate_nodes(&list, &count, selection, nullptr);
-        if (status != nullptr) *status = rc;
+        EXPECT_EQ(status, from.ep().enumerate_nodes(&list, &count, selection, nullptr)) << "selection " << selection;
         std::vector<Node> out;
         for (kel_node_list *n = list; n != nullptr; n = n->next)
             out.push_back(std::to_string(n->lead1) + "," + std::to_string(n->lead2) + "," + std::to_string(n->lead3) +
@@ -153,18 +132,12 @@ TEST_F(Provider, NodesBySelectionLocalsFirst) {
         std::vector<Node> expected;
     } cases[] = {{0, both}, {0x4, locals}, {0x8, globals}, {0xC, both}, {0x10, {}}};
     kelm_buf_stats before = kelm_get_buf_stats();
-    for (const auto &c : cases) {
-        int status = -1;
-        EXPECT_EQ(c.expected, nodes(c.selection, &status)) << "selection " << c.selection;
-        EXPECT_EQ(0, status);
-    }
+    for (const auto &c : cases) EXPECT_EQ(c.expected, nodes(c.selection)) << "selection " << c.selection;
     // Memory runs out at the second node's element: the guard's status, the
     // first node stays in the list and the second's identifier is not lost.
     kelm_fail_allocations_after(5 + 2);
-    int status = -1;
-    std::vector<Node> partial = nodes(0x4, &status);
+    std::vector<Node> partial = nodes(0x4, 6);
     kelm_fail_allocations_after(-1);
-    EXPECT_EQ(6, status);
     EXPECT_EQ(std::vector<Node>{locals[0]}, partial);
     expectNothingLeft(before);
 }
@@ -203,12 +176,8 @@ TEST_F(Provider, DiscoveryThrowingAtDelayedInitFailsOnceAndLeavesTheMapEmpty) {
     ASSERT_EQ(2u, messages.size());
     EXPECT_NE(std::string::npos, messages[0].find("multipath listing failed")) << messages[0];
 
-    kel_node_list *list = nullptr;
-    int count = 0;
-    EXPECT_EQ(0, pgn.ep().enumerate_nodes(&list, &count, 0x8, nullptr));
+    EXPECT_EQ(3u, nodes(0x8, 0, pgn).size());
     EXPECT_EQ(2, pgn.control()->discoveries.load()); // the map was empty: enumerated now
-    EXPECT_EQ(3, count);
-    kelm_free_nodelist(list);
 }
 
 // The first node list may be asked for while delayed initialisation, on
@@ -223,14 +192,10 @@ TEST_F(Provider, ConcurrencyNodesWhileDelayedInitFillsTheMap) {
     int prepared = -1;
     std::thread other([&] { prepared = pgn.ep().pre_prepare(&node); });
     while (pgn.control()->discoveries.load() == 0) std::this_thread::yield(); // delayed init is enumerating
-    kel_node_list *list = nullptr;
-    int count = 0;
-    EXPECT_EQ(0, pgn.ep().enumerate_nodes(&list, &count, 0x8, nullptr));
+    EXPECT_EQ(3u, nodes(0x8, 0, pgn).size());
     other.join();
     EXPECT_EQ(0, prepared);
-    EXPECT_EQ(3, count);
     EXPECT_EQ(1, pgn.control()->discoveries.load());
-    kelm_free_nodelist(list);
 }
 
 } // namespace

@@ -28,14 +28,7 @@ struct SplitNodes {
     std::vector<kel_splitnode *> ptrs;
 };
 
-// Frees what make handed out, as the framework does.
-void releaseObjids(kelm_objid **ids, int count) {
-    for (int i = 0; i < count; ++i) kelm_free_objid(ids[i]);
-    kelm_free_buf(ids, static_cast<uint32_t>(count * sizeof(kelm_objid *)));
-}
-
-class SessionFallback : public EntryPointTest {
-protected:
+struct SessionFallback : EntryPointTest {
     void SetUp() override {
         EntryPointTest::SetUp();
         ASSERT_EQ(0, start(lib));
@@ -83,8 +76,9 @@ TEST_F(SessionFallback, MakeNamesTheNodesSelectRecordedInTheSameSession) {
             EXPECT_EQ(k.names[i], std::wstring(ids[i]->name));
             EXPECT_EQ((k.names[i].size() + 1) * sizeof(wchar_t), ids[i]->name_bytes);
             EXPECT_EQ(1u, ids[i]->flags);
+            kelm_free_objid(ids[i]); // as the framework frees what make handed out
         }
-        if (count > 0) releaseObjids(ids, count);
+        if (count > 0) kelm_free_buf(ids, static_cast<uint32_t>(count * sizeof(kelm_objid *)));
     }
     for (const kel_domain &d : nodes.domains) EXPECT_EQ(KEL_DOMAIN_SPLIT_DONE, d.flags & KEL_DOMAIN_SPLIT_DONE);
     expectNothingLeft();

@@ -51,28 +51,16 @@ void stopFromExitHandler() {
     check(g_calls.init(nullptr, &version) == KEL_EINITFAILED, "init after static destruction");
 }
 
-template <class Fn>
-Fn symbol(void *lib, const char *name) {
-    void *p = dlsym(lib, name);
-    check(p != nullptr, name);
-    return reinterpret_cast<Fn>(p);
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: exit_probe LIBRARY\n");
-        return 2;
-    }
+    check(argc == 2, "usage: exit_probe LIBRARY");
     std::atexit(stopFromExitHandler);
-
     void *lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (lib == nullptr) {
-        std::fprintf(stderr, "exit_probe: %s\n", dlerror());
-        return 4;
-    }
-#define EXIT_PROBE_RESOLVE_(ret, name, params) g_calls.name = symbol<rendo_fi_pgn_##name##_fn>(lib, "rendo_fi_pgn_" #name);
+    check(lib != nullptr, lib == nullptr ? dlerror() : "");
+#define EXIT_PROBE_RESOLVE_(ret, name, params)                                                                   \
+    g_calls.name = reinterpret_cast<rendo_fi_pgn_##name##_fn>(dlsym(lib, "rendo_fi_pgn_" #name));              \
+    check(g_calls.name != nullptr, "rendo_fi_pgn_" #name);
     RENDO_FI_PGN_ENTRY_POINTS(EXIT_PROBE_RESOLVE_)
 #undef EXIT_PROBE_RESOLVE_
 

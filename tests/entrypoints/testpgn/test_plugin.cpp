@@ -29,8 +29,7 @@ void noteSession(const CFiSessionPtr &session) {
 constexpr int32_t kScriptedClaimLine = 200;
 
 // A multipath discovery module that fails as a listing command might.
-class CScriptedDiscovery : public CDmpDiscoveryBase {
-public:
+struct CScriptedDiscovery : CDmpDiscoveryBase {
     int enumerateDmpDevices(DeviceMap &) override {
         ++control().discoveries;
         std::this_thread::sleep_for(std::chrono::milliseconds(control().discoverySleepMs.load()));
@@ -40,8 +39,7 @@ public:
     int rescan() override { return 0; }
 };
 
-class CTestPlugin : public CDevicePlugin {
-public:
+struct CTestPlugin : CDevicePlugin {
     CTestPlugin() { dmpManager().registerDiscoveryModule(new CScriptedDiscovery); }
     ~CTestPlugin() override { ++control().destroyed; }
 
@@ -87,9 +85,7 @@ public:
                            (list, count, selection, text))
 #undef RENDO_TESTPGN_COUNTED_
     int getProviderInfo(kel_provider_list **list) override {
-        ++control().guardedCalls;
-        control().providerListWasNull = (*list == nullptr);
-        return 0;
+        return ++control().guardedCalls, control().providerListWasNull = (*list == nullptr), 0;
     }
 
     int quiesce(kel_quiescenode **nodes, int count, char *) override {
@@ -101,17 +97,8 @@ public:
 
     int select(char *, kel_splitnode **, int) override { return control().selectResult.load(); }
 
-    int selectSnapshots(CFiSessionPtr session) override {
-        ++control().selectSnapshotsCalls;
-        noteSession(session);
-        return 0;
-    }
-
-    int prepareSnapshots(CFiSessionPtr session) override {
-        ++control().prepareSnapshotsCalls;
-        noteSession(session);
-        return 0;
-    }
+    int selectSnapshots(CFiSessionPtr s) override { return ++control().selectSnapshotsCalls, noteSession(s), 0; }
+    int prepareSnapshots(CFiSessionPtr s) override { return ++control().prepareSnapshotsCalls, noteSession(s), 0; }
 
     // Every node the session knows gets a target named after it.
     int makeSnapshots(CFiSessionPtr session) override {

@@ -15,26 +15,10 @@ namespace {
 
 using namespace kelm_pdk_4_4;
 
-class DeviceConfiguration : public ::testing::Test {
-protected:
-    void SetUp() override { root = rendo_test::makeInstallRoot("devconf"); }
-    void TearDown() override { rendo_test::removeTree(root); }
-
-    void writeConfig(const std::string &text) {
-        std::filesystem::create_directories(root + "ConfigFiles");
-        rendo_test::writeFile(root + "ConfigFiles/rendo.conf", text);
-    }
-    // importRetryDelay, importRetryAttempts, scsiRetryDelay, scsiRetryAttempts, importInitialDelay.
-    static std::vector<uint32_t> values(const CDeviceConfiguration &c) {
-        return {c.importRetryDelayInSec, c.importRetryAttempts, c.scsiRetryDelayInSec, c.scsiRetryAttempts,
-                c.importInitialDelayInSec};
-    }
+TEST(DeviceConfiguration, OnlyTheDwordKeysOfTheTuningSectionChangeWithoutRangeCheck) {
+    const std::string root = rendo_test::makeInstallRoot("devconf");
+    std::filesystem::create_directories(root + "ConfigFiles");
     const std::vector<uint32_t> defaults{10, 4, 0, 1, 5};
-
-    std::string root;
-};
-
-TEST_F(DeviceConfiguration, OnlyTheDwordKeysOfTheTuningSectionChangeWithoutRangeCheck) {
     const std::pair<const char *, std::vector<uint32_t>> cases[] = {
         // String values and keys of other sections are ignored, as is a broken file.
         {"[TUNING_PARAMS]\n\"IMPORT_RETRY_DELAY_IN_SEC\"=\"7\"\n"
@@ -44,11 +28,15 @@ TEST_F(DeviceConfiguration, OnlyTheDwordKeysOfTheTuningSectionChangeWithoutRange
          "\"IMPORT_INITIAL_DELAY_IN_SEC\"=dword:ffffffff\n", {10, 0, 3, 1, 0xffffffffu}},
     };
     for (const auto &c : cases) {
-        writeConfig(c.first);
-        CDeviceConfiguration imported;
-        EXPECT_EQ(0, imported.importTuningSettings(CFiTraceLogPtr(), WString(L"rendo")));
-        EXPECT_EQ(c.second, values(imported)) << c.first;
+        rendo_test::writeFile(root + "ConfigFiles/rendo.conf", c.first);
+        CDeviceConfiguration t;
+        EXPECT_EQ(0, t.importTuningSettings(CFiTraceLogPtr(), WString(L"rendo")));
+        // importRetryDelay, importRetryAttempts, scsiRetryDelay, scsiRetryAttempts, importInitialDelay.
+        EXPECT_EQ(c.second, (std::vector<uint32_t>{t.importRetryDelayInSec, t.importRetryAttempts, t.scsiRetryDelayInSec,
+                                                   t.scsiRetryAttempts, t.importInitialDelayInSec}))
+            << c.first;
     }
+    rendo_test::removeTree(root);
 }
 
 } // namespace

@@ -11,26 +11,12 @@ namespace {
 using namespace kelm_pdk_4_4;
 using rendo_sim::DiskSpec;
 using rendo_sim::ScsiAddress;
-using scsitool_test::TraceLine;
 
 using rendo_test::kUdidA;
 using rendo_test::lunA;
 
-class DeviceMap : public rendo_test::PluginOnSimHost {
-protected:
+struct DeviceMap : rendo_test::PluginOnSimHost {
     DeviceMap() : PluginOnSimHost("MAPHOST") {}
-
-    // Messages of the lines taken since the last call that begin with one of prefixes.
-    std::vector<std::string> lines(const std::vector<std::string> &prefixes) {
-        std::vector<std::string> out;
-        for (const TraceLine &l : capture.take())
-            for (const std::string &p : prefixes)
-                if (l.message.compare(0, p.size(), p) == 0) {
-                    out.push_back(l.message);
-                    break;
-                }
-        return out;
-    }
 };
 
 // Two paths of one LUN: the higher claim level is primary, the later path on
@@ -74,18 +60,14 @@ TEST_F(DeviceMap, AbsentUdidLooksThreeTimesRefreshingOnceAndRescanningOnlyWhenAs
         std::string name = "unchanged";
         EXPECT_EQ(6, plugin->getDeviceNameForUDID(absent, name, rescan));
         EXPECT_EQ("unchanged", name);
-        std::vector<std::string> expected = {
-            "Printing m_deviceMap", // the first fill of the empty map
-            "Device not available for udid [" + absent +
-                "], hence retrying by rebuilding map after refreshingnative devices",
-            "Printing m_deviceMap"};
-        if (rescan) {
-            expected.push_back("Device not available for udid [" + absent +
-                               "], hence retrying by rebuilding map after device rescan");
-            expected.push_back("Printing m_deviceMap");
-        } else {
+        const std::string retry = "Device not available for udid [" + absent + "], hence retrying by rebuilding map";
+        // The first fill of the empty map, then the refresh.
+        std::vector<std::string> expected = {"Printing m_deviceMap", retry + " after refreshingnative devices",
+                                             "Printing m_deviceMap"};
+        if (rescan)
+            expected.insert(expected.end(), {retry + " after device rescan", "Printing m_deviceMap"});
+        else
             expected.push_back("As rescan flag is not set, skipping the rescan itteration.");
-        }
         expected.insert(expected.end(), dump.begin(), dump.end());
         EXPECT_EQ(expected, lines(flow)) << "rescan " << rescan;
         EXPECT_EQ(rescan, host->rescans(0) > busRescans);
@@ -111,20 +93,19 @@ TEST_F(DeviceMap, DiskGoneAfterEnumerationIsNotFound) {
 // SCSI_INQ_RETRY_DELAY_IN_SEC on the host's clock after every mismatch; an
 // unclaimed disk, or no attempts, reads nothing.
 TEST_F(DeviceMap, ValidationRetriesAndSleepsOnTheVirtualClock) {
+    const std::string three = "\"SCSI_INQ_RETRY_ATTEMPTS\"=dword:00000003\n", other = "UDID##OTHER##DISK##1";
     const struct {
-        const char *tuning;
+        std::string tuning;
         uint32_t level;
         std::string udid;
         bool valid;
         std::vector<uint32_t> sleeps;
         bool reads;
     } cases[] = {
-        {"", 1, "UDID##OTHER##DISK##1", false, {0}, true},  // the defaults: one read, one sleep of 0
-        {"\"SCSI_INQ_RETRY_ATTEMPTS\"=dword:00000003\n\"SCSI_INQ_RETRY_DELAY_IN_SEC\"=dword:00000002\n", 1,
-         "UDID##OTHER##DISK##1", false, {2000, 2000, 2000}, true},
-        {"\"SCSI_INQ_RETRY_ATTEMPTS\"=dword:00000003\n\"SCSI_INQ_RETRY_DELAY_IN_SEC\"=dword:00000002\n", 1, kUdidA,
-         true, {}, true},
-        {"\"SCSI_INQ_RETRY_ATTEMPTS\"=dword:00000003\n", 0, "UDID##OTHER##DISK##1", false, {}, false},
+        {"", 1, other, false, {0}, true},  // the defaults: one read, one sleep of 0
+        {three + "\"SCSI_INQ_RETRY_DELAY_IN_SEC\"=dword:00000002\n", 1, other, false, {2000, 2000, 2000}, true},
+        {three + "\"SCSI_INQ_RETRY_DELAY_IN_SEC\"=dword:00000002\n", 1, kUdidA, true, {}, true},
+        {three, 0, other, false, {}, false},
         {"\"SCSI_INQ_RETRY_ATTEMPTS\"=dword:00000000\n", 1, kUdidA, false, {}, false},
     };
     for (const auto &c : cases) {
@@ -142,8 +123,7 @@ TEST_F(DeviceMap, ValidationRetriesAndSleepsOnTheVirtualClock) {
 }
 
 // Reduces every name to an empty disk name.
-class EmptyingClaim : public CDmpDeviceClaimBase {
-public:
+struct EmptyingClaim : CDmpDeviceClaimBase {
     std::vector<std::string> getDeviceClaimStrings() override { return {}; }
     uint32_t claim(const std::string &) override { return 0; }
     bool isPartition(const std::string &) override { return true; }

@@ -19,12 +19,9 @@ using namespace kelm_pdk_4_4;
 constexpr int32_t kLine = 321;
 constexpr int kFailure = 6;
 
-class DeviceGuard : public ::testing::Test {
-protected:
+struct DeviceGuard : ::testing::Test {
     template <class Body>
-    int run(Body body, bool *caught = nullptr) {
-        return guardedCall(errors, kLine, body, kFailure, caught);
-    }
+    int run(Body body, bool *caught = nullptr) { return guardedCall(errors, kLine, body, kFailure, caught); }
 
     // The message the guard pushed on this thread: "id sev file:line | arg | arg...".
     std::string pushed() {

@@ -1,14 +1,16 @@
 // A provider started on a simulated host of the test's own, with the virtual
 // clock on and its trace lines captured: the fixture of the device-map and
-// import tests.
+// import tests, and the pieces they share.
 #ifndef RENDO_TESTS_PLUGIN_FIXTURE_H
 #define RENDO_TESTS_PLUGIN_FIXTURE_H
 
 #include "device_plugin.h"
 
 #include "../scsitool/trace_capture.h"
+#include "kelm/kelm_testkit.h"
 #include "pdk/cfierror.h"
 #include "pdk/cfiprivatedata.h"
+#include "pdk/cfistringtool.h"
 #include "platform/simhost.h"
 #include "test_env.h"
 
@@ -17,6 +19,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace rendo_test {
 
@@ -27,6 +30,23 @@ inline std::shared_ptr<rendo_sim::Disk> lunA() {
     return std::make_shared<rendo_sim::Disk>(rendo_sim::DiskSpec::make("ACME", "STORAGE ARRAY", "1.0", "MP0001")
                                                  .naa("6001405a1b2c3d4e5f60718293a4b501"));
 }
+
+inline std::wstring wide(const std::string &s) {
+    return kelm_pdk_4_4::CFiStringTool::toStdWide(kelm_pdk_4_4::CFiStringTool::toWide(s));
+}
+
+// An identifier the test owns, freed at the end of the scope.
+struct Objid {
+    explicit Objid(const std::string &name) {
+        const std::wstring w = wide(name);
+        id = kelm_get_objid(w.c_str(), static_cast<uint32_t>((w.size() + 1) * sizeof(wchar_t)), 3);
+    }
+    ~Objid() { kelm_free_objid(id); }
+    kelm_objid *id;
+};
+
+// The tuning line that sets the number of import attempts.
+inline std::string attempts(unsigned n) { return "\"IMPORT_RETRY_ATTEMPTS\"=dword:0000000" + std::to_string(n) + "\n"; }
 
 class PluginOnSimHost : public ::testing::Test {
 protected:
@@ -55,6 +75,18 @@ protected:
         capture.take();
         host->clearSleeps();
         return plugin;
+    }
+
+    // Messages of the lines taken since the last call that begin with one of prefixes.
+    std::vector<std::string> lines(const std::vector<std::string> &prefixes) {
+        std::vector<std::string> out;
+        for (const scsitool_test::TraceLine &l : capture.take())
+            for (const std::string &p : prefixes)
+                if (l.message.compare(0, p.size(), p) == 0) {
+                    out.push_back(l.message);
+                    break;
+                }
+        return out;
     }
 
     // The last message pushed on this thread, "" for none.

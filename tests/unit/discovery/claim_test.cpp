@@ -51,8 +51,7 @@ TEST(ClaimLibrary, LevelsComeFromTheHostPerPath) {
 }
 
 // Claims "emcpower..." at 16.
-class PseudoClaim : public CDmpDeviceClaimBase {
-public:
+struct PseudoClaim : CDmpDeviceClaimBase {
     std::vector<std::string> getDeviceClaimStrings() override { return {"emcpower"}; }
     uint32_t claim(const std::string &path) override { return path.rfind("emcpower", 0) == 0 ? 16 : 0; }
     bool isPartition(const std::string &) override { return false; }

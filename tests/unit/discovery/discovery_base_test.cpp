@@ -2,10 +2,6 @@
 #include "discovery/pnp_manager.h"
 #include "discovery_test_util.h"
 
-#include "platform/simhost.h"
-
-#include <gtest/gtest.h>
-
 #include <stdexcept>
 
 namespace {
@@ -14,18 +10,14 @@ using namespace discovery_test;
 using rendo_sim::DiskSpec;
 
 // Records the hooks the base calls; can be made to throw while enumerating.
-class HookedPnp : public CPnpManager {
-public:
+struct HookedPnp : CPnpManager {
     std::vector<std::string> removed;
     int deadCalls = 0;
     bool deadFlag = false;
     bool throwOnEnumerate = false;
 
     void removeDevice(const std::string &name) override { removed.push_back(name); }
-    void removeDeadDevices(std::vector<CScsiDeviceData *> &, bool flag) override {
-        ++deadCalls;
-        deadFlag = flag;
-    }
+    void removeDeadDevices(std::vector<CScsiDeviceData *> &, bool flag) override { ++deadCalls, deadFlag = flag; }
     std::vector<CScsiDeviceData *> enumerateDevices() override {
         if (throwOnEnumerate) throw std::runtime_error("enumeration");
         return CPnpManager::enumerateDevices();
@@ -36,15 +28,9 @@ public:
     }
 };
 
-class DiscoveryBase : public ::testing::Test {
-protected:
+struct DiscoveryBase : PnpOnSimHost<HookedPnp> {
     // Either way of setting the log reaches the SCSI tool (asserted below).
     void SetUp() override { pnp.setTraceLog(trace.log()); }
-
-    std::shared_ptr<rendo_sim::Host> host = rendo_sim::Host::create("DISCHOST");
-    rendo_sim::ScopedHost use{host};
-    TraceCapture trace;
-    HookedPnp pnp;
 };
 
 TEST_F(DiscoveryBase, RescanWithoutBusRescanReadsEveryDiskUnderTheLock) {

@@ -3,10 +3,14 @@
 #define TESTS_UNIT_DISCOVERY_DISCOVERY_TEST_UTIL_H
 
 #include "../scsitool/trace_capture.h"
+#include "platform/simhost.h"
 #include "scsitool/device_scsi_data.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,6 +45,16 @@ struct Records {
         for (CScsiDeviceData *d : v) out.push_back(d->m_vendorId);
         return out;
     }
+};
+
+// A PnP manager of type Pnp on a simulated host of the test's own, its trace captured.
+template <class Pnp>
+struct PnpOnSimHost : ::testing::Test {
+    void SetUp() override { pnp.registerTraceLog(trace.log()); }
+    std::shared_ptr<rendo_sim::Host> host = rendo_sim::Host::create("DISCHOST");
+    rendo_sim::ScopedHost use{host};
+    TraceCapture trace;
+    Pnp pnp;
 };
 
 } // namespace discovery_test

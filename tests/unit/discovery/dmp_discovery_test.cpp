@@ -9,8 +9,7 @@ namespace {
 using namespace discovery_test;
 
 // Records what the manager does to it.
-class RecordingModule : public CDmpDiscoveryBase {
-public:
+struct RecordingModule : CDmpDiscoveryBase {
     RecordingModule(std::vector<std::string> *events, const std::string &name) : m_events(events), m_name(name) {}
     void registerTraceLog(const kelm_pdk_4_4::CFiTraceLogPtr &log) override { note(log.isNull() ? "log-null" : "log"); }
     int enumerateDmpDevices(DeviceMap &) override { return note("enumerate"), 5; }  // statuses the manager ignores
@@ -23,8 +22,7 @@ private:
 };
 
 // PowerPath with a listing command whose output the test gives.
-class ListedPowerPath : public CDmpPowerPathDiscovery {
-public:
+struct ListedPowerPath : CDmpPowerPathDiscovery {
     explicit ListedPowerPath(std::vector<std::string> lines) : m_lines(std::move(lines)) {}
 
 protected:

@@ -3,10 +3,6 @@
 #include "discovery/pnp_manager.h"
 #include "discovery_test_util.h"
 
-#include "platform/simhost.h"
-
-#include <gtest/gtest.h>
-
 namespace {
 
 using namespace discovery_test;
@@ -14,15 +10,7 @@ using rendo_sim::DiskSpec;
 
 const char kGrow[] = "WARNING: insufficient buffer for getting device list in CPnpManager::enumerateNativeDevicePaths";
 
-class PnpManagerTest : public ::testing::Test {
-protected:
-    void SetUp() override { pnp.registerTraceLog(trace.log()); }
-
-    std::shared_ptr<rendo_sim::Host> host = rendo_sim::Host::create("PNPHOST");
-    rendo_sim::ScopedHost use{host};
-    TraceCapture trace;
-    CPnpManager pnp;
-};
+using PnpManagerTest = PnpOnSimHost<CPnpManager>;
 
 TEST_F(PnpManagerTest, DiskPathsAreThePhysicalDriveNamesUpperCasedOrNoneOnFailure) {
     host->addDisk(DiskSpec::make("ACME", "A", "1"));

@@ -24,8 +24,7 @@ using rendo_sim::DiskSpec;
 discovery_test::PrivateLockDirectory kPrivateLockDirectory;
 
 // Calls a hook inside the locked part of the rescan, then enumerates.
-class HookedPnp : public CPnpManager {
-public:
+struct HookedPnp : CPnpManager {
     std::function<void()> inside;
     std::vector<CScsiDeviceData *> enumerateDevices() override {
         if (inside) inside();

@@ -1,8 +1,6 @@
 // Deport (release, removal, forgetting the UDID) and the node operations
 // (initNode, initAltNode, buildAltTree, checkNodeExistence) on a simulated host.
 #include "../device/plugin_fixture.h"
-#include "kelm/kelm_testkit.h"
-#include "pdk/cfistringtool.h"
 
 #include <string>
 #include <vector>
@@ -11,25 +9,10 @@ namespace {
 
 using namespace kelm_pdk_4_4;
 using rendo_sim::ScsiAddress;
-using rendo_test::kUdidA;
-using rendo_test::lunA;
+using namespace rendo_test;
 
-std::wstring wide(const std::string &s) { return CFiStringTool::toStdWide(CFiStringTool::toWide(s)); }
-
-// An identifier the test owns, freed at the end of the scope.
-struct Objid {
-    explicit Objid(const std::string &name) {
-        const std::wstring w = wide(name);
-        id = kelm_get_objid(w.c_str(), static_cast<uint32_t>(w.size() * sizeof(wchar_t) + sizeof(wchar_t)), 3);
-    }
-    ~Objid() { kelm_free_objid(id); }
-    kelm_objid *id;
-};
-
-class DeportNodes : public rendo_test::PluginOnSimHost {
-protected:
+struct DeportNodes : PluginOnSimHost {
     DeportNodes() : PluginOnSimHost("DEPHOST") {}
-    const std::string oneAttempt = "\"IMPORT_RETRY_ATTEMPTS\"=dword:00000001\n";
 };
 
 // Removal needs the UDID form and a pre-deport record; 0x400 skips both
@@ -47,7 +30,7 @@ TEST_F(DeportNodes, DeportRemovesOnlyWhatWasPreparedAndAskedFor) {
     for (const auto &c : cases) {
         newHost();
         rendo_sim::Lun &lun = host->attach(lunA(), ScsiAddress{0, 0, 0, 0});
-        CFiSmartPtr<CDevicePlugin> plugin = start(oneAttempt);
+        CFiSmartPtr<CDevicePlugin> plugin = start(attempts(1));
         ASSERT_EQ(0, plugin->FillDeviceUdidMapping(false, false, false));
         std::wstring name = wide(c.byUdid ? kUdidA : lun.devicePath());
         EXPECT_EQ(0, plugin->preDeportResource(&name[0], c.flags, nullptr)) << c.flags;
@@ -69,7 +52,7 @@ TEST_F(DeportNodes, DeportRemovesOnlyWhatWasPreparedAndAskedFor) {
 TEST_F(DeportNodes, ReleaseUndoesTheImportReservation) {
     host->addIpAddress("10.9.8.7");
     rendo_sim::Lun &lun = host->attach(lunA(), ScsiAddress{0, 0, 0, 0});
-    CFiSmartPtr<CDevicePlugin> plugin = start(oneAttempt);
+    CFiSmartPtr<CDevicePlugin> plugin = start(attempts(1));
     std::wstring udid = wide(kUdidA);
     wchar_t *name = nullptr;
     ASSERT_EQ(0, plugin->importResource(&name, &udid[0], nullptr, nullptr, 0x1000 | 0x4000, nullptr, nullptr));
@@ -95,7 +78,7 @@ TEST_F(DeportNodes, ReleaseUndoesTheImportReservation) {
 // needs a target with a UDID.
 TEST_F(DeportNodes, InitNodeAndInitAltNodeRecordTheDiskUdidOnce) {
     rendo_sim::Lun &lun = host->attach(lunA(), ScsiAddress{0, 0, 0, 0});
-    CFiSmartPtr<CDevicePlugin> plugin = start(oneAttempt);
+    CFiSmartPtr<CDevicePlugin> plugin = start(attempts(1));
     const struct {
         std::string name;
         int rc;
@@ -155,7 +138,7 @@ TEST_F(DeportNodes, CheckNodeExistencePointsTheNodeAtTheDevice) {
         auto d = lunA();
         std::string paths[] = {host->attach(d, ScsiAddress{0, 0, 0, 0}).claimLevel(c.first).devicePath(),
                                host->attach(d, ScsiAddress{0, 0, 1, 0}).claimLevel(c.second).devicePath()};
-        CFiSmartPtr<CDevicePlugin> plugin = start(oneAttempt);
+        CFiSmartPtr<CDevicePlugin> plugin = start(attempts(1));
         Objid self("anything"), childName(std::string("vol>") + kUdidA);
         kel_domain node{}, child{};
         node.obj = self.id;
@@ -169,7 +152,7 @@ TEST_F(DeportNodes, CheckNodeExistencePointsTheNodeAtTheDevice) {
         EXPECT_EQ(wide(paths[c.chosen]), std::wstring(node.obj->name));
         kelm_free_objid(node.obj);
     }
-    CFiSmartPtr<CDevicePlugin> plugin = start(oneAttempt);
+    CFiSmartPtr<CDevicePlugin> plugin = start(attempts(1));
     Objid claimed(kUdidA), absent("UDID##ACME##NONE##1");
     kel_domain node{}, child{};
     node.obj = claimed.id;
@@ -190,7 +173,7 @@ TEST_F(DeportNodes, CheckNodeExistencePointsTheNodeAtTheDevice) {
 
 TEST_F(DeportNodes, BuildAltTreeFindsMappedDevicesWithoutWaiting) {
     rendo_sim::Lun &lun = host->attach(lunA(), ScsiAddress{0, 0, 0, 0});
-    CFiSmartPtr<CDevicePlugin> plugin = start(oneAttempt);
+    CFiSmartPtr<CDevicePlugin> plugin = start(attempts(1));
     ASSERT_EQ(0, plugin->FillDeviceUdidMapping(false, false, false));
     Objid udid(kUdidA), absent("UDID##ACME##NONE##1");
     kelm_objid *out = nullptr;

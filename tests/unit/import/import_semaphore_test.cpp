@@ -2,17 +2,10 @@
 // tuning: a second process's import waits until the first one returns. That
 // a process killed while holding "kelm-sem-9000" blocks no one is the
 // platform tests' case (ImportSemaphoreConcurrency).
-#include "device_plugin.h"
-
-#include "../scsitool/trace_capture.h"
-#include "pdk/cfistringtool.h"
-#include "platform/simhost.h"
-#include "test_env.h"
-
-#include <gtest/gtest.h>
+#include "../device/plugin_fixture.h"
+#include "../discovery/discovery_test_util.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -21,22 +14,16 @@ namespace {
 
 using namespace kelm_pdk_4_4;
 
-TEST(ImportSemaphore, SecondProcessWaitsForTheFirst) {
-    scsitool_test::TraceCapture capture;
-    // A lock directory of its own: no other test's import shares the semaphore.
-    const std::string lockDir = std::string(std::getenv("KELM_INSTALL_ROOT")) + "locks";
-    setenv("RENDO_SIM_LOCK_DIR", lockDir.c_str(), 1);
-    auto host = rendo_sim::Host::create("SEMHOST");
+struct ImportSemaphore : rendo_test::PluginOnSimHost {
+    ImportSemaphore() : PluginOnSimHost("SEMHOST") {}
+};
+
+TEST_F(ImportSemaphore, SecondProcessWaitsForTheFirst) {
+    discovery_test::PrivateLockDirectory locks; // no other test's import shares the semaphore
+    host->setVirtualClock(false);
     host->addDisk(rendo_sim::DiskSpec::make("ACME", "OTHER", "1", "O1"));
-    rendo_sim::ScopedHost use(host);
-    const std::string conf = std::string(std::getenv("KELM_INSTALL_ROOT")) + "ConfigFiles/rendo.conf";
-    rendo_test::writeFile(conf, rendo_test::readFile(conf) +
-                                    "[TUNING_PARAMS]\n\"IMPORT_INITIAL_DELAY_IN_SEC\"=dword:00000000\n"
-                                    "\"IMPORT_RETRY_ATTEMPTS\"=dword:00000001\n\"IMPORT_RETRY_DELAY_IN_SEC\"=dword:00000002\n");
-    CFiSmartPtr<CDevicePlugin> plugin(new CDevicePlugin);
-    plugin->setProviderName(WString(L"rendo"));
-    plugin->setTraceLog(capture.log());
-    ASSERT_EQ(0, plugin->init());
+    CFiSmartPtr<CDevicePlugin> plugin = start("\"IMPORT_INITIAL_DELAY_IN_SEC\"=dword:00000000\n" + rendo_test::attempts(1) +
+                                              "\"IMPORT_RETRY_DELAY_IN_SEC\"=dword:00000002\n");
     ASSERT_EQ(2u, plugin->tuningSettings().importRetryDelayInSec);
     const WString absent = CFiStringTool::toWide("UDID##ACME##NONE##1");
     pid_t child = fork();
@@ -47,15 +34,14 @@ TEST(ImportSemaphore, SecondProcessWaitsForTheFirst) {
         _exit(0);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const auto start = std::chrono::steady_clock::now();
+    const auto begun = std::chrono::steady_clock::now();
     // No rescan: straight to the semaphore, and out again at once.
     EXPECT_EQ("", plugin->importDevice(absent, 1, KEL_RESCAN_SKIP));
-    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
     int status = 0;
     waitpid(child, &status, 0);
     EXPECT_GE(waited, 0.5);
     EXPECT_LE(waited, 6.0);
-    unsetenv("RENDO_SIM_LOCK_DIR");
 }
 
 } // namespace

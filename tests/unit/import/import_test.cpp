@@ -2,8 +2,6 @@
 // sequence, LUNs that appear on a given rescan, the map lookup that costs
 // nothing, claim levels, and the framework operations built on the import.
 #include "../device/plugin_fixture.h"
-#include "kelm/kelm_testkit.h"
-#include "pdk/cfistringtool.h"
 
 #include <algorithm>
 #include <memory>
@@ -17,28 +15,16 @@ using rendo_sim::DiskSpec;
 using rendo_sim::ScsiAddress;
 using Sleeps = std::vector<uint32_t>;
 
-using rendo_test::kUdidA;
-using rendo_test::lunA;
+using namespace rendo_test;
 const char kAbsent[] = "UDID##ACME##NONE##1";
 
-class Import : public rendo_test::PluginOnSimHost {
-protected:
+struct Import : PluginOnSimHost {
     Import() : PluginOnSimHost("IMPHOST") {}
 
-    std::string import(CFiSmartPtr<CDevicePlugin> &plugin, const std::string &udid, uint32_t flags,
-                       uint32_t mode = 1) {
-        return plugin->importDevice(CFiStringTool::toWide(udid), mode, flags);
-    }
-    // Messages taken since the last call that begin with prefix.
-    std::vector<std::string> lines(const std::string &prefix) {
-        std::vector<std::string> out;
-        for (const scsitool_test::TraceLine &l : capture.take())
-            if (l.message.compare(0, prefix.size(), prefix) == 0) out.push_back(l.message);
-        return out;
+    std::string import(CFiSmartPtr<CDevicePlugin> &plugin, const std::string &udid, uint32_t flags) {
+        return plugin->importDevice(CFiStringTool::toWide(udid), 1, flags);
     }
 };
-
-std::string attempts(unsigned n) { return "\"IMPORT_RETRY_ATTEMPTS\"=dword:0000000" + std::to_string(n) + "\n"; }
 
 // A UDID that never appears: the initial delay, then one doubling delay per
 // attempt, the device-tree rescan only before the last enumeration.
@@ -60,7 +46,7 @@ TEST_F(Import, AbsentUdidSleepsTheWholeSequenceAndGivesUp) {
         EXPECT_EQ(c.sleeps, host->sleeps()) << c.tuning;
         EXPECT_EQ(c.treeRescans, host->rootRescans()) << c.tuning;
         EXPECT_EQ(std::vector<std::string>{std::string("Giving Up for UDID ") + kAbsent + ", " + c.givingUp},
-                  lines("Giving Up"));
+                  lines({"Giving Up"}));
     }
 }
 
@@ -81,17 +67,13 @@ TEST_F(Import, LateLunIsFoundOnTheAttemptItAppears) {
     for (const auto &c : cases) {
         SetUp();
         rendo_sim::Lun &lun = host->attach(lunA(), ScsiAddress{0, 0, 0, 0});
-        if (c.rescans < 0)
-            lun.appearOnTreeRescan();
-        else
-            lun.appearAfterRescans(static_cast<unsigned>(c.rescans));
+        c.rescans < 0 ? lun.appearOnTreeRescan() : lun.appearAfterRescans(static_cast<unsigned>(c.rescans));
         CFiSmartPtr<CDevicePlugin> plugin = start(c.tuning);
         EXPECT_EQ(lun.devicePath(), import(plugin, kUdidA, 0));
         EXPECT_EQ(c.sleeps, host->sleeps()) << c.rescans;
-        EXPECT_EQ(std::vector<std::string>{"importDevice: device found successful returning device [" +
-                                           lun.devicePath() + "] total time waited [" + std::to_string(c.waited) +
-                                           "] sec."},
-                  lines("importDevice: device found successful returning device [" + lun.devicePath() + "] total"));
+        const std::string found = "importDevice: device found successful returning device [" + lun.devicePath() + "]";
+        EXPECT_EQ(std::vector<std::string>{found + " total time waited [" + std::to_string(c.waited) + "] sec."},
+                  lines({found + " total"}));
     }
 }
 
@@ -122,7 +104,7 @@ TEST_F(Import, MappedUdidCostsNothingWithLookupFlags) {
     EXPECT_EQ("", import(plugin, kAbsent, KEL_RESCAN_SKIP));
     EXPECT_EQ(Sleeps{5000}, host->sleeps());
     EXPECT_EQ(busRescans, host->rescans(0));
-    EXPECT_EQ(1u, lines("KEL_RESCAN_SKIP is set so skipping rescan operations returning failure.").size());
+    EXPECT_EQ(1u, lines({"KEL_RESCAN_SKIP is set so skipping rescan operations returning failure."}).size());
 }
 
 // Two paths carrying one UDID: the higher claim level wins, the first in key
@@ -158,9 +140,7 @@ TEST_F(Import, ClaimLevelsChooseThePathAndLookupFlagsRecordIt) {
 TEST_F(Import, ImportResourceReservesAndReportsMissingDevices) {
     rendo_sim::Lun &lun = host->attach(lunA(), ScsiAddress{0, 0, 0, 0});
     CFiSmartPtr<CDevicePlugin> plugin = start(attempts(1));
-    std::wstring udid = CFiStringTool::toStdWide(CFiStringTool::toWide(kUdidA));
-    std::wstring absent = CFiStringTool::toStdWide(CFiStringTool::toWide(kAbsent));
-    std::wstring key = L"c0a80001";
+    std::wstring udid = wide(kUdidA), absent = wide(kAbsent), key = L"c0a80001";
     wchar_t *name = nullptr;
     EXPECT_EQ(KEL_ENODEV, plugin->importResource(&name, &absent[0], nullptr, nullptr, 0, nullptr, nullptr));
     EXPECT_EQ(nullptr, name);
@@ -173,9 +153,7 @@ TEST_F(Import, ImportResourceReservesAndReportsMissingDevices) {
     name = nullptr;
     rendo_sim::ReservationState held = lun.disk()->reservation();
     ASSERT_EQ(1u, held.registrations.size());
-    uint64_t keyBytes = 0; // the key's eight characters are its eight bytes
-    for (char ch : std::string("c0a80001")) keyBytes = (keyBytes << 8) | static_cast<uint8_t>(ch);
-    EXPECT_EQ(keyBytes, held.registrations[0].key);
+    EXPECT_EQ(0x6330613830303031ull, held.registrations[0].key); // the key's eight characters are its eight bytes
     EXPECT_TRUE(held.reserved);
 
     lun.disk()->failCommand(0x5F);
@@ -190,51 +168,41 @@ TEST_F(Import, ImportResourceReservesAndReportsMissingDevices) {
 TEST_F(Import, TreeNodeAndEnableAccessNameTheImportedDevice) {
     rendo_sim::Lun &lun = host->attach(lunA(), ScsiAddress{0, 0, 0, 0});
     CFiSmartPtr<CDevicePlugin> plugin = start(attempts(1));
-    const std::wstring path = CFiStringTool::toStdWide(CFiStringTool::toWide(lun.devicePath()));
-    const std::wstring udid = CFiStringTool::toStdWide(CFiStringTool::toWide(kUdidA));
-    kelm_objid *udidId = kelm_get_objid(udid.c_str(), static_cast<uint32_t>(udid.size() * 4 + 4), 3);
-    kelm_objid *nullName = kelm_get_objid(L"x", 8, 3);
-    wchar_t *keep = nullName->name;
-    nullName->name = nullptr;
+    const std::wstring path = wide(lun.devicePath());
+    Objid udidId(kUdidA), nullName("x"), oldId("OLD");
+    wchar_t *keep = nullName.id->name;
+    nullName.id->name = nullptr;
     kel_domain node{};
-    kelm_objid *out = nullptr;
-    kelm_objid *none[] = {nullptr};
-    kelm_objid *bad[] = {nullName};
-    kelm_objid *good[] = {udidId};
+    kelm_objid *out = nullptr, *none[] = {nullptr}, *bad[] = {nullName.id}, *good[] = {udidId.id};
     EXPECT_EQ(KEL_EINVAL, plugin->importTreeNode(&node, nullptr, nullptr, 0, &out));
     EXPECT_EQ(KEL_EINVAL, plugin->importTreeNode(&node, nullptr, none, 0, &out));
     EXPECT_EQ(KEL_EINVAL, plugin->importTreeNode(&node, nullptr, bad, 0, &out));
-    nullName->name = keep;
-    kelm_free_objid(nullName);
+    nullName.id->name = keep;
     ASSERT_EQ(0, plugin->importTreeNode(&node, nullptr, good, 0, &out));
     ASSERT_NE(nullptr, out);
     EXPECT_EQ(path, std::wstring(out->name));
     EXPECT_EQ(3u, out->flags);
+    kelm_free_objid(out);
 
     // enableAccess: the object named by another text takes the device's identifier.
-    kelm_objid *oldId = kelm_get_objid(L"OLD", 8, 3);
     kel_domain object{}, sub{}, sub2{};
-    object.obj = oldId;
-    sub.obj = udidId;
-    sub2.obj = udidId;
+    object.obj = oldId.id;
+    sub.obj = sub2.obj = udidId.id;
     kel_domain *subs[] = {&sub, &sub2};
     kel_node_subobj_list element{&object, subs, 1, 0, nullptr};
     EXPECT_EQ(0, plugin->enableAccess(&element, 0, 0, 0x1));
-    EXPECT_EQ(oldId, object.obj);
+    EXPECT_EQ(oldId.id, object.obj);
     EXPECT_EQ(0, plugin->enableAccess(&element, 0, 0, 0));
-    ASSERT_NE(oldId, object.obj);
+    ASSERT_NE(oldId.id, object.obj);
     EXPECT_EQ(path, std::wstring(object.obj->name));
     kelm_objid *renamed = object.obj;
     capture.take();
     EXPECT_EQ(0, plugin->enableAccess(&element, 0, 0, 0));
     EXPECT_EQ(renamed, object.obj);
-    EXPECT_EQ(1u, lines("CDevicePlugin::enableAccess - no change in namespace").size());
+    EXPECT_EQ(1u, lines({"CDevicePlugin::enableAccess - no change in namespace"}).size());
     element.subobj_count = 2;
     EXPECT_EQ(KEL_EFAIL, plugin->enableAccess(&element, 0, 0, 0));
     kelm_free_objid(renamed);
-    kelm_free_objid(oldId);
-    kelm_free_objid(out);
-    kelm_free_objid(udidId);
 }
 
 } // namespace

@@ -81,8 +81,7 @@ TEST(UdidExplain, RecordedPiecesRebuildEveryFamilysUdidFromTheBytesShown) {
     int refusals = 0;
     for (const std::unique_ptr<CScsiDeviceData> &d : owned) {
         CUdidExplanation e;
-        std::string generator;
-        std::string udid = factory.explainUniqueDeviceID(d.get(), e, generator);
+        std::string generator, udid = factory.explainUniqueDeviceID(d.get(), e, generator);
         EXPECT_EQ(udid, factory.getUniqueDeviceID(d.get())) << "recording changed the UDID";
         EXPECT_EQ(e.rebuild(), udid) << d->m_deviceName;
         ASSERT_FALSE(e.verdicts().empty());

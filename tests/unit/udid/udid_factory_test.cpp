@@ -26,17 +26,15 @@ size_t totalCommands(Host &host) {
     return n;
 }
 
-class UdidFactory : public ::testing::Test {
-protected:
+struct UdidFactory : ::testing::Test {
     void SetUp() override { factory.registerTraceLog(trace.log()); }
-
+    std::shared_ptr<Host> host = Host::create("HOSTA");
+    rendo_sim::ScopedHost use{host};
     TraceCapture trace;
     CUDIDFactory factory;
 };
 
 TEST_F(UdidFactory, SimulationMapAnswersOnlyTheNamesItHolds) {
-    auto host = Host::create("HOSTA");
-    rendo_sim::ScopedHost use(host);
     Lun &a = host->addDisk(DiskSpec::make("EMC", "SYMMETRIX", "5874").inquiryAt(124, {0, 1, 0x87, 0x90, 5}).inquiryTextAt(38, "1A2").inquiryAt(135, {0}));
     Lun &b = host->addDisk(DiskSpec::make("EMC", "SYMMETRIX", "5874").inquiryAt(124, {0, 1, 0x87, 0x90, 5}).inquiryTextAt(38, "1A3").inquiryAt(135, {0}));
     Lun &c = host->addDisk(DiskSpec::make("EMC", "SYMMETRIX", "5874").inquiryAt(124, {0, 1, 0x87, 0x90, 5}).inquiryTextAt(38, "1A4").inquiryAt(135, {0}));
@@ -59,11 +57,9 @@ TEST_F(UdidFactory, SimulationMapAnswersOnlyTheNamesItHolds) {
 }
 
 TEST_F(UdidFactory, ValidationAndTheCachedLookup) {
-    auto host = Host::create("HOSTA");
-    rendo_sim::ScopedHost use(host);
     Lun &a = host->addDisk(DiskSpec::make("ACME", "ARRAY", "1.0", "A1").naa("6001405a1b2c3d4e5f60718293a4b501"));
     Lun &b = host->addDisk(DiskSpec::make("ACME", "ARRAY", "1.0", "A2").naa("6001405a1b2c3d4e5f60718293a4b502"));
-    const std::string udidA = "UDID##ACME##ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B501";
+    const std::string udid = "UDID##ACME##ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B50", udidA = udid + "1";
     // Validation reads the one disk and leaves the map alone.
     DeviceMap one = factory.validateDeviceMap(a.devicePath());
     ASSERT_EQ(one.size(), 1u);
@@ -104,7 +100,7 @@ TEST_F(UdidFactory, ValidationAndTheCachedLookup) {
         DeviceMap probe = factory.enumerateDeviceMap(true, false, false);
         lateName = late.devicePath();
         ASSERT_FALSE(lateName.empty());
-        EXPECT_EQ(probe[lateName].udid, "UDID##ACME##ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B503");
+        EXPECT_EQ(probe[lateName].udid, udid + "3");
     }
     EXPECT_GE(host->rescans(0), 1u);
     late.mask();
@@ -112,8 +108,7 @@ TEST_F(UdidFactory, ValidationAndTheCachedLookup) {
     EXPECT_EQ(factory.getCachedUniqueDeviceID(lateName.c_str(), true), "");
     EXPECT_GT(host->rescans(0), rescans);
     late.unmask();
-    EXPECT_EQ(factory.getCachedUniqueDeviceID(lateName.c_str(), true),
-              "UDID##ACME##ARRAY##00830014010300106001405A1B2C3D4E5F60718293A4B503");
+    EXPECT_EQ(factory.getCachedUniqueDeviceID(lateName.c_str(), true), udid + "3");
 }
 
 } // namespace
