@@ -20,15 +20,12 @@
 
 using namespace rendo_realtarget;
 using rendo_sim::DataDirection;
-using rendo_sim::ScsiResult;
 using Strings = std::vector<std::string>;
 
 namespace {
 
-constexpr int kFlagRegister = 0x4000, kFlagPreempt = 0x2000, kFlagVerify = 0x10000, kFlagRelease = 0x800;
-constexpr uint8_t kWriteExclusiveRegistrantsOnly = 5;   // the type the flows take
-const std::string kA = "c0a80001";
-const std::string kB = "c0a80002";
+// The flows' keys and flags (these hide the PR OUT service action kRegister).
+using pgr_test::kA, pgr_test::kB, pgr_test::kRegister, pgr_test::kPreempt, pgr_test::kVerify, pgr_test::kRelease;
 
 // Host B (hostB()) in a process of its own (pgr_host_helper), kept alive for the
 // whole scenario: tgtd binds a registration to the iSCSI session rather
@@ -143,26 +140,12 @@ protected:
         return std::find(other_.lines.begin(), other_.lines.end(), line) != other_.lines.end();
     }
 
-    // PR IN from the observer, an initiator that never registers and so
-    // never meets a unit attention.
-    std::vector<uint8_t> persistentReserveIn(uint8_t action)
-    {
-        std::vector<uint8_t> data(256, 0);
-        ScsiResult r = runCdb(*observer_, persistentReserveInCdb(action, 256), DataDirection::In, data);
-        EXPECT_FALSE(r.transportError) << r.transportMessage;
-        EXPECT_EQ(kGood, r.status) << "PR IN " << int(action);
-        return data;
-    }
-
-    // What the target holds: the registered keys and the reservation's holder
-    // (empty: none), which always has the flows' type.
+    // What the target holds, read by the observer, an initiator that never
+    // registers and so never meets a unit attention.
     void expectHeld(const Strings &keys, const std::string &holder, const char *step)
     {
         SCOPED_TRACE(step);
-        pgr_test::DiskView v = pgr_test::look([this](uint8_t action) { return persistentReserveIn(action); });
-        EXPECT_EQ(keys, v.keys);
-        EXPECT_EQ(holder, v.holderKey);
-        EXPECT_EQ(holder.empty() ? -1 : kWriteExclusiveRegistrantsOnly, v.type);
+        pgr_test::expectHeld(pgr_test::look(observed_, observer_.get()), keys, holder);
     }
 
     std::shared_ptr<rendo_sim::Host> hostA_ = rendo_sim::Host::create("HOSTA");
@@ -175,6 +158,7 @@ protected:
     HostProcess other_;
     std::string url_, pathA_, pathB_;
     std::shared_ptr<rendo_sim::DiskBackend> observer_;
+    rendo_sim::Disk observed_{rendo_sim::DiskSpec::make("RENDO", "VDISK", "0001")};   // forwards to observer_
 };
 
 // ------------------------------------------------------------------- tgtd
@@ -197,11 +181,11 @@ protected:
 TEST_F(TgtdReservation, EveryStepTgtdImplements)
 {
     // A registers and reserves.
-    EXPECT_EQ(0, reserve('A', kA, kFlagRegister));
+    EXPECT_EQ(0, reserve('A', kA, kRegister));
     expectHeld({kA}, kA, "A reserved");
 
     // B may not preempt: 1099, and its fresh registration goes again.
-    EXPECT_EQ(1099, reserve('B', kB, kFlagRegister));
+    EXPECT_EQ(1099, reserve('B', kB, kRegister));
     EXPECT_TRUE(tracedByB("Could not reserve the disk as the disk is already reserved by key [" + kA +
                           "]But the preempt flag is not set."));
     expectHeld({kA}, kA, "B refused without preemption");
@@ -211,25 +195,25 @@ TEST_F(TgtdReservation, EveryStepTgtdImplements)
     // so B's preemption fails: 1098, and the registration B made at the
     // start of the call goes again: B is no registrant under A's
     // registrants-only reservation.
-    EXPECT_EQ(1098, reserve('B', kB, kFlagRegister | kFlagPreempt));
+    EXPECT_EQ(1098, reserve('B', kB, kRegister | kPreempt));
     EXPECT_TRUE(tracedByB("Failed to preempt disk [" + pathB_ + "] with error [3]."));
     expectHeld({kA}, kA, "B's preemption refused");
 
     // B's release finds A holding it: 1097; verifying first: 1100.
-    EXPECT_EQ(1097, release('B', kB, kFlagRelease | kFlagRegister));
+    EXPECT_EQ(1097, release('B', kB, kRelease | kRegister));
     EXPECT_TRUE(tracedByB("Some other host has reservation on the device [" + pathB_ + "] with key [" + kA + "]"));
-    EXPECT_EQ(1100, release('B', kB, kFlagVerify | kFlagRelease));
+    EXPECT_EQ(1100, release('B', kB, kVerify | kRelease));
     EXPECT_TRUE(tracedByB("No reservation found for host on device [" + pathB_ + "] with key [" + kB + "]"));
     expectHeld({kA}, kA, "B's releases refused");
 
     // A verifies, releases and unregisters; verifying again: 1100.
-    EXPECT_EQ(0, release('A', kA, kFlagVerify | kFlagRelease | kFlagRegister));
+    EXPECT_EQ(0, release('A', kA, kVerify | kRelease | kRegister));
     expectHeld({}, "", "A released");
-    EXPECT_EQ(1100, release('A', kA, kFlagVerify));
+    EXPECT_EQ(1100, release('A', kA, kVerify));
     EXPECT_TRUE(traced("No reservation found for host on device [" + pathA_ + "] with key [" + kA + "]"));
 
     // B, with no reservation to release, removes its registration: nothing left.
-    EXPECT_EQ(0, release('B', kB, kFlagRelease | kFlagRegister));
+    EXPECT_EQ(0, release('B', kB, kRelease | kRegister));
     expectHeld({}, "", "B unregistered");
 }
 
@@ -249,13 +233,13 @@ protected:
 
 TEST_F(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
 {
-    EXPECT_EQ(0, reserve('A', kA, kFlagRegister));
+    EXPECT_EQ(0, reserve('A', kA, kRegister));
     expectHeld({kA}, kA, "A reserved");
-    EXPECT_EQ(1099, reserve('B', kB, kFlagRegister));
+    EXPECT_EQ(1099, reserve('B', kB, kRegister));
     expectHeld({kA}, kA, "B refused without preemption");
 
     // PREEMPT AND ABORT of A's key, then B registers again.
-    EXPECT_EQ(0, reserve('B', kB, kFlagRegister | kFlagPreempt));
+    EXPECT_EQ(0, reserve('B', kB, kRegister | kPreempt));
     EXPECT_TRUE(tracedByB("Successfully preempted the reservation on the disk [" + pathB_ + "]."));
     // istgt 0.4 (20111008) departs from SPC-3 after PREEMPT AND ABORT: READ
     // KEYS then lists the victim's key alone, and the nexus that record
@@ -271,10 +255,10 @@ TEST_F(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
     EXPECT_EQ(kReservationConflict, runCdb(*a, rw10Cdb(0x2A, 0, 1), DataDirection::Out, block).status);
 
     // A's release finds B holding it: 1097; B releases and unregisters.
-    EXPECT_EQ(1097, release('A', kA, kFlagRelease | kFlagRegister));
+    EXPECT_EQ(1097, release('A', kA, kRelease | kRegister));
     EXPECT_TRUE(traced("Some other host has reservation on the device [" + pathA_ + "] with key [" + kB + "]"));
     expectHeld({kB}, kB, "A's release refused");
-    EXPECT_EQ(0, release('B', kB, kFlagVerify | kFlagRelease | kFlagRegister));
+    EXPECT_EQ(0, release('B', kB, kVerify | kRelease | kRegister));
     expectHeld({}, "", "B released and unregistered");
 }
 
