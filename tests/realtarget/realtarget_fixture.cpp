@@ -22,11 +22,7 @@ namespace {
 
 sockaddr_in loopback(uint16_t port)
 {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
+    return sockaddr_in{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 bool portAccepts(uint16_t port)
@@ -320,23 +316,14 @@ bool IstgtTarget::start(const std::string &name, std::string *error)
 
 rendo_sim::InitiatorIdentity identity(const std::string &name, uint8_t tag)
 {
-    rendo_sim::InitiatorIdentity who;
-    who.initiatorName = "iqn.2026-12.org.rendo:" + name;
-    const uint8_t isid[6] = {0x80, 0x00, 0x00, tag, 0x00, 0x01};
-    std::memcpy(who.isid, isid, sizeof isid);
-    return who;
+    return {"iqn.2026-12.org.rendo:" + name, {0x80, 0x00, 0x00, tag, 0x00, 0x01}};
 }
 
 rendo_sim::ScsiResult runCdb(rendo_sim::DiskBackend &disk, const std::vector<uint8_t> &cdb,
                              rendo_sim::DataDirection direction, std::vector<uint8_t> &data)
 {
-    rendo_sim::ScsiRequest request;
-    request.cdb = cdb.data();
-    request.cdbLength = cdb.size();
-    request.direction = direction;
-    request.data = data.empty() ? nullptr : data.data();
-    request.dataLength = data.size();
-    request.timeoutSeconds = 10;
+    const rendo_sim::ScsiRequest request{cdb.data(), cdb.size(), direction, data.empty() ? nullptr : data.data(),
+                                         data.size(), 10};
     rendo_sim::ScsiResult result = disk.execute(request);
     if (direction == rendo_sim::DataDirection::In)
         data.resize(std::min(data.size(), result.dataTransferred));
