@@ -29,7 +29,7 @@ struct HostB : pgr_test::ProviderFixture {
     using ProviderFixture::TearDown;
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv) {
     if (argc != 2) {

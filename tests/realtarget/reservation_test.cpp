@@ -35,8 +35,7 @@ class HostProcess {
 public:
     ~HostProcess() { stop(); }
 
-    bool start(const std::string &url, std::string *error)
-    {
+    bool start(const std::string &url, std::string *error) {
         int toChild[2], fromChild[2];
         if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0 || (pid_ = fork()) < 0)
             return *error = "pipe or fork failed", false;
@@ -60,28 +59,21 @@ public:
     }
 
     // One flow call; its trace lines are kept in lines. -1 when the helper failed.
-    int call(const std::string &verb, const std::string &key, int flags)
-    {
+    int call(const std::string &verb, const std::string &key, int flags) {
         std::string command = verb + " " + key + " " + std::to_string(flags) + "\n", line;
-        if (in_ < 0 || write(in_, command.data(), command.size()) != static_cast<ssize_t>(command.size()))
-            return -1;
+        if (in_ < 0 || write(in_, command.data(), command.size()) != static_cast<ssize_t>(command.size())) return -1;
         while (readLine(line) && line.rfind("S ", 0) != 0)
-            if (line.rfind("T ", 0) == 0)
-                lines.push_back(line.substr(2));
+            if (line.rfind("T ", 0) == 0) lines.push_back(line.substr(2));
         return line.rfind("S ", 0) == 0 ? std::atoi(line.c_str() + 2) : -1;
     }
 
     // Closes its input, so the helper quits; its exit status: 0 unless it
     // failed or a sanitizer found a fault in it.
-    int stop()
-    {
+    int stop() {
         int status = -1;
-        if (in_ >= 0)
-            close(in_);
-        if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_)
-            status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (out_)
-            std::fclose(out_);
+        if (in_ >= 0) close(in_);
+        if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (out_) std::fclose(out_);
         in_ = pid_ = -1;
         out_ = nullptr;
         return status;
@@ -92,12 +84,10 @@ public:
 
 private:
     // Blocking: a helper that hangs is ended by the test's time limit.
-    bool readLine(std::string &line)
-    {
+    bool readLine(std::string &line) {
         char buffer[8192];
         line.clear();
-        if (!out_ || !std::fgets(buffer, sizeof buffer, out_))
-            return false;
+        if (!out_ || !std::fgets(buffer, sizeof buffer, out_)) return false;
         line.assign(buffer, std::strcspn(buffer, "\n"));
         return true;
     }
@@ -112,8 +102,7 @@ private:
 // in a helper process, and the observing initiator.
 class RealTargetFlows : public pgr_test::ProviderFixture {
 protected:
-    void attach(const std::string &url)
-    {
+    void attach(const std::string &url) {
         url_ = url;
         std::string error;
         hostA_->setInitiator(hostA());
@@ -127,30 +116,26 @@ protected:
     int reserve(char host, const std::string &key, int flags) { return run(host, "reserve", key, flags); }
     int release(char host, const std::string &key, int flags) { return run(host, "release", key, flags); }
 
-    int run(char host, const std::string &verb, const std::string &key, int flags)
-    {
-        if (host == 'B')
-            return other_.call(verb, key, flags);
+    int run(char host, const std::string &verb, const std::string &key, int flags) {
+        if (host == 'B') return other_.call(verb, key, flags);
         rendo_sim::ScopedHost use(hostA_);
-        return verb == "reserve" ? provider->diskReserve(pathA_, key, flags) : provider->diskRelease(pathA_, key, flags);
+        return verb == "reserve" ? provider->diskReserve(pathA_, key, flags)
+                                 : provider->diskRelease(pathA_, key, flags);
     }
 
-    bool tracedByB(const std::string &line)
-    {
+    bool tracedByB(const std::string &line) {
         return std::find(other_.lines.begin(), other_.lines.end(), line) != other_.lines.end();
     }
 
     // What the target holds, read by the observer, an initiator that never
     // registers and so never meets a unit attention.
-    void expectHeld(const Strings &keys, const std::string &holder, const char *step)
-    {
+    void expectHeld(const Strings &keys, const std::string &holder, const char *step) {
         SCOPED_TRACE(step);
         pgr_test::expectHeld(pgr_test::look(observed_, observer_.get()), keys, holder);
     }
 
     std::shared_ptr<rendo_sim::Host> hostA_ = rendo_sim::Host::create("HOSTA");
-    void TearDown() override
-    {
+    void TearDown() override {
         EXPECT_EQ(0, other_.stop()) << "host B's process failed";
         pgr_test::ProviderFixture::TearDown();
     }
@@ -158,15 +143,14 @@ protected:
     HostProcess other_;
     std::string url_, pathA_, pathB_;
     std::shared_ptr<rendo_sim::DiskBackend> observer_;
-    rendo_sim::Disk observed_{rendo_sim::DiskSpec::make("RENDO", "VDISK", "0001")};   // forwards to observer_
+    rendo_sim::Disk observed_{rendo_sim::DiskSpec::make("RENDO", "VDISK", "0001")};  // forwards to observer_
 };
 
 // ------------------------------------------------------------------- tgtd
 
 class TgtdReservation : public RealTargetFlows {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         RealTargetFlows::SetUp();
         std::string error;
         ASSERT_TRUE(tgtd_.start(&error)) << error;
@@ -178,8 +162,7 @@ protected:
     TgtdTarget tgtd_;
 };
 
-TEST_F(TgtdReservation, EveryStepTgtdImplements)
-{
+TEST_F(TgtdReservation, EveryStepTgtdImplements) {
     // A registers and reserves.
     EXPECT_EQ(0, reserve('A', kA, kRegister));
     expectHeld({kA}, kA, "A reserved");
@@ -221,8 +204,7 @@ TEST_F(TgtdReservation, EveryStepTgtdImplements)
 
 class IstgtReservation : public RealTargetFlows {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         RealTargetFlows::SetUp();
         std::string error;
         ASSERT_TRUE(istgt_.start("pgr", &error)) << error;
@@ -231,8 +213,7 @@ protected:
     IstgtTarget istgt_;
 };
 
-TEST_F(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
-{
+TEST_F(IstgtReservation, PreemptAndAbortHandsTheReservationToB) {
     EXPECT_EQ(0, reserve('A', kA, kRegister));
     expectHeld({kA}, kA, "A reserved");
     EXPECT_EQ(1099, reserve('B', kB, kRegister));
@@ -262,4 +243,4 @@ TEST_F(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
     expectHeld({}, "", "B released and unregistered");
 }
 
-} // namespace
+}  // namespace
