@@ -1,6 +1,7 @@
 #include "realtarget_fixture.h"
 
 #include "scsitool/scsi_bytes.h"
+#include "test_env.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -92,10 +93,8 @@ bool DaemonBase::running() {
 bool DaemonBase::launch(const std::function<bool(std::vector<std::string> &, std::string *)> &prepare,
                         const std::function<bool()> &ready, std::string *error) {
     char tmpl[] = "/tmp/rendo-realtarget-XXXXXX";
-    if (!mkdtemp(tmpl)) {
-        *error = std::string("cannot create a temporary directory: ") + std::strerror(errno);
-        return false;
-    }
+    if (!mkdtemp(tmpl))
+        return *error = std::string("cannot create a temporary directory: ") + std::strerror(errno), false;
     dir_ = tmpl;
     const std::string logPath = dir_ + "/daemon.log";
     // A port taken by someone else in the meantime makes the daemon exit: retry.
@@ -111,10 +110,7 @@ bool DaemonBase::launch(const std::function<bool(std::vector<std::string> &, std
         for (auto &a : argv) args.push_back(a.data());
         args.push_back(nullptr);
         pid_t parent = getpid();
-        if ((pid_ = fork()) < 0) {
-            *error = std::string("fork failed: ") + std::strerror(errno);
-            return false;
-        }
+        if ((pid_ = fork()) < 0) return *error = std::string("fork failed: ") + std::strerror(errno), false;
         if (pid_ == 0) {
             // The daemon must not outlive a test that crashes.
             prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -129,9 +125,7 @@ bool DaemonBase::launch(const std::function<bool(std::vector<std::string> &, std
         }
         for (int waited = 0; waited < 500 && running(); ++waited, usleep(10000))
             if (portAccepts(port_) && ready()) return true;
-        std::stringstream log;
-        log << std::ifstream(logPath).rdbuf();
-        *error = "the target daemon did not come up on " + portal() + "; its output:\n" + log.str();
+        *error = "the target daemon did not come up on " + portal() + "; its output:\n" + rendo_test::readFile(logPath);
         stop();
     }
     return false;

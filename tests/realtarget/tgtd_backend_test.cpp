@@ -114,10 +114,9 @@ TEST_F(TgtdBackend, CapacityComesFromReadCapacityTenOrSixteen) {
 
     std::string error;
     std::string iqn = tgtd_.addTarget("huge", &error);
-    ASSERT_FALSE(iqn.empty()) << error;
     LogicalUnitSpec huge;
     huge.sizeBytes = 3ull << 40;
-    ASSERT_TRUE(tgtd_.addLogicalUnit(iqn, 1, huge, &error)) << error;
+    ASSERT_TRUE(!iqn.empty() && tgtd_.addLogicalUnit(iqn, 1, huge, &error)) << error;
     auto disk = open(iqn, hostA());
     ASSERT_TRUE(disk);
     std::vector<uint8_t> d;
