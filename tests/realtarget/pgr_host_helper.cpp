@@ -22,11 +22,6 @@ namespace {
 
 struct HostB : pgr_test::ProviderFixture {
     void TestBody() override {}
-    using ProviderFixture::clearLines;
-    using ProviderFixture::lines;
-    using ProviderFixture::provider;
-    using ProviderFixture::SetUp;
-    using ProviderFixture::TearDown;
 };
 
 }  // namespace

@@ -21,7 +21,6 @@ class PgrTool : public ::testing::Test {
 protected:
     void SetUp() override { tool->setTraceLog(log); }
     void TearDown() override { unsetenv("KELM_COMPUTER_NAME"); }
-    static void computerName(const char *name) { setenv("KELM_COMPUTER_NAME", name, 1); }
     // How often a line was traced at this severity since the last call.
     int count(kel_eseverity severity, const std::string &message) {
         int n = 0;
@@ -109,7 +108,7 @@ TEST_F(PgrTool, Padding) {
 // its holder is released and re-created.
 using PgrToolConcurrency = PgrTool;
 TEST_F(PgrToolConcurrency, SharedToolKeepsItsAnswers) {
-    computerName("10.20.30.40");  // before the threads: the environment is not locked
+    setenv("KELM_COMPUTER_NAME", "10.20.30.40", 1);  // before the threads: the environment is not locked
     CPGRToolSingleton::instance(false)->setTraceLog(log);
     CPGRTool *first = CPGRToolSingleton::instance(false).get();
     std::atomic<int> wrong{0};
