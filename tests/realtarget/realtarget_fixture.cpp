@@ -160,12 +160,8 @@ bool TgtdTarget::start(std::string *error) {
         argv = {kTgtd, "-f", "--iscsi", "portal=" + portal(), "-C", std::to_string(control_)};
         return true;
     };
-    return launch(
-        prepare,
-        [this] {
-            return tgtadm({"--op", "show", "--mode", "system"}, nullptr, nullptr);
-        },
-        error);
+    auto ready = [this] { return tgtadm({"--op", "show", "--mode", "system"}, nullptr, nullptr); };
+    return launch(prepare, ready, error);
 }
 
 bool TgtdTarget::tgtadm(const std::vector<std::string> &args, std::string *output, std::string *error) {
@@ -269,8 +265,8 @@ bool IstgtTarget::start(const std::string &name, std::string *error) {
         argv = {kIstgt, "-c", dir_ + "/istgt.conf", "-p", dir_ + "/istgt.pid", "-D"};
         return true;
     };
-    return launch(
-        prepare, [] { return true; }, error);
+    auto ready = [] { return true; };
+    return launch(prepare, ready, error);
 }
 
 // ---------------------------------------------------------------- helpers

@@ -155,8 +155,7 @@ protected:
         std::string error;
         ASSERT_TRUE(tgtd_.start(&error)) << error;
         std::string iqn = tgtd_.addTarget("pgr", &error);
-        ASSERT_FALSE(iqn.empty()) << error;
-        ASSERT_TRUE(tgtd_.addLogicalUnit(iqn, 1, LogicalUnitSpec{}, &error)) << error;
+        ASSERT_TRUE(!iqn.empty() && tgtd_.addLogicalUnit(iqn, 1, LogicalUnitSpec{}, &error)) << error;
         attach(tgtd_.url(iqn, 1));
     }
     TgtdTarget tgtd_;

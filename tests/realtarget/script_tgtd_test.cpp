@@ -13,8 +13,7 @@ TEST(ScriptTgtd, TwoHostsContendForOneLogicalUnit) {
     std::string error, out;
     ASSERT_TRUE(tgtd.start(&error)) << error;
     const std::string iqn = tgtd.addTarget("script", &error);
-    ASSERT_FALSE(iqn.empty()) << error;
-    ASSERT_TRUE(tgtd.addLogicalUnit(iqn, 1, LogicalUnitSpec{}, &error)) << error;
+    ASSERT_TRUE(!iqn.empty() && tgtd.addLogicalUnit(iqn, 1, LogicalUnitSpec{}, &error)) << error;
     ASSERT_EQ(0, runProgram({"/usr/bin/env", "TGTD_PORTAL=" + tgtd.portal(), "TGTD_IQN=" + iqn,
                              "RENDO_SIM_STATE=" + ::testing::TempDir() + "simstate-script-tgtd", RENDO_KELM_HOST, "run",
                              RENDO_SOURCE_DIR "/examples/tgtd-two-hosts.kelm"},
