@@ -8,7 +8,6 @@
 
 #include "platform/simhost.h"
 
-
 namespace pgr_test {
 
 struct DiskView {
