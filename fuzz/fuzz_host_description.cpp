@@ -13,12 +13,7 @@ FUZZ_TEXT_TARGET(text) {
         for (int page = -1; page < 256; page += page < 0 ? 1 : 17) {
             uint8_t cdb[6] = {0x12, uint8_t(page >= 0), uint8_t(page >= 0 ? page : 0), 0, 255, 0};
             uint8_t buf[255];
-            rendo_sim::ScsiRequest req;
-            req.cdb = cdb;
-            req.cdbLength = sizeof cdb;
-            req.direction = rendo_sim::DataDirection::In;
-            req.data = buf;
-            req.dataLength = sizeof buf;
+            const rendo_sim::ScsiRequest req{cdb, sizeof cdb, rendo_sim::DataDirection::In, buf, sizeof buf};
             require(disk.execute(req, "fuzz", nullptr).dataTransferred <= sizeof buf);
         }
         disk.clearCommands();

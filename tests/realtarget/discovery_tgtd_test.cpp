@@ -22,16 +22,15 @@ using rendo_sim::DataDirection;
 namespace {
 
 // Bytes [at, at + length) of an answer as text, clipped to what arrived.
-std::string asText(const std::vector<uint8_t> &d, size_t at, size_t length)
-{
-    if (at >= d.size())
-        return {};
-    return std::string(d.begin() + static_cast<long>(at), d.begin() + static_cast<long>(std::min(d.size(), at + length)));
+std::string asText(const std::vector<uint8_t> &d, size_t at, size_t length) {
+    if (at >= d.size()) return {};
+    return std::string(d.begin() + static_cast<long>(at),
+                       d.begin() + static_cast<long>(std::min(d.size(), at + length)));
 }
 
 struct Unit {
     LogicalUnitSpec desc;
-    std::string generator, udid;   // expected: the factory's rule and the UDID
+    std::string generator, udid;  // expected: the factory's rule and the UDID
     uint32_t lun = 0;
     std::string url{};
     // As read through hostB(), not through the simulated host.
@@ -43,8 +42,7 @@ std::wstring wide(const std::string &s) { return std::wstring(s.begin(), s.end()
 
 class TgtdDiscovery : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         std::string error;
         ASSERT_TRUE(tgtd_.start(&error)) << error;
         std::string iqn = tgtd_.addTarget("udid", &error);
@@ -53,13 +51,15 @@ protected:
         // Only the default rule claims this one. The default rule: vendor,
         // product, then page 0x83 in hex, at most 80 digits, trailing '0's
         // off; they end in the scsi_id (see below).
-        acme_ = {{"ACME", "STORAGE-ARRAY", "0001", "acme-lu-0001", "ACME000001"}, ":",
+        acme_ = {{"ACME", "STORAGE-ARRAY", "0001", "acme-lu-0001", "ACME000001"},
+                 ":",
                  "UDID##ACME##STORAGE-ARRAY##008300480201002461636D652D6C752D30303031"};
         // IBM TotalStorage (product contains 2145): enclosure "IBM." + "2145" +
         // "-" + page 0x80 bytes 4-10, which are seven of the blanks in front of
         // the serial; LUN: page 0x83 bytes 22-23 in hex, the scsi_id's 15th
         // character ('2') and a NUL.
-        ibm_ = {{"IBM", "2145", "0001", "ibm-svc-lu-0002", "SVC0000002"}, "IBM:TOTALSTORAGE",
+        ibm_ = {{"IBM", "2145", "0001", "ibm-svc-lu-0002", "SVC0000002"},
+                "IBM:TOTALSTORAGE",
                 "UDID##IBM##TOTALSTORAGE##IBM.2145-       ##3200"};
 
         uint32_t lun = 1;
@@ -81,12 +81,12 @@ protected:
         host_ = rendo_sim::Host::create("TGTDHOST");
         for (Unit *u : units())
             u->disk = &host_->addDisk(
-                rendo_sim::DiskSpec::make(u->desc.vendor, u->desc.product, u->desc.revision, u->desc.serial).iscsi(u->url));
+                rendo_sim::DiskSpec::make(u->desc.vendor, u->desc.product, u->desc.revision, u->desc.serial)
+                    .iscsi(u->url));
     }
 
     // The backend absorbs the unit attention of the new session.
-    static std::vector<uint8_t> readIn(rendo_sim::DiskBackend &disk, const std::vector<uint8_t> &cdb, size_t size)
-    {
+    static std::vector<uint8_t> readIn(rendo_sim::DiskBackend &disk, const std::vector<uint8_t> &cdb, size_t size) {
         std::vector<uint8_t> data(size, 0);
         rendo_sim::ScsiResult r = runCdb(disk, cdb, DataDirection::In, data);
         EXPECT_TRUE(!r.transportError && r.status == 0) << "INQUIRY page " << int(cdb[2]);
@@ -100,26 +100,23 @@ protected:
     std::shared_ptr<rendo_sim::Host> host_;
 };
 
-std::vector<uint8_t> stored(const CScsiDeviceData &device, uint32_t code)
-{
+std::vector<uint8_t> stored(const CScsiDeviceData &device, uint32_t code) {
     uint32_t length = 0;
     const uint8_t *p = device.getModePage(code, length);
     return p ? std::vector<uint8_t>(p, p + length) : std::vector<uint8_t>();
 }
 
 // A stored page is the answer followed by the zeros of the request buffer.
-::testing::AssertionResult holds(const std::vector<uint8_t> &stored, const std::vector<uint8_t> &answer)
-{
+::testing::AssertionResult holds(const std::vector<uint8_t> &stored, const std::vector<uint8_t> &answer) {
     if (stored.size() < answer.size() || !std::equal(answer.begin(), answer.end(), stored.begin()))
-        return ::testing::AssertionFailure() << "stored " << stored.size() << " bytes do not start with the "
-                                             << answer.size() << " answered";
+        return ::testing::AssertionFailure()
+               << "stored " << stored.size() << " bytes do not start with the " << answer.size() << " answered";
     if (std::any_of(stored.begin() + static_cast<long>(answer.size()), stored.end(), [](uint8_t b) { return b != 0; }))
         return ::testing::AssertionFailure() << "non-zero bytes after the answer";
     return ::testing::AssertionSuccess();
 }
 
-TEST_F(TgtdDiscovery, ListedPagesAreStoredAndEachDiskGetsItsUdid)
-{
+TEST_F(TgtdDiscovery, ListedPagesAreStoredAndEachDiskGetsItsUdid) {
     // tgtd's layout, as the expected UDIDs take it: page 0x83 starts
     // 00 83 00 48, then the scsi_id's designator header 02 01 00 24 and the
     // scsi_id, NUL-padded; the serial is right-justified in blanks.
@@ -171,4 +168,4 @@ TEST_F(TgtdDiscovery, ListedPagesAreStoredAndEachDiskGetsItsUdid)
     }
 }
 
-} // namespace
+}  // namespace

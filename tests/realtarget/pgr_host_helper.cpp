@@ -22,14 +22,9 @@ namespace {
 
 struct HostB : pgr_test::ProviderFixture {
     void TestBody() override {}
-    using ProviderFixture::clearLines;
-    using ProviderFixture::lines;
-    using ProviderFixture::provider;
-    using ProviderFixture::SetUp;
-    using ProviderFixture::TearDown;
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv) {
     if (argc != 2) {

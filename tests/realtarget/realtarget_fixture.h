@@ -27,11 +27,11 @@ namespace rendo_realtarget {
 
 // Strings go to tgtadm "--params a=b,...": no commas, equals signs or blanks.
 struct LogicalUnitSpec {
-    std::string vendor = "RENDO";     // at most 8 characters
-    std::string product = "VDISK";    // at most 16
-    std::string revision = "0001";    // at most 4
-    std::string scsiId;               // tgtd: designator of VPD 0x83; empty: generated, unique
-    std::string serial;               // VPD 0x80; empty: generated, unique
+    std::string vendor = "RENDO";   // at most 8 characters
+    std::string product = "VDISK";  // at most 16
+    std::string revision = "0001";  // at most 4
+    std::string scsiId;             // tgtd: designator of VPD 0x83; empty: generated, unique
+    std::string serial;             // VPD 0x80; empty: generated, unique
     uint64_t sizeBytes = 8u << 20;
 };
 
@@ -89,7 +89,7 @@ public:
 
 private:
     int control_ = 0;
-    std::map<std::string, int> targets_;   // IQN to tid
+    std::map<std::string, int> targets_;  // IQN to tid
 };
 
 class IstgtTarget : public DaemonBase {
@@ -113,6 +113,6 @@ rendo_sim::ScsiResult runCdb(rendo_sim::DiskBackend &disk, const std::vector<uin
 rendo_sim::ScsiResult prOut(rendo_sim::DiskBackend &disk, uint8_t action, uint8_t type, uint64_t key,
                             uint64_t serviceActionKey);
 
-} // namespace rendo_realtarget
+}  // namespace rendo_realtarget
 
-#endif // RENDO_REALTARGET_FIXTURE_H
+#endif  // RENDO_REALTARGET_FIXTURE_H

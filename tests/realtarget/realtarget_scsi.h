@@ -20,15 +20,13 @@ inline std::vector<uint8_t> testUnitReadyCdb() { return {0, 0, 0, 0, 0, 0}; }
 constexpr uint8_t kGood = 0x00, kReservationConflict = 0x18;
 enum : uint8_t { kReadKeys = 0, kRegister = 0 };
 
-inline std::vector<uint8_t> persistentReserveInCdb(uint8_t serviceAction, uint16_t allocation)
-{
+inline std::vector<uint8_t> persistentReserveInCdb(uint8_t serviceAction, uint16_t allocation) {
     std::vector<uint8_t> cdb = {0x5E, serviceAction, 0, 0, 0, 0, 0, 0, 0, 0};
     StoreBe16(&cdb[7], allocation);
     return cdb;
 }
 
-inline std::vector<uint8_t> rw10Cdb(uint8_t opcode, uint32_t lba, uint16_t blocks)
-{
+inline std::vector<uint8_t> rw10Cdb(uint8_t opcode, uint32_t lba, uint16_t blocks) {
     std::vector<uint8_t> cdb = {opcode, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     StoreBe32(&cdb[2], lba);
     StoreBe16(&cdb[7], blocks);
@@ -36,14 +34,13 @@ inline std::vector<uint8_t> rw10Cdb(uint8_t opcode, uint32_t lba, uint16_t block
 }
 
 // READ KEYS: the keys listed within what was transferred.
-inline std::vector<uint64_t> readKeys(const std::vector<uint8_t> &d)
-{
+inline std::vector<uint64_t> readKeys(const std::vector<uint8_t> &d) {
     std::vector<uint64_t> keys;
     for (size_t at = 8; at + 8 <= std::min<size_t>(d.size(), 8 + size_t{be32(d, 4)}); at += 8)
         keys.push_back(LoadBe64(&d[at]));
     return keys;
 }
 
-} // namespace rendo_realtarget
+}  // namespace rendo_realtarget
 
-#endif // RENDO_REALTARGET_SCSI_H
+#endif  // RENDO_REALTARGET_SCSI_H

@@ -20,15 +20,12 @@
 
 using namespace rendo_realtarget;
 using rendo_sim::DataDirection;
-using rendo_sim::ScsiResult;
 using Strings = std::vector<std::string>;
 
 namespace {
 
-constexpr int kFlagRegister = 0x4000, kFlagPreempt = 0x2000, kFlagVerify = 0x10000, kFlagRelease = 0x800;
-constexpr uint8_t kWriteExclusiveRegistrantsOnly = 5;   // the type the flows take
-const std::string kA = "c0a80001";
-const std::string kB = "c0a80002";
+// The flows' keys and flags (these hide the PR OUT service action kRegister).
+using pgr_test::kA, pgr_test::kB, pgr_test::kRegister, pgr_test::kPreempt, pgr_test::kVerify, pgr_test::kRelease;
 
 // Host B (hostB()) in a process of its own (pgr_host_helper), kept alive for the
 // whole scenario: tgtd binds a registration to the iSCSI session rather
@@ -38,8 +35,7 @@ class HostProcess {
 public:
     ~HostProcess() { stop(); }
 
-    bool start(const std::string &url, std::string *error)
-    {
+    bool start(const std::string &url, std::string *error) {
         int toChild[2], fromChild[2];
         if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0 || (pid_ = fork()) < 0)
             return *error = "pipe or fork failed", false;
@@ -63,28 +59,21 @@ public:
     }
 
     // One flow call; its trace lines are kept in lines. -1 when the helper failed.
-    int call(const std::string &verb, const std::string &key, int flags)
-    {
+    int call(const std::string &verb, const std::string &key, int flags) {
         std::string command = verb + " " + key + " " + std::to_string(flags) + "\n", line;
-        if (in_ < 0 || write(in_, command.data(), command.size()) != static_cast<ssize_t>(command.size()))
-            return -1;
+        if (in_ < 0 || write(in_, command.data(), command.size()) != static_cast<ssize_t>(command.size())) return -1;
         while (readLine(line) && line.rfind("S ", 0) != 0)
-            if (line.rfind("T ", 0) == 0)
-                lines.push_back(line.substr(2));
+            if (line.rfind("T ", 0) == 0) lines.push_back(line.substr(2));
         return line.rfind("S ", 0) == 0 ? std::atoi(line.c_str() + 2) : -1;
     }
 
     // Closes its input, so the helper quits; its exit status: 0 unless it
     // failed or a sanitizer found a fault in it.
-    int stop()
-    {
+    int stop() {
         int status = -1;
-        if (in_ >= 0)
-            close(in_);
-        if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_)
-            status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (out_)
-            std::fclose(out_);
+        if (in_ >= 0) close(in_);
+        if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (out_) std::fclose(out_);
         in_ = pid_ = -1;
         out_ = nullptr;
         return status;
@@ -95,12 +84,10 @@ public:
 
 private:
     // Blocking: a helper that hangs is ended by the test's time limit.
-    bool readLine(std::string &line)
-    {
+    bool readLine(std::string &line) {
         char buffer[8192];
         line.clear();
-        if (!out_ || !std::fgets(buffer, sizeof buffer, out_))
-            return false;
+        if (!out_ || !std::fgets(buffer, sizeof buffer, out_)) return false;
         line.assign(buffer, std::strcspn(buffer, "\n"));
         return true;
     }
@@ -115,8 +102,7 @@ private:
 // in a helper process, and the observing initiator.
 class RealTargetFlows : public pgr_test::ProviderFixture {
 protected:
-    void attach(const std::string &url)
-    {
+    void attach(const std::string &url) {
         url_ = url;
         std::string error;
         hostA_->setInitiator(hostA());
@@ -130,44 +116,26 @@ protected:
     int reserve(char host, const std::string &key, int flags) { return run(host, "reserve", key, flags); }
     int release(char host, const std::string &key, int flags) { return run(host, "release", key, flags); }
 
-    int run(char host, const std::string &verb, const std::string &key, int flags)
-    {
-        if (host == 'B')
-            return other_.call(verb, key, flags);
+    int run(char host, const std::string &verb, const std::string &key, int flags) {
+        if (host == 'B') return other_.call(verb, key, flags);
         rendo_sim::ScopedHost use(hostA_);
-        return verb == "reserve" ? provider->diskReserve(pathA_, key, flags) : provider->diskRelease(pathA_, key, flags);
+        return verb == "reserve" ? provider->diskReserve(pathA_, key, flags)
+                                 : provider->diskRelease(pathA_, key, flags);
     }
 
-    bool tracedByB(const std::string &line)
-    {
+    bool tracedByB(const std::string &line) {
         return std::find(other_.lines.begin(), other_.lines.end(), line) != other_.lines.end();
     }
 
-    // PR IN from the observer, an initiator that never registers and so
-    // never meets a unit attention.
-    std::vector<uint8_t> persistentReserveIn(uint8_t action)
-    {
-        std::vector<uint8_t> data(256, 0);
-        ScsiResult r = runCdb(*observer_, persistentReserveInCdb(action, 256), DataDirection::In, data);
-        EXPECT_FALSE(r.transportError) << r.transportMessage;
-        EXPECT_EQ(kGood, r.status) << "PR IN " << int(action);
-        return data;
-    }
-
-    // What the target holds: the registered keys and the reservation's holder
-    // (empty: none), which always has the flows' type.
-    void expectHeld(const Strings &keys, const std::string &holder, const char *step)
-    {
+    // What the target holds, read by the observer, an initiator that never
+    // registers and so never meets a unit attention.
+    void expectHeld(const Strings &keys, const std::string &holder, const char *step) {
         SCOPED_TRACE(step);
-        pgr_test::DiskView v = pgr_test::look([this](uint8_t action) { return persistentReserveIn(action); });
-        EXPECT_EQ(keys, v.keys);
-        EXPECT_EQ(holder, v.holderKey);
-        EXPECT_EQ(holder.empty() ? -1 : kWriteExclusiveRegistrantsOnly, v.type);
+        pgr_test::expectHeld(pgr_test::look(observed_, observer_.get()), keys, holder);
     }
 
     std::shared_ptr<rendo_sim::Host> hostA_ = rendo_sim::Host::create("HOSTA");
-    void TearDown() override
-    {
+    void TearDown() override {
         EXPECT_EQ(0, other_.stop()) << "host B's process failed";
         pgr_test::ProviderFixture::TearDown();
     }
@@ -175,33 +143,31 @@ protected:
     HostProcess other_;
     std::string url_, pathA_, pathB_;
     std::shared_ptr<rendo_sim::DiskBackend> observer_;
+    rendo_sim::Disk observed_{rendo_sim::DiskSpec::make("RENDO", "VDISK", "0001")};  // forwards to observer_
 };
 
 // ------------------------------------------------------------------- tgtd
 
 class TgtdReservation : public RealTargetFlows {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         RealTargetFlows::SetUp();
         std::string error;
         ASSERT_TRUE(tgtd_.start(&error)) << error;
         std::string iqn = tgtd_.addTarget("pgr", &error);
-        ASSERT_FALSE(iqn.empty()) << error;
-        ASSERT_TRUE(tgtd_.addLogicalUnit(iqn, 1, LogicalUnitSpec{}, &error)) << error;
+        ASSERT_TRUE(!iqn.empty() && tgtd_.addLogicalUnit(iqn, 1, LogicalUnitSpec{}, &error)) << error;
         attach(tgtd_.url(iqn, 1));
     }
     TgtdTarget tgtd_;
 };
 
-TEST_F(TgtdReservation, EveryStepTgtdImplements)
-{
+TEST_F(TgtdReservation, EveryStepTgtdImplements) {
     // A registers and reserves.
-    EXPECT_EQ(0, reserve('A', kA, kFlagRegister));
+    EXPECT_EQ(0, reserve('A', kA, kRegister));
     expectHeld({kA}, kA, "A reserved");
 
     // B may not preempt: 1099, and its fresh registration goes again.
-    EXPECT_EQ(1099, reserve('B', kB, kFlagRegister));
+    EXPECT_EQ(1099, reserve('B', kB, kRegister));
     EXPECT_TRUE(tracedByB("Could not reserve the disk as the disk is already reserved by key [" + kA +
                           "]But the preempt flag is not set."));
     expectHeld({kA}, kA, "B refused without preemption");
@@ -211,25 +177,25 @@ TEST_F(TgtdReservation, EveryStepTgtdImplements)
     // so B's preemption fails: 1098, and the registration B made at the
     // start of the call goes again: B is no registrant under A's
     // registrants-only reservation.
-    EXPECT_EQ(1098, reserve('B', kB, kFlagRegister | kFlagPreempt));
+    EXPECT_EQ(1098, reserve('B', kB, kRegister | kPreempt));
     EXPECT_TRUE(tracedByB("Failed to preempt disk [" + pathB_ + "] with error [3]."));
     expectHeld({kA}, kA, "B's preemption refused");
 
     // B's release finds A holding it: 1097; verifying first: 1100.
-    EXPECT_EQ(1097, release('B', kB, kFlagRelease | kFlagRegister));
+    EXPECT_EQ(1097, release('B', kB, kRelease | kRegister));
     EXPECT_TRUE(tracedByB("Some other host has reservation on the device [" + pathB_ + "] with key [" + kA + "]"));
-    EXPECT_EQ(1100, release('B', kB, kFlagVerify | kFlagRelease));
+    EXPECT_EQ(1100, release('B', kB, kVerify | kRelease));
     EXPECT_TRUE(tracedByB("No reservation found for host on device [" + pathB_ + "] with key [" + kB + "]"));
     expectHeld({kA}, kA, "B's releases refused");
 
     // A verifies, releases and unregisters; verifying again: 1100.
-    EXPECT_EQ(0, release('A', kA, kFlagVerify | kFlagRelease | kFlagRegister));
+    EXPECT_EQ(0, release('A', kA, kVerify | kRelease | kRegister));
     expectHeld({}, "", "A released");
-    EXPECT_EQ(1100, release('A', kA, kFlagVerify));
+    EXPECT_EQ(1100, release('A', kA, kVerify));
     EXPECT_TRUE(traced("No reservation found for host on device [" + pathA_ + "] with key [" + kA + "]"));
 
     // B, with no reservation to release, removes its registration: nothing left.
-    EXPECT_EQ(0, release('B', kB, kFlagRelease | kFlagRegister));
+    EXPECT_EQ(0, release('B', kB, kRelease | kRegister));
     expectHeld({}, "", "B unregistered");
 }
 
@@ -237,8 +203,7 @@ TEST_F(TgtdReservation, EveryStepTgtdImplements)
 
 class IstgtReservation : public RealTargetFlows {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         RealTargetFlows::SetUp();
         std::string error;
         ASSERT_TRUE(istgt_.start("pgr", &error)) << error;
@@ -247,15 +212,14 @@ protected:
     IstgtTarget istgt_;
 };
 
-TEST_F(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
-{
-    EXPECT_EQ(0, reserve('A', kA, kFlagRegister));
+TEST_F(IstgtReservation, PreemptAndAbortHandsTheReservationToB) {
+    EXPECT_EQ(0, reserve('A', kA, kRegister));
     expectHeld({kA}, kA, "A reserved");
-    EXPECT_EQ(1099, reserve('B', kB, kFlagRegister));
+    EXPECT_EQ(1099, reserve('B', kB, kRegister));
     expectHeld({kA}, kA, "B refused without preemption");
 
     // PREEMPT AND ABORT of A's key, then B registers again.
-    EXPECT_EQ(0, reserve('B', kB, kFlagRegister | kFlagPreempt));
+    EXPECT_EQ(0, reserve('B', kB, kRegister | kPreempt));
     EXPECT_TRUE(tracedByB("Successfully preempted the reservation on the disk [" + pathB_ + "]."));
     // istgt 0.4 (20111008) departs from SPC-3 after PREEMPT AND ABORT: READ
     // KEYS then lists the victim's key alone, and the nexus that record
@@ -271,11 +235,11 @@ TEST_F(IstgtReservation, PreemptAndAbortHandsTheReservationToB)
     EXPECT_EQ(kReservationConflict, runCdb(*a, rw10Cdb(0x2A, 0, 1), DataDirection::Out, block).status);
 
     // A's release finds B holding it: 1097; B releases and unregisters.
-    EXPECT_EQ(1097, release('A', kA, kFlagRelease | kFlagRegister));
+    EXPECT_EQ(1097, release('A', kA, kRelease | kRegister));
     EXPECT_TRUE(traced("Some other host has reservation on the device [" + pathA_ + "] with key [" + kB + "]"));
     expectHeld({kB}, kB, "A's release refused");
-    EXPECT_EQ(0, release('B', kB, kFlagVerify | kFlagRelease | kFlagRegister));
+    EXPECT_EQ(0, release('B', kB, kVerify | kRelease | kRegister));
     expectHeld({}, "", "B released and unregistered");
 }
 
-} // namespace
+}  // namespace

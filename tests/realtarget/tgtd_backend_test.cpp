@@ -12,11 +12,6 @@
 #include <thread>
 #include <unistd.h>
 
-extern "C" {
-#include <iscsi/iscsi.h>
-#include <iscsi/scsi-lowlevel.h>
-}
-
 using namespace rendo_realtarget;
 using rendo_sim::DataDirection;
 using rendo_sim::DiskBackend;
@@ -27,63 +22,46 @@ namespace {
 
 class TgtdBackend : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         std::string error;
         ASSERT_TRUE(tgtd_.start(&error)) << error;
-        iqn1_ = tgtd_.addTarget("disk-one", &error);
-        ASSERT_FALSE(iqn1_.empty()) << error;
-        ASSERT_TRUE(tgtd_.addLogicalUnit(iqn1_, 1, LogicalUnitSpec{}, &error)) << error;
-        iqn2_ = tgtd_.addTarget("disk-two", &error);
-        ASSERT_FALSE(iqn2_.empty()) << error;
-        ASSERT_TRUE(tgtd_.addLogicalUnit(iqn2_, 1, LogicalUnitSpec{}, &error)) << error;
+        for (auto [iqn, name] : {std::pair{&iqn1_, "disk-one"}, std::pair{&iqn2_, "disk-two"}}) {
+            *iqn = tgtd_.addTarget(name, &error);
+            ASSERT_TRUE(!iqn->empty() && tgtd_.addLogicalUnit(*iqn, 1, LogicalUnitSpec{}, &error)) << error;
+        }
     }
 
-    std::shared_ptr<DiskBackend> open(const std::string &iqn, const rendo_sim::InitiatorIdentity &who)
-    {
+    std::shared_ptr<DiskBackend> open(const std::string &iqn, const rendo_sim::InitiatorIdentity &who) {
         std::string error;
         auto disk = openIscsiBackend(tgtd_.url(iqn, 1), who, &error);
         EXPECT_TRUE(disk) << error;
         return disk;
     }
 
-    ScsiResult in(DiskBackend &disk, const std::vector<uint8_t> &cdb, std::vector<uint8_t> &data, size_t size)
-    {
+    ScsiResult in(DiskBackend &disk, const std::vector<uint8_t> &cdb, std::vector<uint8_t> &data, size_t size) {
         data.assign(size, 0xEE);
         return runCdb(disk, cdb, DataDirection::In, data);
+    }
+    // TEST UNIT READY, which must reach the unit and find nothing to report.
+    void expectReady(DiskBackend &disk) {
+        std::vector<uint8_t> none;
+        ScsiResult r = runCdb(disk, testUnitReadyCdb(), DataDirection::None, none);
+        EXPECT_FALSE(r.transportError) << r.transportMessage;
+        EXPECT_EQ(kGood, r.status);
+        EXPECT_TRUE(r.sense.empty());
     }
 
     TgtdTarget tgtd_;
     std::string iqn1_, iqn2_;
 };
 
-// tgtd does raise POWER ON RESET on a new session (seen through a bare
-// libiscsi login); the backend absorbs it, so its first command is clean.
-TEST_F(TgtdBackend, FirstCommandAfterLoginMeetsNoUnitAttention)
-{
-    struct iscsi_context *raw = iscsi_create_context("iqn.2026-12.org.rendo:bare");
-    ASSERT_NE(nullptr, raw);
-    iscsi_set_targetname(raw, iqn1_.c_str());
-    iscsi_set_session_type(raw, ISCSI_SESSION_NORMAL);
-    iscsi_set_noautoreconnect(raw, 1);
-    ASSERT_EQ(0, iscsi_connect_sync(raw, tgtd_.portal().c_str())) << iscsi_get_error(raw);
-    ASSERT_EQ(0, iscsi_login_sync(raw)) << iscsi_get_error(raw);
-    struct scsi_task *task = iscsi_testunitready_sync(raw, 1);
-    ASSERT_NE(nullptr, task);
-    EXPECT_EQ(SCSI_STATUS_CHECK_CONDITION, task->status);
-    EXPECT_EQ(SCSI_SENSE_UNIT_ATTENTION, task->sense.key);
-    EXPECT_EQ(0x29, task->sense.ascq >> 8);   // POWER ON, RESET, OR BUS DEVICE RESET OCCURRED
-    scsi_free_scsi_task(task);
-    iscsi_destroy_context(raw);
-
+// tgtd raises POWER ON RESET on a new session; the backend absorbs it, so
+// its first command is clean.
+TEST_F(TgtdBackend, FirstCommandAfterLoginMeetsNoUnitAttention) {
     for (auto who : {hostA(), hostB()}) {
         auto disk = open(iqn1_, who);
         ASSERT_TRUE(disk);
-        std::vector<uint8_t> none;
-        ScsiResult r = runCdb(*disk, testUnitReadyCdb(), DataDirection::None, none);
-        ASSERT_FALSE(r.transportError) << r.transportMessage;
-        EXPECT_EQ(kGood, r.status);
-        EXPECT_TRUE(r.sense.empty());
+        expectReady(*disk);
     }
 }
 
@@ -92,8 +70,7 @@ TEST_F(TgtdBackend, FirstCommandAfterLoginMeetsNoUnitAttention)
 // while the disk is idle, the next open notices and logs in again with the
 // same identity (the same I_T nexus: tgtd keeps the registration), and disks
 // opened before use the new login.
-TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveReopeningAndADroppedConnection)
-{
+TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveReopeningAndADroppedConnection) {
     size_t before = rendo_sim::iscsiLoggedInSessionCount();
     auto disk = open(iqn1_, hostA());
     ASSERT_TRUE(disk);
@@ -118,10 +95,7 @@ TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveReopeningAndADroppedConnecti
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     auto after = open(iqn1_, hostA());
     ASSERT_TRUE(after);
-    std::vector<uint8_t> none;
-    r = runCdb(*after, testUnitReadyCdb(), DataDirection::None, none);
-    ASSERT_FALSE(r.transportError) << r.transportMessage;
-    EXPECT_EQ(kGood, r.status);
+    expectReady(*after);
     r = in(*reopened, persistentReserveInCdb(kReadKeys, 64), d, 64);
     ASSERT_FALSE(r.transportError) << r.transportMessage;
     ASSERT_EQ(kGood, r.status);
@@ -130,8 +104,7 @@ TEST_F(TgtdBackend, SessionAndItsRegistrationSurviveReopeningAndADroppedConnecti
 
 // Past 2^32 blocks READ CAPACITY(10) saturates and the backend asks again
 // with READ CAPACITY(16); the backing file is sparse.
-TEST_F(TgtdBackend, CapacityComesFromReadCapacityTenOrSixteen)
-{
+TEST_F(TgtdBackend, CapacityComesFromReadCapacityTenOrSixteen) {
     uint64_t blocks = 0;
     uint32_t size = 0;
     auto two = open(iqn2_, hostA());
@@ -141,10 +114,9 @@ TEST_F(TgtdBackend, CapacityComesFromReadCapacityTenOrSixteen)
 
     std::string error;
     std::string iqn = tgtd_.addTarget("huge", &error);
-    ASSERT_FALSE(iqn.empty()) << error;
     LogicalUnitSpec huge;
     huge.sizeBytes = 3ull << 40;
-    ASSERT_TRUE(tgtd_.addLogicalUnit(iqn, 1, huge, &error)) << error;
+    ASSERT_TRUE(!iqn.empty() && tgtd_.addLogicalUnit(iqn, 1, huge, &error)) << error;
     auto disk = open(iqn, hostA());
     ASSERT_TRUE(disk);
     std::vector<uint8_t> d;
@@ -158,13 +130,11 @@ TEST_F(TgtdBackend, CapacityComesFromReadCapacityTenOrSixteen)
 // Small reads are copied out of libiscsi's buffer, large ones land in the
 // caller's: both give every byte and the count the target moved, whatever
 // the length's alignment.
-TEST_F(TgtdBackend, ReadsOfEverySizeArriveWholeWithTheirCount)
-{
+TEST_F(TgtdBackend, ReadsOfEverySizeArriveWholeWithTheirCount) {
     auto disk = open(iqn2_, hostA());
     ASSERT_TRUE(disk);
     std::vector<uint8_t> written(130 * 512);
-    for (size_t i = 0; i < written.size(); ++i)
-        written[i] = static_cast<uint8_t>(i * 7 + i / 512);
+    for (size_t i = 0; i < written.size(); ++i) written[i] = static_cast<uint8_t>(i * 7 + i / 512);
     std::vector<uint8_t> out = written;
     ASSERT_EQ(kGood, runCdb(*disk, rw10Cdb(0x2A, 8, 130), DataDirection::Out, out).status);
     for (uint32_t blocks : {1u, 128u, 129u, 130u}) {
@@ -175,13 +145,12 @@ TEST_F(TgtdBackend, ReadsOfEverySizeArriveWholeWithTheirCount)
     std::vector<uint8_t> full, part;
     ASSERT_EQ(kGood, in(*disk, {0x12, 0, 0, 0, 255, 0}, full, 255).status);
     ASSERT_GE(full.size(), 5u);
-    EXPECT_EQ(std::min<size_t>(255, full[4] + 5u), full.size());   // underflow: the residual is not data
+    EXPECT_EQ(std::min<size_t>(255, full[4] + 5u), full.size());  // underflow: the residual is not data
     ASSERT_EQ(kGood, in(*disk, {0x12, 0, 0, 0, 37, 0}, part, 37).status);
     EXPECT_EQ(std::vector<uint8_t>(full.begin(), full.begin() + 37), part);
 }
 
-TEST_F(TgtdBackend, BadCommandsMissingUnitsAndALostTargetAreReportedNotSent)
-{
+TEST_F(TgtdBackend, BadCommandsMissingUnitsAndALostTargetAreReportedNotSent) {
     std::string error;
     EXPECT_FALSE(openIscsiBackend(tgtd_.url("iqn.2026-12.org.rendo.test:no-such-target", 1), hostA(), &error));
     EXPECT_NE(std::string::npos, error.find("cannot log in")) << error;
@@ -192,7 +161,7 @@ TEST_F(TgtdBackend, BadCommandsMissingUnitsAndALostTargetAreReportedNotSent)
     auto disk = open(iqn1_, hostA());
     ASSERT_TRUE(disk);
     rendo_sim::ScsiRequest request;
-    EXPECT_TRUE(disk->execute(request).transportError);   // no CDB
+    EXPECT_TRUE(disk->execute(request).transportError);  // no CDB
     uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
     request.cdb = cdb;
     request.cdbLength = 17;
@@ -200,7 +169,7 @@ TEST_F(TgtdBackend, BadCommandsMissingUnitsAndALostTargetAreReportedNotSent)
     request.cdbLength = 6;
     request.direction = DataDirection::In;
     request.dataLength = 36;
-    EXPECT_TRUE(disk->execute(request).transportError);   // no buffer
+    EXPECT_TRUE(disk->execute(request).transportError);  // no buffer
     // The session is still good afterwards.
     std::vector<uint8_t> d;
     EXPECT_EQ(kGood, in(*disk, inquiryCdb(36), d, 36).status);
@@ -224,8 +193,7 @@ TEST_F(TgtdBackend, BadCommandsMissingUnitsAndALostTargetAreReportedNotSent)
 // libiscsi context single-threaded, the registry hands out one per key.
 class TgtdBackendConcurrency : public TgtdBackend {};
 
-TEST_F(TgtdBackendConcurrency, ThreadsShareOneSessionPerIdentityAndUnit)
-{
+TEST_F(TgtdBackendConcurrency, ThreadsShareOneSessionPerIdentityAndUnit) {
     size_t before = rendo_sim::iscsiLoggedInSessionCount();
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
@@ -242,26 +210,23 @@ TEST_F(TgtdBackendConcurrency, ThreadsShareOneSessionPerIdentityAndUnit)
                 ScsiResult r = runCdb(*disk, i % 2 ? inquiryCdb(96) : vpdCdb(0x80, 96), DataDirection::In, d);
                 uint64_t blocks = 0;
                 uint32_t size = 0;
-                if (r.transportError || r.status != kGood || d.size() < 8 || !disk->capacity(blocks, size))
-                    ++failures;
+                if (r.transportError || r.status != kGood || d.size() < 8 || !disk->capacity(blocks, size)) ++failures;
             }
         });
-    for (auto &t : threads)
-        t.join();
+    for (auto &t : threads) t.join();
     EXPECT_EQ(0, failures.load());
     EXPECT_EQ(before + 4, rendo_sim::iscsiLoggedInSessionCount());
 }
 
 // -------------------------------------------------------------- no target
 
-TEST(IscsiBackendOpen, MalformedUrlsAndIdentitiesAreRefused)
-{
-    for (const char *url : {"", "iscsi://", "iscsi:///iqn.x.y/1", "http://127.0.0.1/iqn.x.y/1",
-                            "iscsi://127.0.0.1:3260/iqn.x.y", "iscsi://127.0.0.1:3260//1",
-                            "iscsi://127.0.0.1:70000/iqn.x.y/1", "iscsi://127.0.0.1:3260/iqn.x.y/16384",
-                            "iscsi://127.0.0.1:3260/iqn.x.y/1/", "iscsi://127.0.0.1:3260/iqn.x y/1",
-                            "iscsi://127.0.0.1:3260/target/1", "iscsi://u:p@127.0.0.1:3260/iqn.x.y/1",
-                            "iscsi://127.0.0.1:/iqn.x.y/1", "iscsi://[::1/iqn.x.y/1", "iscsi://127.0.0.1:3260/iqn.x.y/-1"}) {
+TEST(IscsiBackendOpen, MalformedUrlsAndIdentitiesAreRefused) {
+    for (const char *url :
+         {"", "iscsi://", "iscsi:///iqn.x.y/1", "http://127.0.0.1/iqn.x.y/1", "iscsi://127.0.0.1:3260/iqn.x.y",
+          "iscsi://127.0.0.1:3260//1", "iscsi://127.0.0.1:70000/iqn.x.y/1", "iscsi://127.0.0.1:3260/iqn.x.y/16384",
+          "iscsi://127.0.0.1:3260/iqn.x.y/1/", "iscsi://127.0.0.1:3260/iqn.x y/1", "iscsi://127.0.0.1:3260/target/1",
+          "iscsi://u:p@127.0.0.1:3260/iqn.x.y/1", "iscsi://127.0.0.1:/iqn.x.y/1", "iscsi://[::1/iqn.x.y/1",
+          "iscsi://127.0.0.1:3260/iqn.x.y/-1"}) {
         std::string error;
         EXPECT_FALSE(openIscsiBackend(url, hostA(), &error)) << url;
         EXPECT_NE(std::string::npos, error.find("invalid iSCSI URL")) << url << ": " << error;
@@ -276,14 +241,13 @@ TEST(IscsiBackendOpen, MalformedUrlsAndIdentitiesAreRefused)
     EXPECT_FALSE(openIscsiBackend("iscsi://127.0.0.1:1/iqn.x.y/1", who, &error));
     EXPECT_NE(std::string::npos, error.find("initiator name")) << error;
     who = hostA();
-    who.isid[0] = 0x81;   // random-type ISID with reserved bits set
+    who.isid[0] = 0x81;  // random-type ISID with reserved bits set
     uint16_t port = freeLoopbackPort();
     EXPECT_FALSE(openIscsiBackend("iscsi://127.0.0.1:" + std::to_string(port) + "/iqn.x.y/1", who, &error));
     EXPECT_NE(std::string::npos, error.find("ISID")) << error;
 }
 
-TEST(IscsiBackendOpen, UnreachablePortalsFailQuicklyWithAReason)
-{
+TEST(IscsiBackendOpen, UnreachablePortalsFailQuicklyWithAReason) {
     uint16_t port = freeLoopbackPort();
     std::string error;
     auto started = std::chrono::steady_clock::now();
@@ -298,8 +262,7 @@ TEST(IscsiBackendOpen, UnreachablePortalsFailQuicklyWithAReason)
     rendo_sim::setIscsiLoginTimeout(std::chrono::milliseconds(300));
     started = std::chrono::steady_clock::now();
     error.clear();
-    EXPECT_FALSE(openIscsiBackend("iscsi://127.0.0.1:" + std::to_string(port) + "/iqn.x.y/1", hostA(),
-                                  &error));
+    EXPECT_FALSE(openIscsiBackend("iscsi://127.0.0.1:" + std::to_string(port) + "/iqn.x.y/1", hostA(), &error));
     auto took = std::chrono::steady_clock::now() - started;
     rendo_sim::setIscsiLoginTimeout(saved);
     close(fd);
@@ -308,8 +271,7 @@ TEST(IscsiBackendOpen, UnreachablePortalsFailQuicklyWithAReason)
     EXPECT_LT(took, std::chrono::seconds(2));
 }
 
-TEST(IscsiSense, DescriptorSenseIsConvertedAndLengthsAreClamped)
-{
+TEST(IscsiSense, DescriptorSenseIsConvertedAndLengthsAreClamped) {
     using Bytes = std::vector<uint8_t>;
     // Data segment (SenseLength, then the sense data) and the fixed sense made of it.
     const std::pair<Bytes, Bytes> cases[] = {
@@ -325,9 +287,8 @@ TEST(IscsiSense, DescriptorSenseIsConvertedAndLengthsAreClamped)
         {{0, 200, 0x70, 0, 0x06, 0, 0, 0, 0, 10}, {0x70, 0, 0x06, 0, 0, 0, 0, 10}},
         {{0, 0, 0x70}, {}},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(c.second, rendo_sim::fixedSenseFromSegment(c.first.data(), c.first.size()));
+    for (const auto &c : cases) EXPECT_EQ(c.second, rendo_sim::fixedSenseFromSegment(c.first.data(), c.first.size()));
     EXPECT_TRUE(rendo_sim::fixedSenseFromSegment(nullptr, 10).empty());
 }
 
-} // namespace
+}  // namespace

@@ -27,14 +27,11 @@ disk late
   raw-page 0x83 00 83 00 FF 01
   peripheral 0x7F
 disk broken
-  vendor X
   fail-open 5
   masked
 disk claimed
-  vendor C
   claim-level 7
 disk two-paths
-  vendor D
   address 0 0 9 0 target-port 12 claim-level 2
   path 1 0 9 0
   path 2 0 9 0 target-port 12 claim-level 0

@@ -2,6 +2,7 @@
 // (kelm-host stops before the library sees it, so only here).
 #include "discovery/pnp_manager.h"
 #include "platform/simhost.h"
+#include "test_env.h"
 
 #include <gtest/gtest.h>
 
@@ -35,10 +36,7 @@ TEST(HostScale, SixteenThousandPathsAreAllListed) {
 
 TEST(HostScale, ABadDescriptionIsAnEmptyHostAndOneLineNamingItsLine) {
     std::string path = ::testing::TempDir() + "bad-host-" + std::to_string(::getpid()) + ".txt";
-    FILE *f = std::fopen(path.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("computer-name badhost\n\ndisk\n  address 0 0 1\n", f);
-    std::fclose(f);
+    rendo_test::writeFile(path, "computer-name badhost\n\ndisk\n  address 0 0 1\n");
     ::setenv("RENDO_SIM_HOST", path.c_str(), 1);
     setCurrentHost(nullptr);
     ::testing::internal::CaptureStderr();

@@ -12,41 +12,18 @@ using namespace simtest;
 
 namespace {
 
-TEST(SimHost, ADozenDisksOneLateOneBrokenEachWithItsOwnCommands) {
+// A disk that shows only after a rescan takes the lowest free drive number,
+// not the next one (that it shows after the rescan: kelm-host import's case).
+TEST(SimHost, ALateDiskTakesTheLowestFreeDriveNumber) {
     auto host = Host::create("HOSTA");
-    std::vector<Lun *> luns;
-    for (int i = 0; i < 12; ++i)
-        luns.push_back(&host->addDisk(DiskSpec::make(i % 2 ? "EMC" : "DGC", i % 2 ? "SYMMETRIX" : "RAID 5", "0001",
-                                                     "SN" + std::to_string(i))
-                                          .naa("6006016000000000000000000000000" + std::to_string(i % 10))));
-    luns[4]->appearAfterRescans(3);
-    luns[7]->disk()->failCommand(0x12, 0x04, 0x44, 0x00);  // hardware error on every INQUIRY
+    for (const char *serial : {"SN0", "SN1", "SN2"}) host->addDisk(DiskSpec::make("DGC", "RAID 5", "0001", serial));
+    Lun &late = *host->luns()[1];
+    late.appearAfterRescans(1);
     ScopedHost use(host);
-    CPnpManager pnp;
-    EXPECT_EQ(pnp.enumerateNativeDevicePaths().size(), 11u);
-    for (int rescan = 0; rescan < 3; ++rescan) {
-        EXPECT_FALSE(luns[4]->present());
-        EXPECT_EQ(pnp.rescanScsiBus(false), 0);
-    }
-    ASSERT_TRUE(luns[4]->present());
-    auto drives = pnp.enumerateNativeDevicePaths();
-    ASSERT_EQ(drives.size(), 12u);
-    for (auto &name : drives) {
-        HANDLE h = open(name);
-        ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
-        inquiry(h);
-        inquiry(h, 0x00);
-        CloseHandle(h);
-    }
-    for (size_t i = 0; i < luns.size(); ++i) {
-        auto cmds = luns[i]->disk()->commands();
-        ASSERT_EQ(cmds.size(), 2u) << i;
-        EXPECT_EQ(cmds[1].cdb, (std::vector<uint8_t>{0x12, 1, 0, 0, 255, 0}));
-        EXPECT_EQ(cmds[0].initiator, host->initiator().initiatorName);
-        EXPECT_EQ(cmds[0].status, i == 7 ? 0x02 : 0x00) << i;
-    }
-    // The late disk took the lowest free number when it arrived.
-    EXPECT_EQ(luns[4]->dosName(), "PhysicalDrive4");
+    EXPECT_FALSE(late.present());
+    EXPECT_EQ(CPnpManager().rescanScsiBus(false), 0);
+    ASSERT_TRUE(late.present());
+    EXPECT_EQ(late.dosName(), "PhysicalDrive1");
 }
 
 TEST(SimHost, DifRemoveUninstallsUntilPresentedAgain) {

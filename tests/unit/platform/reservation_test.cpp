@@ -5,6 +5,7 @@
 
 using namespace rendo_sim;
 using namespace simtest;
+using Bytes = std::vector<uint8_t>;
 
 namespace {
 
@@ -71,10 +72,7 @@ TEST_F(Reservations, RegisterReserveAndConflictsBetweenInitiators) {
     // Release by a non-holder changes nothing; by the holder with the wrong type is refused.
     EXPECT_EQ(prOut(hb, kRelease, kWriteExclusive, 0xBBBB, 0).status, 0x00);
     EXPECT_TRUE(disk->reservation().reserved);
-    Answer wrongType = prOut(ha, kRelease, kExclusiveAccess, 0xAAAA, 0);
-    EXPECT_EQ(wrongType.status, 0x02);
-    EXPECT_EQ(wrongType.sense[12], 0x26);
-    EXPECT_EQ(wrongType.sense[13], 0x04);
+    EXPECT_EQ(statusAndSense(prOut(ha, kRelease, kExclusiveAccess, 0xAAAA, 0)), (Bytes{0x02, 0x05, 0x26, 0x04}));
     EXPECT_EQ(prOut(ha, kRelease, kWriteExclusive, 0xAAAA, 0).status, 0x00);
     EXPECT_FALSE(disk->reservation().reserved);
     EXPECT_EQ(be32(prIn(ha, 1).data, 4), 0u);
@@ -123,9 +121,8 @@ TEST_F(Reservations, IgnoreExistingKeyUnregisterAndClear) {
 
 TEST_F(Reservations, MalformedOutCommandsAreIllegalRequests) {
     // A parameter list length other than 24.
-    Answer a = passThrough(ha, {0x5F, 0, 0, 0, 0, 0, 0, 0, 16, 0}, 16, false, std::vector<uint8_t>(16));
-    EXPECT_EQ(a.status, 0x02);
-    EXPECT_EQ(a.sense[12], 0x1A);
+    EXPECT_EQ(statusAndSense(passThrough(ha, {0x5F, 0, 0, 0, 0, 0, 0, 0, 16, 0}, 16, false, Bytes(16))),
+              (Bytes{0x02, 0x05, 0x1A, 0x00}));
     // REGISTER AND MOVE is not offered; an invalid type is refused.
     EXPECT_EQ(prOut(ha, 7, 0, 0, 1).status, 0x02);
     prOut(ha, kRegister, 0, 0, 0xAAAA);
@@ -190,10 +187,7 @@ TEST_F(Reservations, UnitAttentions) {
     // first command but INQUIRY; that command is not carried out.
     disk->unitAttention(0x2A, 0x03, a->initiator().initiatorName);
     EXPECT_EQ(inquiry(ha).status, 0x00);
-    Answer ua = prOut(ha, kRegister, 0, 0, 0xAAAA);
-    ASSERT_EQ(ua.status, 0x02);
-    EXPECT_EQ((std::vector<uint8_t>{uint8_t(ua.sense[2] & 0x0F), ua.sense[12], ua.sense[13]}),
-              (std::vector<uint8_t>{0x06, 0x2A, 0x03}));
+    EXPECT_EQ(statusAndSense(prOut(ha, kRegister, 0, 0, 0xAAAA)), (Bytes{0x02, 0x06, 0x2A, 0x03}));
     EXPECT_TRUE(disk->reservation().registrations.empty());
     EXPECT_EQ(prOut(hb, kRegister, 0, 0, 0xBBBB).status, 0x00);  // B's nexus is not concerned
     EXPECT_EQ(prOut(ha, kRegister, 0, 0, 0xAAAA).status, 0x00);

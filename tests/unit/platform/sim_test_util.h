@@ -72,6 +72,12 @@ inline Answer prOut(HANDLE h, uint8_t action, uint8_t type, uint64_t resKey, uin
 
 inline Answer prIn(HANDLE h, uint8_t action) { return passThrough(h, {0x5E, action, 0, 0, 0, 0, 0, 0, 255, 0}, 255, true); }
 
+// The status, then the sense key, ASC and ASCQ when there is sense data.
+inline std::vector<uint8_t> statusAndSense(const Answer &a) {
+    if (a.sense.size() < 14) return {a.status};
+    return {a.status, uint8_t(a.sense[2] & 0x0F), a.sense[12], a.sense[13]};
+}
+
 inline uint32_t be32(const std::vector<uint8_t> &d, size_t at) { return d.size() < at + 4 ? 0 : LoadBe32(&d[at]); }
 
 inline std::wstring w(const std::string &s) { return std::wstring(s.begin(), s.end()); }

@@ -42,17 +42,13 @@ protected:
 };
 
 TEST_F(DiskCommands, EveryCommandAsTheDiskReceivedIt) {
-    ASSERT_EQ(0, disk->registerDisk(kKey, false));
-    ASSERT_EQ(0, disk->registerDisk(kKey, true));
-    ASSERT_EQ(0, disk->reserveDisk(kKey, false, true, false));
-    ASSERT_EQ(0, disk->premptDisk(kKey, kKey, false, false, true, false));
-    ASSERT_EQ(0, disk->premptDisk(kKey, kKey, true, false, true, false));
-    ASSERT_EQ(0, disk->releaseDisk(kKey, false, true, false));
-    ASSERT_EQ(0, disk->reserveDisk(kKey, true, false, true));
-    ASSERT_EQ(0, disk->releaseDisk(kKey, true, false, true));
-    ASSERT_EQ(0, disk->clearDisk(kKey));
-    ASSERT_EQ(0, disk->registerDisk(kKey, true));
-    ASSERT_EQ(0, disk->unregisterDisk(kKey));
+    // Each succeeds; a braced list calls them in its order.
+    for (int status : {disk->registerDisk(kKey, false), disk->registerDisk(kKey, true),
+                       disk->reserveDisk(kKey, false, true, false), disk->premptDisk(kKey, kKey, false, false, true, false),
+                       disk->premptDisk(kKey, kKey, true, false, true, false), disk->releaseDisk(kKey, false, true, false),
+                       disk->reserveDisk(kKey, true, false, true), disk->releaseDisk(kKey, true, false, true),
+                       disk->clearDisk(kKey), disk->registerDisk(kKey, true), disk->unregisterDisk(kKey)})
+        ASSERT_EQ(0, status);
     const std::string k = kKey;
     EXPECT_EQ((std::vector<std::string>{"00/0 /" + k, "06/0 " + k + "/" + k, "01/5 " + k + "/", "04/5 " + k + "/" + k,
                                         "05/5 " + k + "/" + k, "02/5 " + k + "/", "01/8 " + k + "/", "02/8 " + k + "/",

@@ -15,8 +15,9 @@ namespace pgr_test {
 
 using namespace kelm_pdk_4_4;
 
+// Public, so that a helper process can be this fixture outside a test.
 class ProviderFixture : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         provider->setTraceLog(log);
         provider->registerErrorManager(errors);

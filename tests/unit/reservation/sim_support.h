@@ -8,8 +8,6 @@
 
 #include "platform/simhost.h"
 
-#include <functional>
-
 namespace pgr_test {
 
 struct DiskView {
@@ -18,18 +16,15 @@ struct DiskView {
     int type = -1;
 };
 
-inline std::vector<uint8_t> persistentReserveIn(rendo_sim::Disk &disk, uint8_t action) {
+// backend: the real target an iSCSI-backed disk forwards to.
+inline std::vector<uint8_t> persistentReserveIn(rendo_sim::Disk &disk, uint8_t action, rendo_sim::DiskBackend *backend) {
     const uint8_t cdb[10] = {0x5E, action, 0, 0, 0, 0, 0, 0x01, 0x00, 0}; // allocation length 256
     std::vector<uint8_t> data(256, 0);
-    rendo_sim::ScsiRequest request;
-    request.cdb = cdb;
-    request.cdbLength = sizeof cdb;
-    request.direction = rendo_sim::DataDirection::In;
-    request.data = data.data();
-    request.dataLength = data.size();
-    rendo_sim::ScsiResult result = disk.execute(request, "iqn.2026-12.org.rendo:observer", nullptr);
+    const rendo_sim::ScsiRequest request{cdb, sizeof cdb, rendo_sim::DataDirection::In, data.data(), data.size()};
+    rendo_sim::ScsiResult result = disk.execute(request, "iqn.2026-12.org.rendo:observer", backend);
     if (result.status == 0x02 && result.sense.size() > 2 && (result.sense[2] & 0x0F) == 0x06)
-        result = disk.execute(request, "iqn.2026-12.org.rendo:observer", nullptr); // a unit attention, once
+        result = disk.execute(request, "iqn.2026-12.org.rendo:observer", backend); // a unit attention, once
+    EXPECT_FALSE(result.transportError) << result.transportMessage;
     EXPECT_EQ(0, result.status);
     data.resize(result.dataTransferred);
     return data;
@@ -42,10 +37,12 @@ inline std::string fieldText(const uint8_t *field) {
 }
 
 // READ KEYS (action 0) and READ RESERVATION (action 1) as an initiator that
-// never registers reads them, on the simulated disk or on a real target.
-inline DiskView look(const std::function<std::vector<uint8_t>(uint8_t)> &readIn) {
+// never registers reads them, on the simulated disk or on the real target
+// behind it.
+inline DiskView look(rendo_sim::Disk &disk, rendo_sim::DiskBackend *backend = nullptr) {
     DiskView view;
-    std::vector<uint8_t> keys = readIn(0x00), reservation = readIn(0x01);
+    std::vector<uint8_t> keys = persistentReserveIn(disk, 0x00, backend);
+    std::vector<uint8_t> reservation = persistentReserveIn(disk, 0x01, backend);
     if (keys.size() < 8 || reservation.size() < 8) ADD_FAILURE() << "short PR IN answer";
     keys.resize(std::max<size_t>(keys.size(), 8));
     reservation.resize(std::max<size_t>(reservation.size(), 8));
@@ -62,8 +59,13 @@ inline DiskView look(const std::function<std::vector<uint8_t>(uint8_t)> &readIn)
     }
     return view;
 }
-inline DiskView look(rendo_sim::Disk &disk) {
-    return look([&](uint8_t action) { return persistentReserveIn(disk, action); });
+
+// The registered keys and the holder's key (empty: no reservation), which
+// always has the flows' type, write exclusive registrants only.
+inline void expectHeld(const DiskView &v, const std::vector<std::string> &keys, const std::string &holder) {
+    EXPECT_EQ(keys, v.keys);
+    EXPECT_EQ(holder, v.holderKey);
+    EXPECT_EQ(holder.empty() ? -1 : 5, v.type);
 }
 
 // The PR OUT commands an initiator sent: "SA/type key/serviceActionKey".
@@ -95,10 +97,7 @@ protected:
         return provider->diskRelease(lun.devicePath(), key, flags);
     }
     void expectDisk(const std::vector<std::string> &keys, const std::string &holder) {
-        DiskView v = look(*disk);
-        EXPECT_EQ(keys, v.keys);
-        EXPECT_EQ(holder, v.holderKey);
-        EXPECT_EQ(holder.empty() ? -1 : 5, v.type);
+        expectHeld(look(*disk), keys, holder);
     }
 
     HostPtr hostA = rendo_sim::Host::create("HOSTA");
