@@ -183,6 +183,39 @@ TEST_F(Catalogs, WithoutFactoryOrBundlesTheFallbackOrTheBracketedIdentifier) {
     EXPECT_EQ(message("MSG_ERROR_RENDO_0005", "de", L"fb"), "fb");
 }
 
+namespace {
+
+// A catalog factory whose catalogs fail their first initialisations, counting the attempts.
+class FlakyFactory : public CFiMessageCatalogFactory {
+public:
+    explicit FlakyFactory(int &attempts) : CFiMessageCatalogFactory("root", W("rendo")), m_attempts(attempts) {}
+    CFiMessageCatalogPtr createCatalog(const char *) override {
+        struct Flaky : CFiMessageCatalog {
+            int &attempts;
+            explicit Flaky(int &a) : attempts(a) {}
+            int init() override { return ++attempts < 3 ? 3 : 0; }
+            WString getMessage(const std::string &id, const wchar_t *) override { return W(("flaky " + id).c_str()); }
+        };
+        return CFiMessageCatalogPtr(new Flaky(m_attempts));
+    }
+    CFiMessagePtr createMessage(const kel_msg_info *info) override { return CFiMessagePtr(new CFiIcuMessage(info)); }
+
+private:
+    int &m_attempts;
+};
+
+} // namespace
+
+TEST_F(Catalogs, FailedActivationIsTriedAgainAndThenKept) {
+    int attempts = 0;
+    catalogs->registerFactory(new FlakyFactory(attempts)); // attempt 1 activates "root"
+    EXPECT_EQ(attempts, 1);
+    EXPECT_EQ(message("ID", ""), "<ID>");     // attempt 2 fails too
+    EXPECT_EQ(message("ID", ""), "flaky ID"); // attempt 3 succeeds and is kept
+    EXPECT_EQ(message("ID", ""), "flaky ID");
+    EXPECT_EQ(attempts, 3);
+}
+
 TEST_F(Catalogs, StoredTextsLiveUntilDeleted) {
     withFactory();
     wchar_t *english = nullptr, *german = nullptr, *again = nullptr;

@@ -134,6 +134,26 @@ TEST(ConfigParamDataList, KeysInOrderAndExactText) {
     EXPECT_EQ(CFiFormatOptionList(options.getXML()).items(), options.items());
 }
 
+// Integers parse their leading digits and clamp what overflows; a list comes back as the value split.
+TEST(ConfigParamDataList, Getters) {
+    CFiConfigParamDataList list;
+    list.setValue("num", "  -12abc");
+    list.setValue("empty", "");
+    list.setValue("huge", "99999999999999");
+    const struct {
+        const char *key;
+        int rc, value;
+    } cases[] = {{"num", 0, -12}, {"huge", 0, INT32_MAX}, {"empty", 3, 77}, {"absent", 3, 77}};
+    for (const auto &c : cases) {
+        int v = 77, rc = list.getValue(c.key, v);
+        EXPECT_EQ(std::make_pair(rc, v), std::make_pair(c.rc, c.value)) << c.key;
+    }
+    std::list<std::string> l{"keep"};
+    EXPECT_EQ(list.getValue("absent", l), 3);
+    EXPECT_EQ(list.getValue("num", l), 0);
+    EXPECT_TRUE(l.empty());
+}
+
 // Malformed or hostile input: 3, and the list is exactly as before.
 TEST(ConfigParamDataList, FailedParseChangesNothing) {
     CFiConfigParamDataList list;
