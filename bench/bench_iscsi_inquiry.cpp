@@ -1,7 +1,7 @@
 // Round trips through the iSCSI backend against a private tgtd on loopback:
 // a standard INQUIRY, a VPD page, and READ CAPACITY, per command. The target
 // comes from the real-target test fixture (started once for the run).
-#include "../tests/realtarget/realtarget_fixture.cpp"
+#include "realtarget_fixture.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,7 +6,7 @@
 // which layer adds what. Every benchmark's time is per disk, and the run
 // ends with each one's ratio to the bare loop (medians when repeated).
 // tgtd lists pages 0x80 and 0x83 of the tool's seven: four commands a disk.
-#include "../tests/realtarget/realtarget_fixture.cpp"
+#include "realtarget_fixture.h"
 
 #include "scsitool/scsitool_win32.h"
 
@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
